@@ -1,0 +1,38 @@
+# Pelorix: the two commands a new machine needs are `make run` and `make test`.
+# SANITIZE=1 builds into build-sanitize/ with AddressSanitizer and UndefinedBehaviorSanitizer.
+
+SANITIZE ?= 0
+JOBS ?= $(shell nproc)
+
+ifeq ($(SANITIZE),1)
+BUILD_DIR ?= build-sanitize
+CMAKE_FLAGS += -DPELORIX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+else
+BUILD_DIR ?= build
+endif
+
+.PHONY: all deps configure build run test bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+configure: deps
+	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null
+
+build: configure
+	@cmake --build $(BUILD_DIR) -j $(JOBS)
+
+run: build
+	$(BUILD_DIR)/bin/pelorix
+
+test: build
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
+
+bench: build
+	@if [ -x $(BUILD_DIR)/bin/pelorix-bench ]; then $(BUILD_DIR)/bin/pelorix-bench; \
+	else echo "no benchmarks yet"; fi
+
+clean:
+	rm -rf build build-sanitize

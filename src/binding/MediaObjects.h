@@ -1,0 +1,68 @@
+// Owners of library objects. Every object the engine or the probe gets from the media
+// libraries is held by one of these, so nothing leaks on any path (errors, exceptions, stops).
+// The deleters call through the entry tables; no *_free call appears outside this file.
+#pragma once
+
+#include "AVCodecHlpr.h"
+#include "AVFormatHlpr.h"
+#include "AVUtilHlpr.h"
+#include "MyUtilHlpr.h"
+#include "SwScaleHlpr.h"
+
+#include <memory>
+
+namespace pelorix {
+
+struct TAvFreeDeleter {
+  void operator()(void* P) const { AVUtil().av_free(P); }
+};
+
+struct TCodecContextDeleter {
+  void operator()(AVCodecContext* P) const { AVCodec().avcodec_free_context(&P); }
+};
+
+// A format context allocated by the engine and not opened as an input (option parking).
+struct TFormatContextDeleter {
+  void operator()(AVFormatContext* P) const { AVFormat().avformat_free_context(P); }
+};
+
+// An opened input container.
+struct TInputContextDeleter {
+  void operator()(AVFormatContext* P) const { AVFormat().avformat_close_input(&P); }
+};
+
+// An output container: its file is closed (unless the format writes none), then the context
+// and its streams are freed.
+struct TOutputContextDeleter {
+  void operator()(AVFormatContext* P) const {
+    if (P->oformat && !(P->oformat->flags & AVFMT_NOFILE)) AVFormat().avio_closep(&P->pb);
+    AVFormat().avformat_free_context(P);
+  }
+};
+
+struct TScaleContextDeleter {
+  void operator()(SwsContext* P) const { SwScale().sws_freeContext(P); }
+};
+
+// A C stream opened through the support library.
+struct TCFileDeleter {
+  void operator()(FILE* P) const { MyUtil().my_fclose(P); }
+};
+
+// A text or block made with the libraries' allocator (av_strdup, av_mallocz).
+using TAvString = std::unique_ptr<char, TAvFreeDeleter>;
+using TAvMatrix = std::unique_ptr<uint16_t, TAvFreeDeleter>;
+
+using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
+using TFormatContextPtr = std::unique_ptr<AVFormatContext, TFormatContextDeleter>;
+using TInputContextPtr = std::unique_ptr<AVFormatContext, TInputContextDeleter>;
+using TOutputContextPtr = std::unique_ptr<AVFormatContext, TOutputContextDeleter>;
+using TCFilePtr = std::unique_ptr<FILE, TCFileDeleter>;
+using TScaleContextPtr = std::unique_ptr<SwsContext, TScaleContextDeleter>;
+
+// A library copy of a text; null for a null text.
+inline TAvString AvStrDup(const char* AText) {
+  return TAvString(AText ? AVUtil().av_strdup(AText) : nullptr);
+}
+
+} // namespace pelorix

@@ -1,0 +1,25 @@
+// Binding unit of the resampling library (libswresample): its entry table and its binding state.
+// Engine and probe code call the library only through SwResample().
+#pragma once
+
+#include "EntryTable.h"
+#include "LibraryBinding.h"
+
+extern "C" {
+#include <libswresample/swresample.h>
+}
+
+#define PELORIX_SWRESAMPLE_ENTRIES(X) \
+  X(swresample_version)
+
+namespace pelorix {
+
+struct TSwResampleEntries {
+  PELORIX_SWRESAMPLE_ENTRIES(PELORIX_DECLARE_ENTRY)
+};
+
+extern TSwResampleEntries SwResampleEntries;
+inline const TSwResampleEntries& SwResample() { return SwResampleEntries; }
+TLibraryBinding& SwResampleLibrary();
+
+} // namespace pelorix

@@ -1,0 +1,11 @@
+#include "CodecLock.h"
+
+namespace pelorix {
+
+std::mutex& CodecLock() {
+  // Never destroyed: an engine thread may still be closing a codec while the process exits.
+  static std::mutex* Lock = new std::mutex;
+  return *Lock;
+}
+
+} // namespace pelorix

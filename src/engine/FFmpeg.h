@@ -1,0 +1,320 @@
+// TCustomFFmpeg: the transcoding engine. One object is one conversion job.
+//
+// The engine keeps a command-line transcoder's model: settings arrive by name one after
+// another (SetOption), and opening a file or creating a stream consumes the settings given
+// before it. Its state is grouped below in the order of that model: files and maps, the
+// option state taken by the next file or stream, run-wide settings, the libraries' parked
+// options, run statistics, run state, callbacks, and the hook and filter state.
+//
+// The members are defined across files by concern:
+//   FFmpegModel.cpp     construction, defaults, reset, clean-up, setters, error texts
+//   FFmpegLifecycle.cpp Start, Stop, RequestStop, EndRun, destruction
+//   FFmpegOptions.cpp   SetOption and its table, SetLibraryOption, SetContextOptions
+//   FFmpegHandlers.cpp  option value handlers
+//   FFmpegMainLoop.cpp  RunTranscode
+//
+// Threads: the owner's thread configures the engine and calls Start/Stop; a run executes on
+// the worker thread (or the caller's, for a synchronous start), which also fires every
+// callback. StopRequested is the only thing the owner writes during a run.
+#pragma once
+
+#include "EngineRecords.h"
+#include "FFMpegException.h"
+#include "MediaObjects.h"
+#include "WorkerThread.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace pelorix {
+
+class TCustomFFmpeg;
+
+enum class THookAction { haContinue, haIgnore, haStop };
+
+// A decoded picture handed out as a 24-bit bitmap (packed BGR, bottom row last).
+struct THookBitmap {
+  int Width = 0;
+  int Height = 0;
+  int Stride = 0;
+  uint8_t* Bits = nullptr;
+};
+
+// The engine's outward callbacks. The receiver is whatever the function captures; the engine
+// passes itself first. An empty function is never called.
+using TLogCallback = std::function<void(TCustomFFmpeg& ASender, int ALevel, const std::string& AText)>;
+using TProgressCallback =
+    std::function<void(TCustomFFmpeg& ASender, int AFrameNumber, int AFPS, int ACurrentDuration,
+                       float AQuality, float ABitRate, int64_t ACurrentSize, int ATotalDuration)>;
+using TTerminateCallback = std::function<void(TCustomFFmpeg& ASender)>;
+using TBeforeHookCallback =
+    std::function<void(TCustomFFmpeg& ASender, int64_t APTS, THookAction& AAction)>;
+using TCustomHookCallback =
+    std::function<void(TCustomFFmpeg& ASender, const THookBitmap& ABitmap, int AFrameNumber,
+                       int64_t APTS, bool& AUpdate, bool& AStopHook)>;
+
+// Codec kinds in the libraries' order: the index into the parked codec option contexts.
+enum TCodecKind { ckVideo, ckAudio, ckData, ckSubtitle, ckAttachment, ckCount };
+
+using TBitstreamFilterChain = std::vector<std::string>;  // filter specs, applied in order
+
+// 1. Files and maps.
+struct TFileState {
+  std::array<TInputContextPtr, MaxFiles> InputFiles;
+  int32_t InputFileCount = 0;
+  std::array<int64_t, MaxFiles> InputTsOffset{};                             // microseconds
+  std::array<std::array<double, MaxStreams>, MaxFiles> InputTsScale{};       // 0 = none
+  std::array<TOutputContextPtr, MaxFiles> OutputFiles;
+  int32_t OutputFileCount = 0;
+  std::array<TStreamMap, MaxStreamMaps> StreamMaps{};
+  int32_t StreamMapCount = 0;
+  std::array<TMetaDataMap, MaxFiles> MetaDataMaps{};
+  int32_t MetaDataMapCount = 0;
+  std::array<std::array<TBitstreamFilterChain, MaxStreams>, MaxFiles> BitstreamFilterChains;
+  TBitstreamFilterChain VideoBitstreamFilters, AudioBitstreamFilters, SubtitleBitstreamFilters;
+};
+
+// 2. Option state taken by the next input, output or new stream.
+struct TOptionState {
+  const AVInputFormat* FileInputFormat = nullptr;
+  const AVOutputFormat* FileOutputFormat = nullptr;
+  int32_t FrameWidth = 0, FrameHeight = 0;
+  float FrameAspectRatio = 0;
+  int32_t FramePixFmt = -1;
+  int32_t AudioSampleFmt = -1;
+  int32_t FramePadTop = 0, FramePadBottom = 0, FramePadLeft = 0, FramePadRight = 0;
+  std::array<int32_t, 3> PadColor{16, 128, 128};  // Y, U, V
+  int32_t FrameTopBand = 0, FrameBottomBand = 0, FrameLeftBand = 0, FrameRightBand = 0;
+  std::array<int32_t, 4> MaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};  // v, a, d, s
+  AVRational FrameRate{0, 0};
+  float VideoQscale = 0;
+  TAvMatrix IntraMatrix, InterMatrix;  // 64 entries each
+  TAvString VideoRcOverride;
+  int32_t VideoDisable = 0;
+  int32_t VideoDiscard = 0;
+  TAvString VideoCodecName;
+  uint32_t VideoCodecTag = 0;
+  int32_t SameQuality = 0, DoDeinterlace = 0;
+  int32_t TopFieldFirst = -1;
+  int32_t MeThreshold = 0;
+  int32_t IntraDcPrecision = 8;
+  int32_t LoopInput = 0;
+  int32_t LoopOutput = -1;
+  int32_t QpHist = 0;
+  std::string VideoFilters;
+  int32_t IntraOnly = 0;
+  int32_t AudioSampleRate = 44100;
+  float AudioQscale = -99999.0f;
+  int32_t AudioDisable = 0;
+  int32_t AudioChannels = 2;
+  TAvString AudioCodecName;
+  uint32_t AudioCodecTag = 0;
+  std::string AudioLanguage;
+  int32_t SubtitleDisable = 0;
+  TAvString SubtitleCodecName;
+  std::string SubtitleLanguage;
+  int32_t AudioStreamCopy = 0, VideoStreamCopy = 0, SubtitleStreamCopy = 0;
+  float MuxPreload = 0.5f;   // seconds
+  float MuxMaxDelay = 0.7f;  // seconds
+  int64_t RecordingTime = std::numeric_limits<int64_t>::max();  // microseconds
+  int64_t StartTime = 0;                                        // microseconds
+  int64_t RecTimestamp = 0;                                     // seconds
+  int64_t InputTsOffsetOption = 0;                              // microseconds
+  std::string Title, Author, Copyright, Comment, Genre, Album;
+  int32_t Year = 0, Track = 0;
+  int32_t ProgramId = 0;
+  int32_t RateEmu = 0;
+  int32_t VideoChannel = 0;
+  TAvString VideoStandard;
+  int32_t ThreadCount = 1;
+};
+
+// 3. Run-wide settings, read by the transcode and never consumed.
+struct TRunSettings {
+  int32_t DoHexDump = 0, DoPktDump = 0, DoPsnr = 0;
+  int32_t DoPass = 0;
+  std::string PassLogFileName;
+  int32_t VideoSyncMethod = -1;
+  int32_t AudioSyncMethod = 0;
+  float AudioDriftThreshold = 0.1f;  // seconds
+  uint8_t CopyTs = 0;
+  int32_t Shortest = 0;
+  int32_t VideoGlobalHeader = 0;
+  TAvString VstatsFileName;
+  TCFilePtr VstatsFile;  // opened by the transcode, closed by Cleanup
+  int32_t AudioVolume = 256;
+  uint8_t ExitOnError = 0;
+  uint8_t UsingVhook = 0;
+  uint8_t UsingVideoFilters = 0;
+  int32_t Verbose = 1;
+  int32_t InputSync = 0;
+  int64_t LimitFileSize = 0;  // bytes, 0 = none
+  int32_t PgmyuvCompatibilityHack = 0;
+  float DtsDeltaThreshold = 10.0f;  // seconds
+  int32_t SwsFlags = 4;             // bicubic
+};
+
+// 4. Options given by name and parked in the libraries' option contexts until a real codec
+// or container context exists. Each parking context remembers the names written into it, in
+// order, so that a context receives only the settings of its own kind. Options private to
+// one encoder or muxer cannot live on a parking context; their texts are kept here instead.
+struct TParkedOption {
+  std::string Name;
+  int Flags = 0;          // the option's flags, as the kind test sees them
+  bool Private = false;   // value kept in PrivateValues, not in the parking context
+};
+
+struct TParkingList {
+  std::vector<TParkedOption> Names;
+  std::map<std::string, std::string> PrivateValues;  // last value parked per private name
+};
+
+struct TLibraryOptionState {
+  std::array<TCodecContextPtr, ckCount> CodecOptions;
+  TFormatContextPtr FormatOptions;
+  TScaleContextPtr ScaleOptions;
+  std::array<TParkingList, ckCount> CodecParked;
+  TParkingList FormatParked;
+  TParkingList ScaleParked;
+  std::vector<std::string> OptNames;  // every name accepted, in order, duplicates kept
+};
+
+// 5. Run statistics and buffers, written by the transcode.
+struct TRunStatistics {
+  int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;  // bytes
+  int32_t FramesDup = 0, FramesDrop = 0;
+  int64_t TimerStart = 0;  // microseconds
+  std::vector<uint8_t> BitBuffer;
+  int32_t BitBufferSize = DefaultBitBufferSize;
+};
+
+// 6. Run state and errors. The flags are read and written by different threads.
+struct TRunState {
+  std::shared_ptr<TWorkerThread> Thread;  // set by an asynchronous Start, cleared by EndRun
+  std::atomic<bool> Running{false};
+  std::atomic<bool> StopRequested{false};
+  std::atomic<bool> Finished{false};
+  std::atomic<bool> Ended{false};
+  bool ErrorOccurred = false;
+  std::string ErrorMessage;
+  std::string LastErrorText;
+  int32_t RecordingDuration = -1;  // milliseconds
+  int64_t ReportInterval = 500000; // microseconds
+};
+
+// 7. Outward callbacks.
+struct TCallbacks {
+  TLogCallback LogCallback;
+  TProgressCallback ProgressCallback;
+  TTerminateCallback TerminateCallback;
+  TBeforeHookCallback BeforeHookCallback;
+  TCustomHookCallback CustomHookCallback;
+};
+
+// 8. Hook and filter state.
+struct THookRange {
+  int64_t Start = 0;
+  int64_t End = 0;
+};
+
+struct THookState {
+  std::vector<THookRange> HookRanges;  // sorted by End
+  size_t CurrentRange = 0;
+  int32_t HookFrameCounter = 0;
+};
+
+class TCustomFFmpeg {
+public:
+  TCustomFFmpeg();
+  virtual ~TCustomFFmpeg();
+  TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+  TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+  // --- Lifecycle (owner's thread) ---
+  // Does nothing while the media libraries are not loaded.
+  void Reset();
+  void Cleanup();
+  // Returns the worker thread for an asynchronous start (suspended: the caller resumes it),
+  // else null. A start without files reports its failure through the callbacks at once.
+  std::shared_ptr<TWorkerThread> Start(bool AAsync, TConvertPriority APriority);
+  void RequestStop();
+  void Stop();
+  // The body of a run; on the worker thread or, for a synchronous start, the caller's.
+  virtual void RunTranscode();
+
+  // --- Configuration (owner's thread) ---
+  void SetOption(const std::string& AName, const std::string& AValue);
+  bool SetLibraryOption(const std::string& AName, const std::string& AValue);
+  bool SetLibraryOption(const std::string& AName, int64_t AValue);
+  // Copies the parked values of AOptionContext's kind onto ATarget when the option's flags
+  // hold every bit of AFlags.
+  void SetContextOptions(void* ATarget, void* AOptionContext, int AFlags);
+
+  // Component setters: each takes one value and ignores the documented "not set" values.
+  void SetInputFormat(const std::string& AName);
+  void SetOutputFormat(const std::string& AName);
+  void SetAudioVolume(int AVolume);
+  void SetAudioSyncMethod(int AMethod);
+  void SetVideoSyncMethod(int AMethod);
+  void SetMuxMaxDelay(float ASeconds);
+  void SetMuxPreload(float ASeconds);
+  void SetTitle(const std::string& AText);
+  void SetAuthor(const std::string& AText);
+  void SetCopyright(const std::string& AText);
+  void SetComment(const std::string& AText);
+  void SetGenre(const std::string& AText);
+  void SetAlbum(const std::string& AText);
+  void SetYear(int AYear);
+  void SetTrack(int ATrack);
+  void SetStartTime(int64_t AMicroseconds);
+  void SetProgramId(int AProgramId);
+  void SetHookRanges(const std::vector<THookRange>& ARanges);
+
+  static std::string FileOpenErrorText(const std::string& AFileName, int ACode);
+
+  // --- State, grouped as the model above ---
+  TFileState Files;
+  TOptionState Options;
+  TRunSettings Settings;
+  TLibraryOptionState LibOptions;
+  TRunStatistics Stats;
+  TRunState Run;
+  TCallbacks Callbacks;
+  THookState Hooks;
+
+protected:
+  void SetDefaults();
+  void EndRun();
+  // Log line through LogCallback when it is set (levels -1, 0, 1).
+  void Log(int ALevel, const std::string& AText);
+  void SetVerbose(int AVerbose);
+
+private:
+  void DoNothing(const std::string& AName);
+  void NotYetSupported(const std::string& AName);
+  TParkingList* ParkingListOf(void* AOptionContext);
+  void CloseOutputFiles();
+  void RunFailed(const std::string& AMessage);
+
+  bool ParkLibraryOption(const std::string& AName, const std::string& AValue);
+
+  // Value handlers.
+  std::string InputFormatName(const std::string& AName);
+  void OptFormat(const std::string& AValue);
+  void OptBitRate(const std::string& AName, const std::string& AValue);
+  void OptCodecName(const std::string& AName, const std::string& AValue);
+
+  std::mutex WorkersLock;
+  std::vector<std::shared_ptr<TWorkerThread>> Workers;  // every thread that runs for this engine
+  std::atomic<bool> EndScheduled{false};
+};
+
+} // namespace pelorix

@@ -1,0 +1,195 @@
+// An engine's life without a transcode: reset, start refusals, stop, end and clean-up.
+#include "MediaTestSupport.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace pelorix {
+namespace {
+
+using test::TEngineRecorder;
+using test::TLogLine;
+
+class TEngineLifecycleTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    test::RequireMediaLibraries();
+    Dir = std::filesystem::temp_directory_path() /
+          ("pelorix-lifecycle-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(Dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(Dir); }
+
+  // Puts an output container writing AFileName into the engine, as opening an output does.
+  void AddOutput(TCustomFFmpeg& AEngine, const std::string& AFileName) {
+    AVFormatContext* Output = nullptr;
+    ASSERT_GE(AVFormat().avformat_alloc_output_context2(&Output, nullptr, nullptr,
+                                                        AFileName.c_str()), 0);
+    AEngine.Files.OutputFiles[AEngine.Files.OutputFileCount++].reset(Output);
+    ASSERT_GE(AVFormat().avio_open(&Output->pb, AFileName.c_str(), AVIO_FLAG_WRITE), 0);
+  }
+
+  std::filesystem::path Dir;
+};
+
+TEST_F(TEngineLifecycleTest, StartWithoutOutputFailsAtOnceAndEndsOnce) {
+  TCustomFFmpeg Engine;
+  Engine.Reset();
+  TEngineRecorder Recorder(Engine);
+  EXPECT_EQ(Engine.Start(false, TConvertPriority::tpNormal), nullptr);
+  EXPECT_EQ(Recorder.LogLines(),
+            (std::vector<TLogLine>{{-1, "Must supply at least one output file"}}));
+  EXPECT_TRUE(Engine.Run.ErrorOccurred);
+  EXPECT_EQ(Engine.Run.ErrorMessage, "Must supply at least one output file");
+  EXPECT_EQ(Recorder.TerminationCount(), 1);
+  EXPECT_TRUE(Engine.Run.Ended);
+  EXPECT_FALSE(Engine.Run.Running);
+  EXPECT_EQ(Engine.LibOptions.FormatOptions, nullptr);  // cleaned up
+
+  // An ended engine does not start again.
+  EXPECT_EQ(Engine.Start(true, TConvertPriority::tpNormal), nullptr);
+  EXPECT_EQ(Recorder.TerminationCount(), 1);
+}
+
+TEST_F(TEngineLifecycleTest, StartWithoutInputCleansUpTheEmptyOutput) {
+  const std::string Empty = (Dir / "empty.avi").string();
+  const std::string Written = (Dir / "written.avi").string();
+  TCustomFFmpeg Engine;
+  Engine.Reset();
+  AddOutput(Engine, Empty);
+  AddOutput(Engine, Written);
+  std::ofstream(Written, std::ios::app) << "content";
+  ASSERT_TRUE(std::filesystem::exists(Empty));
+
+  TEngineRecorder Recorder(Engine);
+  EXPECT_EQ(Engine.Start(true, TConvertPriority::tpNormal), nullptr);
+  EXPECT_EQ(Recorder.LogLines(),
+            (std::vector<TLogLine>{{-1, "Must supply at least one input file"}}));
+  EXPECT_EQ(Engine.Files.OutputFileCount, 0);
+  EXPECT_FALSE(std::filesystem::exists(Empty));
+  EXPECT_TRUE(std::filesystem::exists(Written));
+}
+
+TEST_F(TEngineLifecycleTest, StopBeforeStartEndsOnceFromAnotherThread) {
+  TCustomFFmpeg Engine;
+  Engine.Reset();
+  TEngineRecorder Recorder(Engine);
+  Engine.Stop();
+  Engine.Stop();
+  ASSERT_TRUE(Recorder.WaitForTermination());
+  EXPECT_NE(Recorder.TerminatedOn(), std::this_thread::get_id());
+  EXPECT_TRUE(Engine.Run.Ended);
+  Engine.Stop();  // ended: nothing more
+  EXPECT_EQ(Recorder.TerminationCount(), 1);
+}
+
+TEST_F(TEngineLifecycleTest, DestructionWaitsForThePendingEndReport) {
+  std::atomic<int> Ends{0};
+  {
+    TCustomFFmpeg Engine;
+    Engine.Reset();
+    Engine.Callbacks.TerminateCallback = [&Ends](TCustomFFmpeg&) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      ++Ends;
+    };
+    Engine.Stop();
+  }
+  EXPECT_EQ(Ends, 1);
+}
+
+TEST_F(TEngineLifecycleTest, AsynchronousRunWaitsForResumeAndEndsOnItsThread) {
+  TCustomFFmpeg Engine;
+  Engine.Reset();
+  AddOutput(Engine, (Dir / "out.avi").string());
+  Engine.Files.InputFileCount = 1;  // the run is only told there is an input
+  TEngineRecorder Recorder(Engine);
+  auto Thread = Engine.Start(true, TConvertPriority::tpLower);
+  ASSERT_NE(Thread, nullptr);
+  EXPECT_TRUE(Thread->IsSuspended());
+  EXPECT_TRUE(Engine.Run.Running);
+  EXPECT_EQ(Engine.Start(true, TConvertPriority::tpNormal), nullptr);  // already running
+  Thread->Resume();
+  ASSERT_TRUE(Recorder.WaitForTermination());
+  Thread->WaitFor();
+  EXPECT_EQ(Recorder.TerminatedOn(), Thread->ThreadId());
+  EXPECT_TRUE(Engine.Run.Ended);
+  EXPECT_FALSE(Engine.Run.Running);
+  EXPECT_EQ(Engine.Run.Thread, nullptr);
+  EXPECT_EQ(Recorder.TerminationCount(), 1);
+}
+
+TEST_F(TEngineLifecycleTest, DestroyingAStartedButSuspendedEngineRunsItToItsEnd) {
+  TCustomFFmpeg* Engine = new TCustomFFmpeg;
+  Engine->Reset();
+  AddOutput(*Engine, (Dir / "out.avi").string());
+  Engine->Files.InputFileCount = 1;
+  std::atomic<int> Ends{0};
+  Engine->Callbacks.TerminateCallback = [&Ends](TCustomFFmpeg&) { ++Ends; };
+  auto Thread = Engine->Start(true, TConvertPriority::tpIdle);
+  ASSERT_NE(Thread, nullptr);
+  delete Engine;  // resumes the worker with a stop request and waits for it
+  EXPECT_TRUE(Thread->IsFinished());
+  EXPECT_EQ(Ends, 1);
+}
+
+TEST(TEngineWithoutLibrariesTest, ResetLeavesTheEngineUntouched) {
+  ASSERT_FALSE(MediaLibrariesLoaded());
+  TCustomFFmpeg Engine;
+  Engine.Options.FrameWidth = 320;
+  Engine.Reset();
+  EXPECT_EQ(Engine.Options.FrameWidth, 320);
+  EXPECT_EQ(Engine.LibOptions.CodecOptions[ckVideo], nullptr);
+  Engine.Cleanup();  // also nothing without libraries
+}
+
+TEST(TEngineDefaultsTest, ResetGivesTheDocumentedDefaults) {
+  test::RequireMediaLibraries();
+  TCustomFFmpeg Engine;
+  Engine.Options.FrameWidth = 640;
+  Engine.Settings.AudioVolume = 512;
+  Engine.Run.LastErrorText = "kept";
+  Engine.Run.ReportInterval = 100000;
+  Engine.Reset();
+  EXPECT_EQ(Engine.Options.FrameWidth, 0);
+  EXPECT_EQ(Engine.Settings.AudioVolume, 256);
+  EXPECT_EQ(Engine.Run.LastErrorText, "kept");
+  EXPECT_EQ(Engine.Run.ReportInterval, 100000);
+  EXPECT_EQ(Engine.Options.AudioSampleRate, 44100);
+  EXPECT_EQ(Engine.Options.AudioChannels, 2);
+  EXPECT_EQ(Engine.Options.RecordingTime, INT64_MAX);
+  EXPECT_EQ(Engine.Options.MaxFrames[0], INT32_MAX);
+  EXPECT_EQ(Engine.Options.FramePixFmt, -1);
+  EXPECT_EQ(Engine.Options.PadColor, (std::array<int32_t, 3>{16, 128, 128}));
+  EXPECT_FLOAT_EQ(Engine.Options.MuxPreload, 0.5f);
+  EXPECT_EQ(Engine.Run.RecordingDuration, -1);
+  EXPECT_EQ(Engine.Settings.SwsFlags, 4);
+  // The parking contexts carry their kind's defaults.
+  int64_t VideoRate = 0, AudioRate = 0;
+  AVUtil().av_opt_get_int(Engine.LibOptions.CodecOptions[ckVideo].get(), "b", 0, &VideoRate);
+  AVUtil().av_opt_get_int(Engine.LibOptions.CodecOptions[ckAudio].get(), "ab", 0, &AudioRate);
+  EXPECT_EQ(VideoRate, 200000);
+  EXPECT_EQ(AudioRate, 128000);
+}
+
+TEST(TFileOpenErrorTextTest, NamesTheFileAndTheFailure) {
+  using E = TCustomFFmpeg;
+  EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR(ENOENT)), "a.avi: no such file or directory");
+  EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR(EIO)),
+            "a.avi: I/O error occurred\r\nUsually that means that input file is truncated "
+            "and/or corrupted.");
+  EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR(ENOMEM)),
+            "a.avi: memory allocation error occurred");
+  EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR(EINVAL)), "a.avi: Error while parsing header");
+  EXPECT_EQ(E::FileOpenErrorText("img.jpg", AVERROR(EDOM)),
+            "img.jpg: Incorrect image filename syntax.\r\nUse '%d' to specify the image "
+            "number:\r\n  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n  for img001.jpg, "
+            "img002.jpg, ..., use 'img%03d.jpg'.");
+  EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR(EILSEQ)), "a.avi: Unknown format");
+  EXPECT_EQ(E::FileOpenErrorText("a.avi", -1000), "a.avi: Error while opening file");
+}
+
+} // namespace
+} // namespace pelorix

@@ -1,0 +1,284 @@
+// The clips make-test-media writes carry what the manifest promises, since the engine tests build
+// on those facts; and the tool writes the same bytes on every run.
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path MediaDir = PELORIX_TEST_MEDIA_DIR;
+
+struct TInputDeleter {
+  void operator()(AVFormatContext* AContext) const { avformat_close_input(&AContext); }
+};
+struct TCodecContextDeleter {
+  void operator()(AVCodecContext* AContext) const { avcodec_free_context(&AContext); }
+};
+struct TPacketDeleter {
+  void operator()(AVPacket* APacket) const { av_packet_free(&APacket); }
+};
+struct TFrameDeleter {
+  void operator()(AVFrame* AFrame) const { av_frame_free(&AFrame); }
+};
+using TInputPtr = std::unique_ptr<AVFormatContext, TInputDeleter>;
+using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
+
+// Null when the file does not open as media.
+TInputPtr OpenMedia(const std::string& AName) {
+  AVFormatContext* Context = nullptr;
+  if (avformat_open_input(&Context, (MediaDir / AName).c_str(), nullptr, nullptr) < 0) return {};
+  TInputPtr Input(Context);
+  if (avformat_find_stream_info(Context, nullptr) < 0) return {};
+  return Input;
+}
+
+struct TPictureFacts {
+  bool Interlaced = false;
+  bool TopFieldFirst = false;
+  AVRational SampleAspect{0, 1};
+};
+
+// Decodes the first video stream of AName to the end.
+std::vector<TPictureFacts> DecodePictures(const std::string& AName) {
+  TInputPtr Input = OpenMedia(AName);
+  if (!Input) return {};
+  const AVCodec* Decoder = nullptr;
+  const int Video = av_find_best_stream(Input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &Decoder, 0);
+  if (Video < 0) return {};
+  std::unique_ptr<AVCodecContext, TCodecContextDeleter> Codec(avcodec_alloc_context3(Decoder));
+  avcodec_parameters_to_context(Codec.get(), Input->streams[Video]->codecpar);
+  if (avcodec_open2(Codec.get(), Decoder, nullptr) < 0) return {};
+
+  std::vector<TPictureFacts> Pictures;
+  TPacketPtr Packet(av_packet_alloc());
+  std::unique_ptr<AVFrame, TFrameDeleter> Frame(av_frame_alloc());
+  auto Drain = [&] {
+    while (avcodec_receive_frame(Codec.get(), Frame.get()) == 0)
+      Pictures.push_back(
+          {Frame->interlaced_frame != 0, Frame->top_field_first != 0, Frame->sample_aspect_ratio});
+  };
+  while (av_read_frame(Input.get(), Packet.get()) >= 0) {
+    if (Packet->stream_index == Video) {
+      avcodec_send_packet(Codec.get(), Packet.get());
+      Drain();
+    }
+    av_packet_unref(Packet.get());
+  }
+  avcodec_send_packet(Codec.get(), nullptr);
+  Drain();
+  return Pictures;
+}
+
+std::string ReadFile(const fs::path& APath) {
+  std::ifstream File(APath, std::ios::binary);
+  return {std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> ManifestNames() {
+  std::vector<std::string> Names;
+  std::ifstream Manifest(MediaDir / "manifest.txt");
+  for (std::string Line; std::getline(Manifest, Line);)
+    if (!Line.empty() && Line[0] != '#') Names.push_back(Line.substr(0, Line.find(' ')));
+  return Names;
+}
+
+struct TExpectedFile {
+  const char* Name;
+  std::vector<AVCodecID> Codecs;
+  double Seconds;
+};
+
+} // namespace
+
+TEST(TestMedia, FilesCarryTheListedStreamsAndDuration) {
+  const std::vector<TExpectedFile> Files = {
+      {"mpeg4_aac.3gp", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_AAC}, 2.0},
+      {"h264_aac.mp4", {AV_CODEC_ID_H264, AV_CODEC_ID_AAC}, 2.0},
+      {"mpeg4_mp3.avi", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_MP3}, 2.0},
+      {"multi.mkv", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_AAC, AV_CODEC_ID_AAC, AV_CODEC_ID_SUBRIP}, 2.0},
+      {"tone.mp3", {AV_CODEC_ID_MP3}, 2.0},
+      {"tone.wav", {AV_CODEC_ID_PCM_S16LE}, 2.0},
+      {"mono8k.wav", {AV_CODEC_ID_PCM_S16LE}, 1.0},
+      {"ntsc.mp4", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_AAC}, 2.0},
+      {"nokey_start.ts", {AV_CODEC_ID_MPEG2VIDEO}, 1.84},
+      {"interlaced.mkv", {AV_CODEC_ID_MPEG2VIDEO}, 2.0},
+      {"sar4x3.mp4", {AV_CODEC_ID_H264}, 1.0},
+      {"two_programs.ts",
+       {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MP2, AV_CODEC_ID_H264, AV_CODEC_ID_AAC},
+       2.0},
+  };
+  for (const TExpectedFile& Expected : Files) {
+    SCOPED_TRACE(Expected.Name);
+    TInputPtr Input = OpenMedia(Expected.Name);
+    ASSERT_TRUE(Input);
+    ASSERT_EQ(Input->nb_streams, Expected.Codecs.size());
+    for (unsigned Index = 0; Index < Input->nb_streams; ++Index)
+      EXPECT_EQ(Input->streams[Index]->codecpar->codec_id, Expected.Codecs[Index]) << Index;
+    EXPECT_NEAR(static_cast<double>(Input->duration) / AV_TIME_BASE, Expected.Seconds, 0.06);
+    EXPECT_LT(fs::file_size(MediaDir / Expected.Name), 400'000u);
+  }
+}
+
+TEST(TestMedia, RatesAndLayoutsAreTheListedOnes) {
+  TInputPtr Ntsc = OpenMedia("ntsc.mp4");
+  ASSERT_TRUE(Ntsc);
+  EXPECT_EQ(av_cmp_q(Ntsc->streams[0]->avg_frame_rate, AVRational{30000, 1001}), 0);
+
+  struct TAudio {
+    const char* Name;
+    int SampleRate;
+    int Channels;
+  };
+  for (const TAudio& Expected : {TAudio{"tone.wav", 44100, 2}, TAudio{"mono8k.wav", 8000, 1},
+                                 TAudio{"tone.mp3", 44100, 2}, TAudio{"mpeg4_aac.3gp", 16000, 1}}) {
+    SCOPED_TRACE(Expected.Name);
+    TInputPtr Input = OpenMedia(Expected.Name);
+    ASSERT_TRUE(Input);
+    const int Audio = av_find_best_stream(Input.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    ASSERT_GE(Audio, 0);
+    EXPECT_EQ(Input->streams[Audio]->codecpar->sample_rate, Expected.SampleRate);
+    EXPECT_EQ(Input->streams[Audio]->codecpar->ch_layout.nb_channels, Expected.Channels);
+  }
+}
+
+// Each channel's tone, measured by its sign changes: a sine of f Hz changes sign 2f times a second.
+TEST(TestMedia, ToneWavCarries440HzLeftAnd1000HzRight) {
+  TInputPtr Input = OpenMedia("tone.wav");
+  ASSERT_TRUE(Input);
+  TPacketPtr Packet(av_packet_alloc());
+  int Crossings[2] = {0, 0};
+  int16_t Previous[2] = {0, 0};
+  int64_t Frames = 0;
+  while (av_read_frame(Input.get(), Packet.get()) >= 0) {
+    for (int Offset = 0; Offset + 4 <= Packet->size; Offset += 4, ++Frames) {
+      for (int Channel = 0; Channel < 2; ++Channel) {
+        const uint8_t* Bytes = Packet->data + Offset + Channel * 2;
+        const auto Sample = static_cast<int16_t>(Bytes[0] | (Bytes[1] << 8));
+        if (Frames > 0 && (Sample < 0) != (Previous[Channel] < 0)) ++Crossings[Channel];
+        Previous[Channel] = Sample;
+      }
+    }
+    av_packet_unref(Packet.get());
+  }
+  EXPECT_EQ(Frames, 88200);
+  EXPECT_NEAR(Crossings[0], 1760, 2);
+  EXPECT_NEAR(Crossings[1], 4000, 2);
+}
+
+TEST(TestMedia, NoKeyStartOpensWithPredictedPictures) {
+  TInputPtr Input = OpenMedia("nokey_start.ts");
+  ASSERT_TRUE(Input);
+  TPacketPtr Packet(av_packet_alloc());
+  int BeforeFirstKey = 0;
+  bool SawKey = false;
+  while (!SawKey && av_read_frame(Input.get(), Packet.get()) >= 0) {
+    SawKey = (Packet->flags & AV_PKT_FLAG_KEY) != 0;
+    if (!SawKey) ++BeforeFirstKey;
+    av_packet_unref(Packet.get());
+  }
+  EXPECT_TRUE(SawKey);
+  EXPECT_EQ(BeforeFirstKey, 8);
+}
+
+TEST(TestMedia, InterlacedClipDecodesTopFieldFirst) {
+  TInputPtr Input = OpenMedia("interlaced.mkv");
+  ASSERT_TRUE(Input);
+  EXPECT_EQ(Input->streams[0]->codecpar->field_order, AV_FIELD_TT);
+  const std::vector<TPictureFacts> Pictures = DecodePictures("interlaced.mkv");
+  ASSERT_EQ(Pictures.size(), 50u);
+  for (const TPictureFacts& Picture : Pictures) {
+    EXPECT_TRUE(Picture.Interlaced);
+    EXPECT_TRUE(Picture.TopFieldFirst);
+  }
+}
+
+TEST(TestMedia, Sar4x3IsOnStreamAndPictures) {
+  TInputPtr Input = OpenMedia("sar4x3.mp4");
+  ASSERT_TRUE(Input);
+  EXPECT_EQ(av_cmp_q(Input->streams[0]->sample_aspect_ratio, AVRational{4, 3}), 0);
+  EXPECT_EQ(av_cmp_q(Input->streams[0]->codecpar->sample_aspect_ratio, AVRational{4, 3}), 0);
+  const std::vector<TPictureFacts> Pictures = DecodePictures("sar4x3.mp4");
+  ASSERT_EQ(Pictures.size(), 25u);
+  EXPECT_EQ(av_cmp_q(Pictures.front().SampleAspect, AVRational{4, 3}), 0);
+}
+
+TEST(TestMedia, TwoProgramsEachHoldOneVideoAndOneAudio) {
+  TInputPtr Input = OpenMedia("two_programs.ts");
+  ASSERT_TRUE(Input);
+  ASSERT_EQ(Input->nb_programs, 2u);
+  for (unsigned Index = 0; Index < 2; ++Index) {
+    const AVProgram& Program = *Input->programs[Index];
+    ASSERT_EQ(Program.nb_stream_indexes, 2u);
+    EXPECT_EQ(Input->streams[Program.stream_index[0]]->codecpar->codec_type, AVMEDIA_TYPE_VIDEO);
+    EXPECT_EQ(Input->streams[Program.stream_index[1]]->codecpar->codec_type, AVMEDIA_TYPE_AUDIO);
+  }
+}
+
+TEST(TestMedia, MultiMkvHasLanguagesAndThreeCues) {
+  TInputPtr Input = OpenMedia("multi.mkv");
+  ASSERT_TRUE(Input);
+  ASSERT_EQ(Input->nb_streams, 4u);
+  auto Language = [&](unsigned AIndex) -> std::string {
+    const AVDictionaryEntry* Entry =
+        av_dict_get(Input->streams[AIndex]->metadata, "language", nullptr, 0);
+    return Entry ? Entry->value : "";
+  };
+  EXPECT_EQ(Language(1), "eng");
+  EXPECT_EQ(Language(2), "ger");
+  EXPECT_EQ(Language(3), "eng");
+
+  TPacketPtr Packet(av_packet_alloc());
+  std::vector<std::string> Cues;
+  while (av_read_frame(Input.get(), Packet.get()) >= 0) {
+    if (Packet->stream_index == 3)
+      Cues.emplace_back(reinterpret_cast<const char*>(Packet->data), Packet->size);
+    av_packet_unref(Packet.get());
+  }
+  EXPECT_EQ(Cues, (std::vector<std::string>{"First cue", "Second cue", "Third cue"}));
+}
+
+TEST(TestMedia, DamagedInputsDoNotOpenAsMedia) {
+  EXPECT_EQ(fs::file_size(MediaDir / "empty.avi"), 0u);
+  EXPECT_EQ(fs::file_size(MediaDir / "garbage.bin"), 4096u);
+  EXPECT_FALSE(OpenMedia("empty.avi"));
+  EXPECT_FALSE(OpenMedia("garbage.bin"));
+}
+
+TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
+  const fs::path Again = fs::path(testing::TempDir()) / "make-test-media-again";
+  fs::remove_all(Again);
+  const std::string Command =
+      std::string("'") + MAKE_TEST_MEDIA_PROGRAM + "' '" + Again.string() + "' >/dev/null";
+  ASSERT_EQ(std::system(Command.c_str()), 0);
+
+  const std::vector<std::string> Names = ManifestNames();
+  EXPECT_EQ(Names.size(), 14u);
+  for (const std::string& Name : Names) {
+    SCOPED_TRACE(Name);
+    EXPECT_TRUE(ReadFile(MediaDir / Name) == ReadFile(Again / Name));
+  }
+  EXPECT_EQ(ReadFile(MediaDir / "manifest.txt"), ReadFile(Again / "manifest.txt"));
+  fs::remove_all(Again);
+}
+
+TEST(MakeTestMedia, FolderThatCannotBeMadeFails) {
+  const std::string Command = std::string("'") + MAKE_TEST_MEDIA_PROGRAM + "' '" +
+                              (MediaDir / "garbage.bin" / "inside").string() + "' 2>/dev/null";
+  EXPECT_NE(std::system(Command.c_str()), 0);
+}

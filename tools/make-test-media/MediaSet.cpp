@@ -1,0 +1,174 @@
+#include "MediaSet.h"
+
+#include "MediaObjects.h"
+#include "Muxer.h"
+
+#include <array>
+#include <cstdint>
+#include <fstream>
+
+namespace pelorix::testmedia {
+
+namespace {
+
+const std::vector<double> Left440Right1000{440.0, 1000.0};
+
+void WriteMpeg4Aac3gp(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "3gp");
+  Muxer.AddVideo({.FrameRate = {15, 1}});
+  Muxer.AddAudio({.SampleRate = 16000, .BitRate = 32'000});
+  Muxer.Write(2.0);
+}
+
+void WriteH264AacMp4(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Encoder = "libx264", .Width = 160, .Height = 120, .BitRate = 0});
+  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(2.0);
+}
+
+void WriteMpeg4Mp3Avi(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "avi");
+  Muxer.AddVideo({});
+  Muxer.AddAudio({.Encoder = "libmp3lame", .ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(2.0);
+}
+
+void WriteMultiMkv(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "matroska");
+  Muxer.AddVideo({});
+  Muxer.AddAudio({.ToneHz = {440.0, 440.0}, .BitRate = 96'000, .Language = "eng"});
+  Muxer.AddAudio({.ToneHz = {1000.0}, .Language = "ger"});
+  Muxer.AddText(
+      {.Language = "eng",
+       .Cues = {{0, 600, "First cue"}, {700, 600, "Second cue"}, {1400, 500, "Third cue"}}});
+  Muxer.Write(2.0);
+}
+
+void WriteToneMp3(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp3");
+  Muxer.AddAudio({.Encoder = "libmp3lame", .ToneHz = {440.0, 440.0}, .BitRate = 128'000});
+  Muxer.Write(2.0);
+}
+
+void WriteToneWav(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "wav");
+  Muxer.AddAudio({.Encoder = "pcm_s16le", .ToneHz = Left440Right1000});
+  Muxer.Write(2.0);
+}
+
+void WriteMono8kWav(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "wav");
+  Muxer.AddAudio({.Encoder = "pcm_s16le", .SampleRate = 8000});
+  Muxer.Write(1.0);
+}
+
+void WriteNtscMp4(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.FrameRate = {30000, 1001}, .GopSize = 15});
+  Muxer.AddAudio({.SampleRate = 48000, .ToneHz = {440.0, 440.0}, .BitRate = 96'000});
+  Muxer.Write(2.0);
+}
+
+void WriteNoKeyStartTs(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mpegts");
+  // The first GOP loses its key picture and the three pictures after it; the file then starts
+  // with predicted pictures whose references are missing.
+  Muxer.AddVideo({.Encoder = "mpeg2video"}).DropLeadingPackets = 4;
+  Muxer.Write(2.0);
+}
+
+void WriteInterlacedMkv(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "matroska");
+  Muxer.AddVideo({.Encoder = "mpeg2video", .BitRate = 400'000, .Interlaced = true});
+  Muxer.Write(2.0);
+}
+
+void WriteSar4x3Mp4(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Encoder = "libx264", .BitRate = 0, .SampleAspect = {4, 3}});
+  Muxer.Write(1.0);
+}
+
+void WriteTwoProgramsTs(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mpegts");
+  const TEncoderStream& FirstVideo = Muxer.AddVideo({.Encoder = "mpeg2video"});
+  const TEncoderStream& FirstAudio = Muxer.AddAudio(
+      {.Encoder = "mp2", .SampleRate = 48000, .ToneHz = {440.0, 440.0}, .BitRate = 128'000});
+  const TEncoderStream& SecondVideo =
+      Muxer.AddVideo({.Encoder = "libx264", .Width = 160, .Height = 120, .BitRate = 0});
+  const TEncoderStream& SecondAudio = Muxer.AddAudio({.ToneHz = {1000.0}});
+  Muxer.AddProgram(1, "Pelorix One", {&FirstVideo, &FirstAudio});
+  Muxer.AddProgram(2, "Pelorix Two", {&SecondVideo, &SecondAudio});
+  Muxer.Write(2.0);
+}
+
+std::ofstream OpenPlainFile(const std::filesystem::path& APath) {
+  std::ofstream File(APath, std::ios::binary | std::ios::trunc);
+  if (!File) throw TMediaError("cannot create the file");
+  return File;
+}
+
+void WriteGarbageBin(const std::filesystem::path& APath) {
+  std::array<char, 4096> Bytes{};
+  uint32_t State = 0x2545F491u; // xorshift32: the same bytes on every machine
+  for (char& Byte : Bytes) {
+    State ^= State << 13;
+    State ^= State >> 17;
+    State ^= State << 5;
+    Byte = static_cast<char>(State >> 24);
+  }
+  std::ofstream File = OpenPlainFile(APath);
+  File.write(Bytes.data(), Bytes.size());
+  File.close();
+  if (!File) throw TMediaError("cannot write the file");
+}
+
+void WriteEmptyAvi(const std::filesystem::path& APath) {
+  std::ofstream File = OpenPlainFile(APath);
+  File.close();
+  if (!File) throw TMediaError("cannot write the file");
+}
+
+} // namespace
+
+const std::vector<TMediaFile>& MediaFiles() {
+  static const std::vector<TMediaFile> Files = {
+      {"mpeg4_aac.3gp", "3GP; MPEG-4 Visual 176x144 15 fps + AAC 16000 Hz mono 440 Hz; 2 s",
+       WriteMpeg4Aac3gp},
+      {"h264_aac.mp4",
+       "MP4; H.264 160x120 25 fps with B-frames + AAC 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
+       WriteH264AacMp4},
+      {"mpeg4_mp3.avi",
+       "AVI; MPEG-4 Visual 176x144 25 fps + MP3 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
+       WriteMpeg4Mp3Avi},
+      {"multi.mkv",
+       "Matroska; MPEG-4 Visual 176x144 25 fps + AAC stereo 440 Hz \"eng\" + AAC mono 1000 Hz "
+       "\"ger\" + SubRip \"eng\" with 3 cues (0.0, 0.7, 1.4 s); 2 s; every stream starts 23 ms "
+       "late, where the AAC priming was shifted to zero",
+       WriteMultiMkv},
+      {"tone.mp3", "MP3 only; 44100 Hz stereo 440 Hz; 2 s", WriteToneMp3},
+      {"tone.wav", "WAV; PCM s16le 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s", WriteToneWav},
+      {"mono8k.wav", "WAV; PCM s16le 8000 Hz mono 440 Hz; 1 s", WriteMono8kWav},
+      {"ntsc.mp4", "MP4; MPEG-4 Visual 176x144 30000/1001 fps + AAC 48000 Hz stereo 440 Hz; 2 s",
+       WriteNtscMp4},
+      {"nokey_start.ts",
+       "MPEG-TS; MPEG-2 video 176x144 25 fps only, GOP 12; the first 4 pictures are cut, so the "
+       "file opens with 8 predicted pictures before its first key picture; 1.84 s",
+       WriteNoKeyStartTs},
+      {"interlaced.mkv",
+       "Matroska; MPEG-2 video 176x144 25 fps interlaced, top field first, fields 20 ms apart; 2 s",
+       WriteInterlacedMkv},
+      {"sar4x3.mp4", "MP4; H.264 176x144 25 fps, sample aspect 4:3 (displays 235x144); 1 s",
+       WriteSar4x3Mp4},
+      {"two_programs.ts",
+       "MPEG-TS with 2 programs; 1 \"Pelorix One\": MPEG-2 video 176x144 + MP2 48000 Hz stereo "
+       "440 Hz; 2 \"Pelorix Two\": H.264 160x120 + AAC 44100 Hz mono 1000 Hz; 25 fps; 2 s",
+       WriteTwoProgramsTs},
+      {"garbage.bin", "4096 pseudo-random bytes, no container", WriteGarbageBin},
+      {"empty.avi", "0 bytes", WriteEmptyAvi},
+  };
+  return Files;
+}
+
+} // namespace pelorix::testmedia

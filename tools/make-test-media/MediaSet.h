@@ -1,0 +1,17 @@
+// The set of files the tool writes, each with the one line of facts the manifest gives for it.
+#pragma once
+
+#include <filesystem>
+#include <vector>
+
+namespace pelorix::testmedia {
+
+struct TMediaFile {
+  const char* Name;
+  const char* Facts;
+  void (*Write)(const std::filesystem::path& APath);
+};
+
+const std::vector<TMediaFile>& MediaFiles();
+
+} // namespace pelorix::testmedia

@@ -1,0 +1,220 @@
+#include "Muxer.h"
+
+#include "Signals.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
+}
+
+#include <algorithm>
+#include <cmath>
+
+namespace pelorix::testmedia {
+
+namespace {
+
+// Encoders that take any number of samples per frame (PCM) get frames of this size.
+constexpr int VariableFrameSamples = 1024;
+
+const AVCodec& FindEncoder(const char* AName) {
+  const AVCodec* Codec = avcodec_find_encoder_by_name(AName);
+  if (!Codec) throw TMediaError(std::string("encoder ") + AName + " is not available");
+  return *Codec;
+}
+
+AVSampleFormat PickSampleFormat(const AVCodec& ACodec) {
+  if (ACodec.sample_fmts) {
+    for (const AVSampleFormat* Format = ACodec.sample_fmts; *Format != AV_SAMPLE_FMT_NONE; ++Format)
+      if (CanFillSampleFormat(*Format)) return *Format;
+  }
+  throw TMediaError(std::string("encoder ") + ACodec.name + " takes no sample format we can fill");
+}
+
+void SetLanguage(AVStream& AStream, const char* ALanguage) {
+  if (ALanguage) Check(av_dict_set(&AStream.metadata, "language", ALanguage, 0), "language");
+}
+
+} // namespace
+
+TMuxer::TMuxer(std::filesystem::path APath, const char* AFormat)
+    : Path(std::move(APath)), Packet(CheckAllocated(av_packet_alloc(), "packet")) {
+  AVFormatContext* Context = nullptr;
+  Check(avformat_alloc_output_context2(&Context, nullptr, AFormat, Path.c_str()),
+        std::string("muxer ") + AFormat);
+  Output.reset(Context);
+  Output->flags |= AVFMT_FLAG_BITEXACT;
+}
+
+AVStream* TMuxer::NewStream() {
+  return CheckAllocated(avformat_new_stream(Output.get(), nullptr), "stream");
+}
+
+TEncoderStream& TMuxer::AddVideo(const TVideoSettings& ASettings) {
+  const AVCodec& Codec = FindEncoder(ASettings.Encoder);
+  auto& Encoder = *Encoders.emplace_back(std::make_unique<TEncoderStream>());
+  Encoder.Codec.reset(CheckAllocated(avcodec_alloc_context3(&Codec), "encoder"));
+  AVCodecContext& Context = *Encoder.Codec;
+  Context.width = ASettings.Width;
+  Context.height = ASettings.Height;
+  Context.pix_fmt = AV_PIX_FMT_YUV420P;
+  Context.time_base = av_inv_q(ASettings.FrameRate);
+  Context.framerate = ASettings.FrameRate;
+  Context.gop_size = ASettings.GopSize;
+  if (ASettings.BitRate > 0) Context.bit_rate = ASettings.BitRate;
+  Context.sample_aspect_ratio = ASettings.SampleAspect;
+  if (ASettings.Interlaced) {
+    Context.flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    Context.field_order = AV_FIELD_TT;
+  }
+  Encoder.Interlaced = ASettings.Interlaced;
+  Encoder.Stream = NewStream();
+  Encoder.Stream->avg_frame_rate = ASettings.FrameRate;
+  Encoder.Stream->sample_aspect_ratio = ASettings.SampleAspect;
+  OpenEncoder(Encoder, Codec);
+
+  Encoder.Frame->format = Context.pix_fmt;
+  Encoder.Frame->width = Context.width;
+  Encoder.Frame->height = Context.height;
+  Check(av_frame_get_buffer(Encoder.Frame.get(), 0), "video frame");
+  return Encoder;
+}
+
+TEncoderStream& TMuxer::AddAudio(const TAudioSettings& ASettings) {
+  const AVCodec& Codec = FindEncoder(ASettings.Encoder);
+  auto& Encoder = *Encoders.emplace_back(std::make_unique<TEncoderStream>());
+  Encoder.Codec.reset(CheckAllocated(avcodec_alloc_context3(&Codec), "encoder"));
+  AVCodecContext& Context = *Encoder.Codec;
+  Context.sample_rate = ASettings.SampleRate;
+  Context.sample_fmt = PickSampleFormat(Codec);
+  av_channel_layout_default(&Context.ch_layout, static_cast<int>(ASettings.ToneHz.size()));
+  Context.time_base = AVRational{1, ASettings.SampleRate};
+  Context.bit_rate = ASettings.BitRate;
+  Encoder.ToneHz = ASettings.ToneHz;
+  Encoder.Stream = NewStream();
+  SetLanguage(*Encoder.Stream, ASettings.Language);
+  OpenEncoder(Encoder, Codec);
+
+  AVFrame& Frame = *Encoder.Frame;
+  Frame.format = Context.sample_fmt;
+  Frame.sample_rate = Context.sample_rate;
+  Frame.nb_samples = Context.frame_size > 0 ? Context.frame_size : VariableFrameSamples;
+  Check(av_channel_layout_copy(&Frame.ch_layout, &Context.ch_layout), "channel layout");
+  Check(av_frame_get_buffer(&Frame, 0), "audio frame");
+  return Encoder;
+}
+
+void TMuxer::OpenEncoder(TEncoderStream& AEncoder, const AVCodec& ACodec) {
+  AVCodecContext& Context = *AEncoder.Codec;
+  Context.flags |= AV_CODEC_FLAG_BITEXACT;
+  Context.thread_count = 1;
+  if (Output->oformat->flags & AVFMT_GLOBALHEADER) Context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  Check(avcodec_open2(&Context, &ACodec, nullptr), std::string("opening encoder ") + ACodec.name);
+  Check(avcodec_parameters_from_context(AEncoder.Stream->codecpar, &Context), "stream parameters");
+  AEncoder.Stream->time_base = Context.time_base;
+  AEncoder.Frame.reset(CheckAllocated(av_frame_alloc(), "frame"));
+}
+
+void TMuxer::AddText(const TTextSettings& ASettings) {
+  AVStream* Stream = NewStream();
+  Stream->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+  Stream->codecpar->codec_id = ASettings.Codec;
+  Stream->time_base = AVRational{1, 1000};
+  SetLanguage(*Stream, ASettings.Language);
+  Texts.push_back({Stream, ASettings.Cues});
+}
+
+void TMuxer::AddProgram(int AId, const char* AName,
+                        const std::vector<const TEncoderStream*>& AStreams) {
+  AVProgram* Program = CheckAllocated(av_new_program(Output.get(), AId), "program");
+  Check(av_dict_set(&Program->metadata, "service_name", AName, 0), "program name");
+  Check(av_dict_set(&Program->metadata, "service_provider", "Pelorix", 0), "program provider");
+  for (const TEncoderStream* Encoder : AStreams)
+    av_program_add_stream_index(Output.get(), AId, static_cast<unsigned>(Encoder->Stream->index));
+}
+
+void TMuxer::Write(double ASeconds) {
+  for (auto& Encoder : Encoders) {
+    const AVRational Rate = Encoder->ToneHz.empty() ? Encoder->Codec->framerate
+                                                    : AVRational{Encoder->Codec->sample_rate, 1};
+    Encoder->EndPts = std::llround(ASeconds * av_q2d(Rate));
+  }
+  if (!(Output->oformat->flags & AVFMT_NOFILE))
+    Check(avio_open(&Output->pb, Path.c_str(), AVIO_FLAG_WRITE), "opening the file");
+  Check(avformat_write_header(Output.get(), nullptr), "writing the header");
+  for (const TTextStream& Text : Texts)
+    WriteCues(Text);
+
+  // Always feed the encoder that is furthest behind, so packets arrive roughly in file order.
+  auto Behind = [](const auto& A, const auto& B) {
+    if (A->NextPts >= A->EndPts) return false;
+    if (B->NextPts >= B->EndPts) return true;
+    return av_compare_ts(A->NextPts, A->Codec->time_base, B->NextPts, B->Codec->time_base) < 0;
+  };
+  for (;;) {
+    auto Next = std::min_element(Encoders.begin(), Encoders.end(), Behind);
+    if (Next == Encoders.end() || (*Next)->NextPts >= (*Next)->EndPts) break;
+    EncodeNext(**Next);
+  }
+  for (auto& Encoder : Encoders)
+    SendFrame(*Encoder, nullptr);
+
+  Check(av_write_trailer(Output.get()), "writing the trailer");
+  if (!(Output->oformat->flags & AVFMT_NOFILE)) Check(avio_closep(&Output->pb), "closing the file");
+}
+
+void TMuxer::WriteCues(const TTextStream& AText) {
+  for (const TCue& Cue : AText.Cues) {
+    Check(av_new_packet(Packet.get(), static_cast<int>(Cue.Text.size())), "cue packet");
+    std::copy(Cue.Text.begin(), Cue.Text.end(), Packet->data);
+    Packet->pts = Packet->dts = Cue.StartMs;
+    Packet->duration = Cue.DurationMs;
+    Packet->flags |= AV_PKT_FLAG_KEY;
+    Packet->stream_index = AText.Stream->index;
+    av_packet_rescale_ts(Packet.get(), AVRational{1, 1000}, AText.Stream->time_base);
+    Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a cue");
+  }
+}
+
+void TMuxer::EncodeNext(TEncoderStream& AEncoder) {
+  AVFrame& Frame = *AEncoder.Frame;
+  // The encoder may still hold the previous picture; this gives us a buffer of our own.
+  Check(av_frame_make_writable(&Frame), "frame buffer");
+  Frame.pts = AEncoder.NextPts;
+  if (AEncoder.ToneHz.empty()) {
+    if (AEncoder.Interlaced) {
+      Frame.interlaced_frame = 1;
+      Frame.top_field_first = 1;
+    }
+    FillTestPattern(Frame, AEncoder.NextPts, AEncoder.Interlaced);
+    AEncoder.NextPts += 1;
+  } else {
+    Frame.nb_samples =
+        static_cast<int>(std::min<int64_t>(Frame.nb_samples, AEncoder.EndPts - AEncoder.NextPts));
+    FillTones(Frame, AEncoder.NextPts, AEncoder.ToneHz);
+    AEncoder.NextPts += Frame.nb_samples;
+  }
+  SendFrame(AEncoder, &Frame);
+}
+
+// Sends one frame (null: end of stream) and writes every packet the encoder has ready.
+void TMuxer::SendFrame(TEncoderStream& AEncoder, const AVFrame* AFrame) {
+  Check(avcodec_send_frame(AEncoder.Codec.get(), AFrame), "encoding");
+  for (;;) {
+    const int Result = avcodec_receive_packet(AEncoder.Codec.get(), Packet.get());
+    if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return;
+    Check(Result, "encoding");
+    if (AEncoder.DropLeadingPackets > 0) {
+      --AEncoder.DropLeadingPackets;
+      av_packet_unref(Packet.get());
+      continue;
+    }
+    // Video encoders leave the duration open; each packet is one picture.
+    if (Packet->duration == 0 && AEncoder.ToneHz.empty()) Packet->duration = 1;
+    Packet->stream_index = AEncoder.Stream->index;
+    av_packet_rescale_ts(Packet.get(), AEncoder.Codec->time_base, AEncoder.Stream->time_base);
+    Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a packet");
+  }
+}
+
+} // namespace pelorix::testmedia

@@ -1,0 +1,96 @@
+// Writes one media file: encoders fed with the fixed test content (see Signals.h), their packets
+// interleaved into a container, plus text streams and programs where a file needs them.
+//
+// Everything is set up for repeatable output: muxer and encoders run bit-exact and
+// single-threaded, so a run writes the same bytes as the one before.
+#pragma once
+
+#include "MediaObjects.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace pelorix::testmedia {
+
+struct TVideoSettings {
+  const char* Encoder = "mpeg4";
+  int Width = 176;
+  int Height = 144;
+  AVRational FrameRate{25, 1};
+  int GopSize = 12;
+  int64_t BitRate = 200'000;     // 0 leaves the encoder's own rate control alone
+  AVRational SampleAspect{0, 1}; // 0/1 = unknown
+  bool Interlaced = false;       // top field first, fields half a frame apart
+};
+
+struct TAudioSettings {
+  const char* Encoder = "aac";
+  int SampleRate = 44100;
+  std::vector<double> ToneHz{440.0}; // one tone per channel; its size is the channel count
+  int64_t BitRate = 64'000;
+  const char* Language = nullptr;
+};
+
+struct TCue {
+  int64_t StartMs = 0;
+  int64_t DurationMs = 0;
+  std::string Text;
+};
+
+struct TTextSettings {
+  AVCodecID Codec = AV_CODEC_ID_SUBRIP;
+  const char* Language = nullptr;
+  std::vector<TCue> Cues;
+};
+
+// One encoder and the stream its packets go to.
+struct TEncoderStream {
+  TCodecContextPtr Codec;
+  AVStream* Stream = nullptr;
+  TFramePtr Frame;
+  bool Interlaced = false;
+  std::vector<double> ToneHz; // empty for video
+  int64_t NextPts = 0;        // in Codec->time_base: picture number or sample position
+  int64_t EndPts = 0;
+  // Packets thrown away as they leave the encoder, to make a file that starts mid-GOP.
+  int DropLeadingPackets = 0;
+};
+
+class TMuxer {
+public:
+  // AFormat is the muxer's short name ("mp4", "matroska", ...).
+  TMuxer(std::filesystem::path APath, const char* AFormat);
+  TMuxer(const TMuxer&) = delete;
+  TMuxer& operator=(const TMuxer&) = delete;
+
+  TEncoderStream& AddVideo(const TVideoSettings& ASettings);
+  TEncoderStream& AddAudio(const TAudioSettings& ASettings);
+  void AddText(const TTextSettings& ASettings);
+  // A program (MPEG-TS service) AId named AName made of the given streams.
+  void AddProgram(int AId, const char* AName, const std::vector<const TEncoderStream*>& AStreams);
+
+  // Writes the file: header, the cues, ASeconds of encoded content, trailer.
+  void Write(double ASeconds);
+
+private:
+  struct TTextStream {
+    AVStream* Stream = nullptr;
+    std::vector<TCue> Cues;
+  };
+
+  AVStream* NewStream();
+  void OpenEncoder(TEncoderStream& AEncoder, const AVCodec& ACodec);
+  void WriteCues(const TTextStream& AText);
+  void EncodeNext(TEncoderStream& AEncoder);
+  void SendFrame(TEncoderStream& AEncoder, const AVFrame* AFrame);
+
+  std::filesystem::path Path;
+  TOutputContextPtr Output;
+  TPacketPtr Packet;
+  std::vector<std::unique_ptr<TEncoderStream>> Encoders;
+  std::vector<TTextStream> Texts;
+};
+
+} // namespace pelorix::testmedia

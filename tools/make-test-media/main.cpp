@@ -1,0 +1,76 @@
+// make-test-media FOLDER
+//
+// Writes the short clips the tests read (see MediaSet.cpp) and a manifest.txt describing them
+// into FOLDER, creating it when missing. Each run writes the same bytes. Exits non-zero after
+// naming every file it could not make; such a file is removed rather than left half written.
+
+#include "MediaSet.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+using namespace pelorix::testmedia;
+
+namespace {
+
+bool WriteManifest(const fs::path& AFolder) {
+  std::ofstream Manifest(AFolder / "manifest.txt", std::ios::trunc);
+  Manifest << "# Test media written by make-test-media: name, size in bytes, facts.\n";
+  for (const TMediaFile& File : MediaFiles()) {
+    std::error_code Error;
+    const auto Size = fs::file_size(AFolder / File.Name, Error);
+    if (Error) continue; // not made; already reported
+    Manifest << File.Name << "  " << Size << "  " << File.Facts << '\n';
+  }
+  Manifest.close();
+  return static_cast<bool>(Manifest);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::cerr << "usage: make-test-media FOLDER\n";
+    return 2;
+  }
+  const fs::path Folder = argv[1];
+  std::error_code Error;
+  fs::create_directories(Folder, Error);
+  if (Error) {
+    std::cerr << "make-test-media: cannot create " << Folder.string() << ": " << Error.message()
+              << '\n';
+    return 1;
+  }
+
+  av_log_set_level(AV_LOG_WARNING);
+  int Failures = 0;
+  for (const TMediaFile& File : MediaFiles()) {
+    const fs::path Path = Folder / File.Name;
+    try {
+      File.Write(Path);
+    } catch (const std::exception& Failure) {
+      std::cerr << "make-test-media: " << Path.string() << ": " << Failure.what() << '\n';
+      if (fs::is_regular_file(Path, Error)) fs::remove(Path, Error);
+      ++Failures;
+    }
+  }
+  if (!WriteManifest(Folder)) {
+    std::cerr << "make-test-media: cannot write " << (Folder / "manifest.txt").string() << '\n';
+    ++Failures;
+  }
+  if (Failures > 0) {
+    std::cerr << "make-test-media: " << Failures << " file(s) not made\n";
+    return 1;
+  }
+  std::cout << "make-test-media: wrote " << MediaFiles().size() << " files and manifest.txt to "
+            << Folder.string() << '\n';
+  return 0;
+}
