@@ -19,6 +19,12 @@ bool FileExists(const std::string& APath) {
   return ::stat(APath.c_str(), &Info) == 0;
 }
 
+// Libraries stay mapped after their last handle is closed: the media libraries and their own
+// dependencies set up process-wide state when they load (thread-local destructors, allocations
+// kept in statics) that must not lose its code. Unloading releases the binding's handle; a
+// later load of the same file finds it again.
+constexpr int LoadMode = RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE;
+
 std::string LastLoaderError() {
   const char* Text = ::dlerror();
   return Text ? Text : "unknown error";
@@ -38,7 +44,7 @@ void* LoadLibraryFromFolder(const std::string& AFolder, const std::string& AFile
                             const std::vector<std::string>& AFamily, std::string& ASystemError) {
   ::dlerror();
   if (AFolder.empty()) {
-    void* Handle = ::dlopen(AFileName.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* Handle = ::dlopen(AFileName.c_str(), LoadMode);
     if (!Handle) ASystemError = LastLoaderError();
     return Handle;
   }
@@ -50,10 +56,10 @@ void* LoadLibraryFromFolder(const std::string& AFolder, const std::string& AFile
   for (const std::string& Member : AFamily) {
     const std::string Path = JoinPath(AFolder, Member);
     if (!FileExists(Path)) continue;
-    if (void* Handle = ::dlopen(Path.c_str(), RTLD_NOW | RTLD_LOCAL)) Preloaded.push_back(Handle);
+    if (void* Handle = ::dlopen(Path.c_str(), LoadMode)) Preloaded.push_back(Handle);
   }
   ::dlerror();
-  void* Handle = ::dlopen(JoinPath(AFolder, AFileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* Handle = ::dlopen(JoinPath(AFolder, AFileName).c_str(), LoadMode);
   if (!Handle) ASystemError = LastLoaderError();
   for (auto It = Preloaded.rbegin(); It != Preloaded.rend(); ++It) ::dlclose(*It);
   return Handle;
