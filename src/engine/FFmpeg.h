@@ -298,19 +298,29 @@ protected:
   void SetVerbose(int AVerbose);
 
 private:
+  // --- Options (FFmpegOptions.cpp) ---
   void DoNothing(const std::string& AName);
   void NotYetSupported(const std::string& AName);
-  TParkingList* ParkingListOf(void* AOptionContext);
-  void CloseOutputFiles();
-  void RunFailed(const std::string& AMessage);
-
   bool ParkLibraryOption(const std::string& AName, const std::string& AValue);
+  TParkingList* ParkingListOf(void* AOptionContext);
 
-  // Value handlers.
+  // --- Option value handlers (FFmpegHandlers.cpp) ---
   std::string InputFormatName(const std::string& AName);
   void OptFormat(const std::string& AValue);
   void OptBitRate(const std::string& AName, const std::string& AValue);
   void OptCodecName(const std::string& AName, const std::string& AValue);
+
+  // --- Target presets (FFmpegTargets.cpp) ---
+
+  // --- Input (FFmpegInput.cpp) ---
+
+  // --- Output (FFmpegOutput.cpp) ---
+
+  // --- Hook modules (FrameHook.cpp) ---
+
+  // --- Model and lifecycle (FFmpegModel.cpp, FFmpegLifecycle.cpp) ---
+  void CloseOutputFiles();
+  void RunFailed(const std::string& AMessage);
 
   std::mutex WorkersLock;
   std::vector<std::shared_ptr<TWorkerThread>> Workers;  // every thread that runs for this engine

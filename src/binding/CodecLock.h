@@ -1,4 +1,5 @@
-// The process-wide lock around stream probing and every codec open and close of every engine.
+// The process-wide lock around stream probing and every codec open and close, shared by every
+// engine and probe.
 // Never take it while holding a component lock (order: CodecLock, list lock, component lock).
 #pragma once
 
