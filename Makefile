@@ -31,8 +31,7 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
 
 bench: build
-	@if [ -x $(BUILD_DIR)/bin/pelorix-bench ]; then $(BUILD_DIR)/bin/pelorix-bench; \
-	else echo "no benchmarks yet"; fi
+	@bench/remux-bench $(BUILD_DIR)
 
 clean:
 	rm -rf build build-sanitize

@@ -19,7 +19,26 @@ extern "C" {
   X(avio_open) \
   X(avio_closep) \
   X(av_find_input_format) \
-  X(av_guess_format)
+  X(av_guess_format) \
+  X(avformat_open_input) \
+  X(avformat_find_stream_info) \
+  X(av_probe_input_buffer2) \
+  X(av_seek_frame) \
+  X(av_dump_format) \
+  X(av_stream_get_codec_timebase) \
+  X(avformat_new_stream) \
+  X(av_guess_codec) \
+  X(av_filename_number_test) \
+  X(av_codec_get_id) \
+  X(av_codec_get_tag) \
+  X(avformat_write_header) \
+  X(av_write_trailer) \
+  X(av_sdp_create) \
+  X(av_read_frame) \
+  X(av_pkt_dump_log2) \
+  X(avio_seek) \
+  X(avio_size) \
+  X(av_interleaved_write_frame)
 
 namespace pelorix {
 

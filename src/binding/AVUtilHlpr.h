@@ -6,12 +6,19 @@
 #include "LibraryBinding.h"
 
 extern "C" {
+#include <libavutil/time.h>
+#include <libavutil/frame.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/avutil.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/dict.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libavutil/opt.h>
 #include <libavutil/error.h>
+#include <libavutil/parseutils.h>
+#include <libavutil/samplefmt.h>
 }
 
 #define PELORIX_AVUTIL_ENTRIES(X) \
@@ -28,6 +35,13 @@ extern "C" {
   X(av_free) \
   X(av_freep) \
   X(av_strerror) \
+  X(av_parse_time) \
+  X(av_parse_video_size) \
+  X(av_parse_video_rate) \
+  X(av_get_pix_fmt) \
+  X(av_get_pix_fmt_string) \
+  X(av_get_sample_fmt) \
+  X(av_get_sample_fmt_string) \
   X(av_opt_find) \
   X(av_opt_set) \
   X(av_opt_get) \
@@ -35,7 +49,24 @@ extern "C" {
   X(av_opt_set_defaults2) \
   X(av_dict_set) \
   X(av_dict_get) \
-  X(av_dict_free)
+  X(av_rescale_q) \
+  X(av_dict_free) \
+  X(av_d2q) \
+  X(av_find_nearest_q_idx) \
+  X(av_memdup) \
+  X(av_get_pix_fmt_name) \
+  X(av_channel_layout_default) \
+  X(av_channel_layout_describe) \
+  X(av_channel_layout_uninit) \
+  X(av_frame_alloc) \
+  X(av_frame_free) \
+  X(av_audio_fifo_free) \
+  X(av_gettime) \
+  X(av_audio_fifo_alloc) \
+  X(av_frame_get_buffer) \
+  X(av_frame_unref) \
+  X(av_rescale) \
+  X(av_get_picture_type_char)
 
 namespace pelorix {
 

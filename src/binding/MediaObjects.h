@@ -7,6 +7,7 @@
 #include "AVFormatHlpr.h"
 #include "AVUtilHlpr.h"
 #include "MyUtilHlpr.h"
+#include "SwResampleHlpr.h"
 #include "SwScaleHlpr.h"
 
 #include <memory>
@@ -44,6 +45,31 @@ struct TScaleContextDeleter {
   void operator()(SwsContext* P) const { SwScale().sws_freeContext(P); }
 };
 
+// An I/O context opened on its own (not as part of a container), e.g. to probe a file.
+struct TAvioContextDeleter {
+  void operator()(AVIOContext* P) const { AVFormat().avio_closep(&P); }
+};
+
+struct TFrameDeleter {
+  void operator()(AVFrame* P) const { AVUtil().av_frame_free(&P); }
+};
+
+struct TPacketDeleter {
+  void operator()(AVPacket* P) const { AVCodec().av_packet_free(&P); }
+};
+
+struct TBitstreamFilterDeleter {
+  void operator()(AVBSFContext* P) const { AVCodec().av_bsf_free(&P); }
+};
+
+struct TResamplerDeleter {
+  void operator()(SwrContext* P) const { SwResample().swr_free(&P); }
+};
+
+struct TAudioFifoDeleter {
+  void operator()(AVAudioFifo* P) const { AVUtil().av_audio_fifo_free(P); }
+};
+
 // A C stream opened through the support library.
 struct TCFileDeleter {
   void operator()(FILE* P) const { MyUtil().my_fclose(P); }
@@ -59,6 +85,27 @@ using TInputContextPtr = std::unique_ptr<AVFormatContext, TInputContextDeleter>;
 using TOutputContextPtr = std::unique_ptr<AVFormatContext, TOutputContextDeleter>;
 using TCFilePtr = std::unique_ptr<FILE, TCFileDeleter>;
 using TScaleContextPtr = std::unique_ptr<SwsContext, TScaleContextDeleter>;
+using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
+using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
+using TBitstreamFilterPtr = std::unique_ptr<AVBSFContext, TBitstreamFilterDeleter>;
+using TResamplerPtr = std::unique_ptr<SwrContext, TResamplerDeleter>;
+using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TAudioFifoDeleter>;
+using TAvioContextPtr = std::unique_ptr<AVIOContext, TAvioContextDeleter>;
+
+// An option dictionary handed to the libraries by address (they add, consume and replace
+// entries); whatever is left is freed with it.
+class TAvDictionary {
+public:
+  TAvDictionary() = default;
+  TAvDictionary(const TAvDictionary&) = delete;
+  TAvDictionary& operator=(const TAvDictionary&) = delete;
+  ~TAvDictionary() { AVUtil().av_dict_free(&Dictionary); }
+  AVDictionary** Address() { return &Dictionary; }
+  AVDictionary* Get() const { return Dictionary; }
+
+private:
+  AVDictionary* Dictionary = nullptr;
+};
 
 // A library copy of a text; null for a null text.
 inline TAvString AvStrDup(const char* AText) {

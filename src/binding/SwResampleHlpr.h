@@ -10,7 +10,8 @@ extern "C" {
 }
 
 #define PELORIX_SWRESAMPLE_ENTRIES(X) \
-  X(swresample_version)
+  X(swresample_version) \
+  X(swr_free)
 
 namespace pelorix {
 

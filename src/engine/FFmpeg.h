@@ -11,6 +11,9 @@
 //   FFmpegLifecycle.cpp Start, Stop, RequestStop, EndRun, destruction
 //   FFmpegOptions.cpp   SetOption and its table, SetLibraryOption, SetContextOptions
 //   FFmpegHandlers.cpp  option value handlers
+//   FFmpegInput.cpp     OpenInputFile, FindCodecId
+//   FFmpegOutput.cpp    OpenOutputFile, the new-stream options
+//   FFmpegOutputStreams.cpp  NewVideoStream, NewAudioStream, NewSubtitleStream
 //   FFmpegMainLoop.cpp  RunTranscode
 //
 // Threads: the owner's thread configures the engine and calls Start/Stop; a run executes on
@@ -20,7 +23,9 @@
 
 #include "EngineRecords.h"
 #include "FFMpegException.h"
+#include "FrameHook.h"
 #include "MediaObjects.h"
+#include "TranscodeRecords.h"
 #include "WorkerThread.h"
 
 #include <array>
@@ -80,6 +85,28 @@ struct TFileState {
   int32_t MetaDataMapCount = 0;
   std::array<std::array<TBitstreamFilterChain, MaxStreams>, MaxFiles> BitstreamFilterChains;
   TBitstreamFilterChain VideoBitstreamFilters, AudioBitstreamFilters, SubtitleBitstreamFilters;
+};
+
+// 1a. Codec state of the opened files' streams, indexed like Files: [file][stream]. The
+// libraries keep only codec parameters in a stream, so the engine owns one decoder context per
+// input stream (filled when the input opens) and one encoder context per output stream
+// (configured when the stream is created, opened by the transcode).
+struct TInputStreamCodec {
+  TCodecContextPtr Decoder;        // not open; every "codec context" read of an input
+  AVRational CodecTimeBase{0, 1};  // the stream's codec time base, also kept in the decoder
+  bool RateEmu = false;            // read at the input's real-time rate
+  float Quality = 0;               // quality of the last decoded picture (same-quality encoding)
+};
+
+struct TOutputStreamCodec {
+  TCodecContextPtr Encoder;  // configured, not open; stays empty for no context
+  bool StreamCopy = false;   // packets are copied, the encoder is not used
+  float Quality = 0;         // lambda of a fixed quantiser (118 x qscale), 0 = none
+};
+
+struct TStreamCodecState {
+  std::array<std::vector<TInputStreamCodec>, MaxFiles> Inputs;
+  std::array<std::vector<TOutputStreamCodec>, MaxFiles> Outputs;
 };
 
 // 2. Option state taken by the next input, output or new stream.
@@ -193,7 +220,9 @@ struct TRunStatistics {
   int32_t FramesDup = 0, FramesDrop = 0;
   int64_t TimerStart = 0;  // microseconds
   std::vector<uint8_t> BitBuffer;
-  int32_t BitBufferSize = DefaultBitBufferSize;
+  int32_t BitBufferSize = DefaultBitBufferSize;  // grows with the largest picture of a run
+  // Codecs opened by the running transcode, newest first; an aborted run closes them.
+  std::vector<AVCodecContext*> OpenEncoderList, OpenDecoderList;
 };
 
 // 6. Run state and errors. The flags are read and written by different threads.
@@ -229,6 +258,7 @@ struct THookState {
   std::vector<THookRange> HookRanges;  // sorted by End
   size_t CurrentRange = 0;
   int32_t HookFrameCounter = 0;
+  TFrameHookList Modules;  // added by "vhook", released by Cleanup
 };
 
 class TCustomFFmpeg {
@@ -280,8 +310,26 @@ public:
 
   static std::string FileOpenErrorText(const std::string& AFileName, int ACode);
 
+  // --- Input and output files (owner's thread) ---
+  // Each returns false with the reason in Run.LastErrorText; the options an open takes are
+  // consumed whether it succeeds or not.
+  bool OpenInputFile(const std::string& AFileName);
+  bool OpenOutputFile(const std::string& AFileName);
+  // Codec id of a named encoder or decoder of AType; an empty or null name gives
+  // AV_CODEC_ID_NONE. False with "Unknown ..." or "Invalid ... type ..." in LastErrorText.
+  bool FindCodecId(const char* AName, AVMediaType AType, bool AEncoder, AVCodecID& ACodecId);
+  // Add one stream to an output container (recorded or being opened); raise FFMpegException.
+  void NewVideoStream(AVFormatContext* AContainer);
+  void NewAudioStream(AVFormatContext* AContainer);
+  void NewSubtitleStream(AVFormatContext* AContainer);
+  // Which kinds of streams the opened inputs have.
+  void CheckInputStreamKinds(bool& AHasVideo, bool& AHasAudio, bool& AHasSubtitle) const;
+  // True when the filter chain holds a filter that changes the frame size.
+  static bool FiltersResizeFrames(const std::string& AFilters);
+
   // --- State, grouped as the model above ---
   TFileState Files;
+  TStreamCodecState StreamCodecs;
   TOptionState Options;
   TRunSettings Settings;
   TLibraryOptionState LibOptions;
@@ -289,6 +337,7 @@ public:
   TRunState Run;
   TCallbacks Callbacks;
   THookState Hooks;
+  TTranscodeTables Tables;  // working tables of the running transcode
 
 protected:
   void SetDefaults();
@@ -309,14 +358,114 @@ private:
   void OptFormat(const std::string& AValue);
   void OptBitRate(const std::string& AName, const std::string& AValue);
   void OptCodecName(const std::string& AName, const std::string& AValue);
+  int64_t ParseTime(const std::string& AName, const std::string& AValue, bool ADuration);
+  void OptRecordingTime(const std::string& AName, const std::string& AValue);
+  void OptRecTimestamp(const std::string& AName, const std::string& AValue);
+  void OptMap(const std::string& AValue);
+  void OptMetaDataMap(const std::string& AValue);
+  void OptInputTsScale(const std::string& AValue);
+  void OptFrameRate(const std::string& AValue);
+  void OptFrameSize(const std::string& AValue);
+  void OptAspect(const std::string& AValue);
+  void OptPixelFormat(const std::string& AValue);
+  void OptSampleFormat(const std::string& AValue);
+  void OptQscale(double AValue);
+  void OptCrop(const std::string& AName, int32_t AValue);
+  void OptPad(const std::string& AName, int32_t AValue);
+  void OptPadColor(int32_t AValue);
+  void OptCodecTag(const std::string& AName, const std::string& AValue);
+  void OptPass(int32_t AValue);
+  void OptMatrix(const std::string& AName, const std::string& AValue);
+  void OptVstats();
+  void OptVstatsFile(const std::string& AValue);
+  void OptBitstreamFilter(const std::string& AName, const std::string& AValue);
+  void OptVideoHook(const std::string& AValue);
 
   // --- Target presets (FFmpegTargets.cpp) ---
 
   // --- Input (FFmpegInput.cpp) ---
+  void BuildDemuxerOptions(TAvDictionary& AOptions);
+  void ConsumeInputOptions();
+  int InputOpenErrorCode(const std::string& AFileName, int ACode) const;
+  void PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACodec,
+                          const std::string& AFileName);
 
-  // --- Output (FFmpegOutput.cpp) ---
+  // --- Output (FFmpegOutput.cpp, FFmpegOutputStreams.cpp) ---
+  void OptNewStream(AVMediaType AType);
+  int OutputFileIndexOf(const AVFormatContext* AContainer) const;
+  AVCodecID ConvertibleSubtitleCodec(const AVOutputFormat* AFormat) const;
+  void WriteMetaData(AVFormatContext* AContainer);
+  void ApplyMuxerSettings(AVFormatContext* AContainer);
+  AVStream* AddOutputStream(AVFormatContext* AContainer, TOutputStreamCodec*& ACodec);
+  void ApplyRcOverride(AVCodecContext* AContext);
 
   // --- Hook modules (FrameHook.cpp) ---
+  // The engine's modules are Hooks.Modules, worked on by the FrameHook unit's AddFrameHook
+  // ("vhook"), ProcessFrameHooks and ReleaseFrameHooks (Cleanup).
+
+  // --- Transcode set-up (FFmpegSetup.cpp) ---
+  void Transcode();
+  void BuildStreamTables();
+  void ChooseSource(TOutputStream& AOutput, int ANumber);
+  void PrepareOutputStreams();
+  void PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASource);
+  void PrepareEncoding(TOutputStream& AOutput, TInputStream& ASource);
+  void PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& ASource);
+  static TFramePtr NewPicture(AVPixelFormat AFormat, int AWidth, int AHeight);
+  void OpenPassLogFile(TOutputStream& AOutput, int ANumber);
+  void LogStreamMapping();
+  void OpenDecoder(TInputStream& AInput);
+  void OpenEncoder(TOutputStream& AOutput);
+  void OpenCodecs();
+  void CopyMetaDataMaps();
+  void InitBitstreamFilters(TOutputStream& AOutput);
+  void WriteHeaders();
+
+  // --- Main loop (FFmpegMainLoop.cpp) ---
+  void CloseOpenCodecs();
+  void TranscodeCleanup();
+  double OutputTime(const TOutputStream& AOutput) const;
+  int ChooseInputFile(double& AOptsMin);
+  void RunMainLoop();
+  void CorrectTimestamps(TInputStream& ASource, AVPacket& APacket);
+  void FinishTranscode();
+
+  // --- Packet routing (FFmpegRouting.cpp) ---
+  int OutputPacket(TInputStream& AInput, int AIndex, const AVPacket* APacket);
+  void AdvanceCopiedStream(TInputStream& AInput);
+  void EmulateRate(TInputStream& AInput);
+  bool BeforeStart(const TInputStream& AInput) const;
+  void RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame);
+  void RouteCopies(TInputStream& AInput, int AIndex, const AVPacket& APacket);
+  int DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPacket& APacket);
+  void CopyPacket(TOutputStream& AOutput, TInputStream& AInput, const AVPacket& APacket);
+  void DrainEncoders(int AIndex);
+  void ReceivePackets(TOutputStream& AOutput);
+  void NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& APacket);
+  void WriteFrame(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput);
+  void FilterAndWrite(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput,
+                      size_t AFilter);
+  void WritePacket(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput);
+
+  // --- Progress report (FFmpegReport.cpp) ---
+  int64_t OutputFileSize() const;
+  void PrintReport(bool ALast);
+  void WriteVideoStats(TOutputStream& AOutput, int AFrameSize);
+
+  // --- Audio (FFmpegAudio.cpp) ---
+  void OutputAudio(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
+                   AVFrame* AFrame);
+  void FlushAudioQueue(TOutputStream& AOutput);
+
+  // --- Video and subtitles (FFmpegVideo.cpp) ---
+  void PreprocessVideoFrame(TInputStream& AInput, AVFrame* AFrame);
+  void OutputVideo(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
+                   AVFrame* AFrame, int& AFrameSize);
+  void OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
+                      AVSubtitle* ASubtitle, int64_t APts);
+
+  // --- Video filters (FFmpegFilters.cpp) ---
+  int BuildVideoFilters(TInputStream& AInput, TOutputStream& AOutput);
 
   // --- Model and lifecycle (FFmpegModel.cpp, FFmpegLifecycle.cpp) ---
   void CloseOutputFiles();

@@ -1,19 +1,190 @@
-// The body of a run.
+// The running half of a transcode: the body of a run, the main loop that reads the input
+// whose outputs are furthest behind, timestamp correction, and the end of the transcode
+// (drain, trailers, last report, codec close).
+//
+// Runs on the run's thread. StopRequested, written by the owner's thread, is read once at the
+// top of each turn of the loop.
 #include "FFmpeg.h"
 
+#include "CodecLock.h"
+#include "MediaLibraries.h"
+#include "TextFormat.h"
+
+#include <cmath>
+
 namespace pelorix {
+
+namespace {
+
+double Seconds(AVRational ARational) {
+  return ARational.den ? static_cast<double>(ARational.num) / ARational.den : 0.0;
+}
+
+// Unreferences a packet when the turn of the loop that read it ends, however it ends.
+struct TPacketRelease {
+  AVPacket* Packet;
+  ~TPacketRelease() { AVCodec().av_packet_unref(Packet); }
+};
+
+} // namespace
 
 void TCustomFFmpeg::RunTranscode() {
   Run.Finished = false;
   try {
-    throw FFMpegException("Transcoding is not available in this build");
+    Transcode();
   } catch (const std::exception& E) {
     RunFailed(E.what());
   } catch (...) {
     RunFailed("Unexpected error during the run");
   }
+  CloseOpenCodecs();
+  TranscodeCleanup();
   Cleanup();
   EndRun();
+}
+
+void TCustomFFmpeg::CloseOpenCodecs() {
+  for (AVCodecContext* Encoder : Stats.OpenEncoderList) {
+    AVUtil().av_freep(&Encoder->stats_in);
+    std::scoped_lock Guard(CodecLock());
+    AVCodec().avcodec_close(Encoder);
+  }
+  Stats.OpenEncoderList.clear();
+  for (AVCodecContext* Decoder : Stats.OpenDecoderList) {
+    std::scoped_lock Guard(CodecLock());
+    AVCodec().avcodec_close(Decoder);
+  }
+  Stats.OpenDecoderList.clear();
+}
+
+void TCustomFFmpeg::TranscodeCleanup() { Tables = TTranscodeTables{}; }
+
+double TCustomFFmpeg::OutputTime(const TOutputStream& AOutput) const {
+  // A re-encoded picture stream counts its pictures in the encoder's time base; everything
+  // else has come as far as the end of its last written packet.
+  if (AOutput.EncodingNeeded && AOutput.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
+    return AOutput.SyncOpts * Seconds(AOutput.Encoder->time_base);
+  if (AOutput.EndTime == AV_NOPTS_VALUE) return 0;
+  return AOutput.EndTime * Seconds(AOutput.Stream->time_base);
+}
+
+int TCustomFFmpeg::ChooseInputFile(double& AOptsMin) {
+  double IptsMin = 1e100;
+  AOptsMin = 1e100;
+  int Chosen = -1;
+  for (const auto& Output : Tables.OutputStreams) {
+    const TInputStream& Source = *Tables.InputStreams[Output->SourceIndex];
+    const double Opts = OutputTime(*Output);
+    const double Ipts = static_cast<double>(Source.Pts);
+    if (!Tables.FileTable[Source.FileIndex].EofReached) {
+      if (Ipts < IptsMin) {
+        IptsMin = Ipts;
+        if (Settings.InputSync) Chosen = Source.FileIndex;
+      }
+      if (Opts < AOptsMin) {
+        AOptsMin = Opts;
+        if (!Settings.InputSync) Chosen = Source.FileIndex;
+      }
+    }
+    const int Kind = Output->Stream->codecpar->codec_type;
+    if (Kind >= 0 && Kind < 4 && Output->FrameNumber >= Options.MaxFrames[Kind]) return -1;
+  }
+  return Chosen;
+}
+
+void TCustomFFmpeg::RunMainLoop() {
+  TTranscodeTables& T = Tables;
+  AVPacket* Packet = T.Packet.get();
+  int64_t ReportClock = Stats.TimerStart;
+  while (!Run.StopRequested) {
+    double OptsMin = 0;
+    const int FileIndex = ChooseInputFile(OptsMin);
+    if (FileIndex < 0) break;
+    if (static_cast<double>(Options.RecordingTime) / 1000000.0 <= OptsMin) break;
+    if (Settings.LimitFileSize != 0 &&
+        AVFormat().avio_seek(Files.OutputFiles[0]->pb, 0, SEEK_CUR) > Settings.LimitFileSize)
+      break;
+
+    AVFormatContext* Input = Files.InputFiles[FileIndex].get();
+    TInputFile& File = T.FileTable[FileIndex];
+    if (AVFormat().av_read_frame(Input, Packet) < 0) {
+      File.EofReached = 1;
+      if (Settings.Shortest) break;
+      continue;
+    }
+    TPacketRelease Release{Packet};
+    if (Settings.DoPktDump)
+      AVFormat().av_pkt_dump_log2(nullptr, LibraryLogLevelOf(2), Packet, Settings.DoHexDump,
+                                  Input->streams[Packet->stream_index]);
+
+    if (Packet->stream_index < File.StreamCount) {
+      const int Index = File.FirstStreamIndex + Packet->stream_index;
+      TInputStream& Source = *T.InputStreams[Index];
+      if (!Source.Discard) {
+        CorrectTimestamps(Source, *Packet);
+        if (OutputPacket(Source, Index, Packet) < 0) {
+          const std::string Message = FormatText("Error while decoding stream #%d.%d",
+                                                 Source.FileIndex, Source.StreamIndex);
+          if (Settings.ExitOnError) throw FFMpegException(Message);
+          if (Settings.Verbose >= 0) Log(1, Message);
+          continue;
+        }
+      }
+    }
+
+    const int64_t Now = AVUtil().av_gettime();
+    if (Now - ReportClock > Run.ReportInterval) {
+      ReportClock = Now;
+      PrintReport(false);
+    }
+  }
+}
+
+void TCustomFFmpeg::CorrectTimestamps(TInputStream& ASource, AVPacket& APacket) {
+  const AVRational TimeBase = ASource.Stream->time_base;
+  int64_t& Offset = Files.InputTsOffset[ASource.FileIndex];
+  if (APacket.dts != AV_NOPTS_VALUE)
+    APacket.dts += AVUtil().av_rescale_q(Offset, AV_TIME_BASE_Q, TimeBase);
+  if (APacket.pts != AV_NOPTS_VALUE)
+    APacket.pts += AVUtil().av_rescale_q(Offset, AV_TIME_BASE_Q, TimeBase);
+
+  const double Scale = ASource.StreamIndex < MaxStreams
+                           ? Files.InputTsScale[ASource.FileIndex][ASource.StreamIndex]
+                           : 0.0;
+  if (Scale != 0) {
+    if (APacket.pts != AV_NOPTS_VALUE)
+      APacket.pts = static_cast<int64_t>(std::nearbyint(APacket.pts * Scale));
+    if (APacket.dts != AV_NOPTS_VALUE)
+      APacket.dts = static_cast<int64_t>(std::nearbyint(APacket.dts * Scale));
+  }
+
+  if (APacket.dts == AV_NOPTS_VALUE || ASource.NextPts == AV_NOPTS_VALUE || Settings.CopyTs)
+    return;
+  const int64_t PacketDts = AVUtil().av_rescale_q(APacket.dts, TimeBase, AV_TIME_BASE_Q);
+  const int64_t Delta = PacketDts - ASource.NextPts;
+  if (std::llabs(Delta) > static_cast<int64_t>(Settings.DtsDeltaThreshold * 1000000.0) ||
+      PacketDts + 1 < ASource.Pts) {
+    Offset -= Delta;
+    if (Settings.Verbose > 2)
+      Log(1, FormatText("timestamp discontinuity %lld, new offset= %lld",
+                        static_cast<long long>(Delta), static_cast<long long>(Offset)));
+    const int64_t Shift = AVUtil().av_rescale_q(Delta, AV_TIME_BASE_Q, TimeBase);
+    APacket.dts -= Shift;
+    if (APacket.pts != AV_NOPTS_VALUE) APacket.pts -= Shift;
+  }
+}
+
+void TCustomFFmpeg::FinishTranscode() {
+  TTranscodeTables& T = Tables;
+  for (size_t K = 0; K < T.InputStreams.size(); ++K)
+    if (T.InputStreams[K]->DecodingNeeded)
+      OutputPacket(*T.InputStreams[K], static_cast<int>(K), nullptr);
+  for (int I = 0; I < Files.OutputFileCount; ++I)
+    AVFormat().av_write_trailer(Files.OutputFiles[I].get());
+  PrintReport(true);
+  CloseOpenCodecs();
+  Run.Finished = !Run.StopRequested;
+  TranscodeCleanup();
 }
 
 } // namespace pelorix

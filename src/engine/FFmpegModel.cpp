@@ -54,6 +54,9 @@ void TCustomFFmpeg::SetDefaults() {
   Files.StreamMapCount = 0;
   Files.MetaDataMapCount = 0;
   Files.InputTsScale = {};
+  Files.VideoBitstreamFilters.clear();
+  Files.AudioBitstreamFilters.clear();
+  Files.SubtitleBitstreamFilters.clear();
   LibOptions.OptNames.clear();
   LibOptions.FormatOptions.reset();
   LibOptions.ScaleOptions.reset();
@@ -110,7 +113,9 @@ void TCustomFFmpeg::Cleanup() {
   LibOptions.FormatParked = TParkingList{};
   LibOptions.ScaleParked = TParkingList{};
 
+  for (auto& Streams : StreamCodecs.Outputs) Streams.clear();
   CloseOutputFiles();
+  for (auto& Streams : StreamCodecs.Inputs) Streams.clear();
   for (TInputContextPtr& Input : Files.InputFiles) Input.reset();
   Files.InputFileCount = 0;
 
@@ -128,6 +133,7 @@ void TCustomFFmpeg::Cleanup() {
   Options.SubtitleLanguage.clear();
   Stats.BitBuffer = {};
 
+  ReleaseFrameHooks(Hooks.Modules);
   Hooks = THookState{};
 }
 

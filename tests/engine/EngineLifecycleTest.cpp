@@ -104,7 +104,7 @@ TEST_F(TEngineLifecycleTest, AsynchronousRunWaitsForResumeAndEndsOnItsThread) {
   TCustomFFmpeg Engine;
   Engine.Reset();
   AddOutput(Engine, (Dir / "out.avi").string());
-  Engine.Files.InputFileCount = 1;  // the run is only told there is an input
+  ASSERT_TRUE(Engine.OpenInputFile(test::TestMedia("mpeg4_mp3.avi"))) << Engine.Run.LastErrorText;
   TEngineRecorder Recorder(Engine);
   auto Thread = Engine.Start(true, TConvertPriority::tpLower);
   ASSERT_NE(Thread, nullptr);
@@ -125,7 +125,8 @@ TEST_F(TEngineLifecycleTest, DestroyingAStartedButSuspendedEngineRunsItToItsEnd)
   TCustomFFmpeg* Engine = new TCustomFFmpeg;
   Engine->Reset();
   AddOutput(*Engine, (Dir / "out.avi").string());
-  Engine->Files.InputFileCount = 1;
+  ASSERT_TRUE(Engine->OpenInputFile(test::TestMedia("mpeg4_mp3.avi")))
+      << Engine->Run.LastErrorText;
   std::atomic<int> Ends{0};
   Engine->Callbacks.TerminateCallback = [&Ends](TCustomFFmpeg&) { ++Ends; };
   auto Thread = Engine->Start(true, TConvertPriority::tpIdle);

@@ -4,6 +4,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/dict.h>
 #include <libavutil/frame.h>
 }
 
@@ -24,6 +25,9 @@ struct TCodecContextDeleter {
 struct TFrameDeleter {
   void operator()(AVFrame* AFrame) const { av_frame_free(&AFrame); }
 };
+struct TDictionaryDeleter {
+  void operator()(AVDictionary* ADictionary) const { av_dict_free(&ADictionary); }
+};
 struct TPacketDeleter {
   void operator()(AVPacket* APacket) const { av_packet_free(&APacket); }
 };
@@ -36,9 +40,14 @@ struct TOutputContextDeleter {
 };
 
 using TCodecContextPtr = std::unique_ptr<AVCodecContext, TCodecContextDeleter>;
+using TDictionaryPtr = std::unique_ptr<AVDictionary, TDictionaryDeleter>;
 using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
 using TOutputContextPtr = std::unique_ptr<AVFormatContext, TOutputContextDeleter>;
+
+// Sets AKey to AValue in ADictionary, creating the dictionary when it is empty; returns the
+// library's result code.
+int SetEntry(TDictionaryPtr& ADictionary, const char* AKey, const char* AValue);
 
 // The library's own text for a negative return code.
 std::string ErrorText(int ACode);

@@ -14,4 +14,8 @@ struct TMediaFile {
 
 const std::vector<TMediaFile>& MediaFiles();
 
+// The one large file `make-test-media --bench` writes, for timing stream copies. It is not part
+// of MediaFiles(): the tests never read it.
+const TMediaFile& BenchFile();
+
 } // namespace pelorix::testmedia

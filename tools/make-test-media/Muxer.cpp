@@ -67,11 +67,13 @@ TEncoderStream& TMuxer::AddVideo(const TVideoSettings& ASettings) {
     Context.flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
     Context.field_order = AV_FIELD_TT;
   }
+  if (ASettings.BFrames >= 0) Context.max_b_frames = ASettings.BFrames;
   Encoder.Interlaced = ASettings.Interlaced;
+  Encoder.NoiseAmplitude = ASettings.NoiseAmplitude;
   Encoder.Stream = NewStream();
   Encoder.Stream->avg_frame_rate = ASettings.FrameRate;
   Encoder.Stream->sample_aspect_ratio = ASettings.SampleAspect;
-  OpenEncoder(Encoder, Codec);
+  OpenEncoder(Encoder, Codec, ASettings.EncoderOptions);
 
   Encoder.Frame->format = Context.pix_fmt;
   Encoder.Frame->width = Context.width;
@@ -104,12 +106,22 @@ TEncoderStream& TMuxer::AddAudio(const TAudioSettings& ASettings) {
   return Encoder;
 }
 
-void TMuxer::OpenEncoder(TEncoderStream& AEncoder, const AVCodec& ACodec) {
+void TMuxer::OpenEncoder(TEncoderStream& AEncoder, const AVCodec& ACodec,
+                         const std::vector<std::pair<const char*, const char*>>& AOptions) {
   AVCodecContext& Context = *AEncoder.Codec;
   Context.flags |= AV_CODEC_FLAG_BITEXACT;
   Context.thread_count = 1;
   if (Output->oformat->flags & AVFMT_GLOBALHEADER) Context.flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-  Check(avcodec_open2(&Context, &ACodec, nullptr), std::string("opening encoder ") + ACodec.name);
+  TDictionaryPtr Options;
+  for (const auto& [Name, Value] : AOptions)
+    Check(SetEntry(Options, Name, Value), std::string("encoder option ") + Name);
+  AVDictionary* Unused = Options.release();
+  const int Opened = avcodec_open2(&Context, &ACodec, &Unused);
+  Options.reset(Unused); // what the encoder did not take
+  Check(Opened, std::string("opening encoder ") + ACodec.name);
+  if (const AVDictionaryEntry* Entry =
+          av_dict_get(Options.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX))
+    throw TMediaError(std::string("encoder ") + ACodec.name + " has no option " + Entry->key);
   Check(avcodec_parameters_from_context(AEncoder.Stream->codecpar, &Context), "stream parameters");
   AEncoder.Stream->time_base = Context.time_base;
   AEncoder.Frame.reset(CheckAllocated(av_frame_alloc(), "frame"));
@@ -187,6 +199,7 @@ void TMuxer::EncodeNext(TEncoderStream& AEncoder) {
       Frame.top_field_first = 1;
     }
     FillTestPattern(Frame, AEncoder.NextPts, AEncoder.Interlaced);
+    if (AEncoder.NoiseAmplitude > 0) AddNoise(Frame, AEncoder.NextPts, AEncoder.NoiseAmplitude);
     AEncoder.NextPts += 1;
   } else {
     Frame.nb_samples =

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pelorix::testmedia {
@@ -23,6 +24,12 @@ struct TVideoSettings {
   int64_t BitRate = 200'000;     // 0 leaves the encoder's own rate control alone
   AVRational SampleAspect{0, 1}; // 0/1 = unknown
   bool Interlaced = false;       // top field first, fields half a frame apart
+  int BFrames = -1;              // -1 leaves the encoder's own choice
+  // Each picture gets its own pseudo-random grain of up to +-NoiseAmplitude on every sample,
+  // so that the encoder cannot predict one picture from the last. 0 = a clean pattern.
+  int NoiseAmplitude = 0;
+  // Encoder private options ("preset", "qp", ...); opening fails if the encoder rejects one.
+  std::vector<std::pair<const char*, const char*>> EncoderOptions{};
 };
 
 struct TAudioSettings {
@@ -51,6 +58,7 @@ struct TEncoderStream {
   AVStream* Stream = nullptr;
   TFramePtr Frame;
   bool Interlaced = false;
+  int NoiseAmplitude = 0;
   std::vector<double> ToneHz; // empty for video
   int64_t NextPts = 0;        // in Codec->time_base: picture number or sample position
   int64_t EndPts = 0;
@@ -81,7 +89,8 @@ private:
   };
 
   AVStream* NewStream();
-  void OpenEncoder(TEncoderStream& AEncoder, const AVCodec& ACodec);
+  void OpenEncoder(TEncoderStream& AEncoder, const AVCodec& ACodec,
+                   const std::vector<std::pair<const char*, const char*>>& AOptions = {});
   void WriteCues(const TTextStream& AText);
   void EncodeNext(TEncoderStream& AEncoder);
   void SendFrame(TEncoderStream& AEncoder, const AVFrame* AFrame);

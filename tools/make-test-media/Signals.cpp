@@ -1,5 +1,6 @@
 #include "Signals.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 
@@ -59,6 +60,27 @@ void FillTestPattern(AVFrame& AFrame, int64_t AIndex, bool AFieldsApart) {
     for (int X = 0; X < (Width + 1) / 2; ++X) {
       U[X] = static_cast<uint8_t>(64 + (X * 4 + AIndex * 2) % 128);
       V[X] = static_cast<uint8_t>(64 + (Y * 4 + AIndex) % 128);
+    }
+  }
+}
+
+void AddNoise(AVFrame& AFrame, int64_t AIndex, int AAmplitude) {
+  // xorshift32, seeded from the picture number; the seed must not be zero.
+  uint32_t State = static_cast<uint32_t>(AIndex) * 2654435761u ^ 0x2545F491u;
+  if (State == 0) State = 1;
+  const int Span = 2 * AAmplitude + 1;
+  for (int Plane = 0; Plane < 3; ++Plane) {
+    const int Width = Plane == 0 ? AFrame.width : (AFrame.width + 1) / 2;
+    const int Height = Plane == 0 ? AFrame.height : (AFrame.height + 1) / 2;
+    for (int Y = 0; Y < Height; ++Y) {
+      uint8_t* Row = AFrame.data[Plane] + static_cast<ptrdiff_t>(Y) * AFrame.linesize[Plane];
+      for (int X = 0; X < Width; ++X) {
+        State ^= State << 13;
+        State ^= State >> 17;
+        State ^= State << 5;
+        const int Grain = static_cast<int>((State >> 8) % static_cast<uint32_t>(Span)) - AAmplitude;
+        Row[X] = static_cast<uint8_t>(std::clamp(Row[X] + Grain, 0, 255));
+      }
     }
   }
 }

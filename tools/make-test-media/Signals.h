@@ -16,6 +16,11 @@ namespace pelorix::testmedia {
 // the scene half a frame later than the top field, as an interlaced camera would record it.
 void FillTestPattern(AVFrame& AFrame, int64_t AIndex, bool AFieldsApart);
 
+// Adds grain to every sample of the YUV420P picture AFrame: each moves by a pseudo-random amount
+// in [-AAmplitude, AAmplitude], clamped to 0..255. The grain depends only on the picture number
+// AIndex, so each picture differs from the last, yet each run gives the same bytes.
+void AddNoise(AVFrame& AFrame, int64_t AIndex, int AAmplitude);
+
 // Fills every sample of AFrame (AFrame.nb_samples per channel) with sine tones at half of full
 // scale, channel c at AToneHz[c]; AFirstSample is the position of the first sample in the clip.
 void FillTones(AVFrame& AFrame, int64_t AFirstSample, const std::vector<double>& AToneHz);

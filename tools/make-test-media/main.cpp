@@ -1,8 +1,13 @@
 // make-test-media FOLDER
+// make-test-media --bench FOLDER
 //
 // Writes the short clips the tests read (see MediaSet.cpp) and a manifest.txt describing them
 // into FOLDER, creating it when missing. Each run writes the same bytes. Exits non-zero after
 // naming every file it could not make; such a file is removed rather than left half written.
+//
+// With --bench it writes only the large file the benchmarks time (see BenchFile()). That one is
+// written under a temporary name and renamed when complete, so an interrupted run never leaves
+// a file that looks finished.
 
 #include "MediaSet.h"
 
@@ -14,6 +19,7 @@ extern "C" {
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <string_view>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -34,23 +40,49 @@ bool WriteManifest(const fs::path& AFolder) {
   return static_cast<bool>(Manifest);
 }
 
+bool MakeFolder(const fs::path& AFolder) {
+  std::error_code Error;
+  fs::create_directories(AFolder, Error);
+  if (!Error) return true;
+  std::cerr << "make-test-media: cannot create " << AFolder.string() << ": " << Error.message()
+            << '\n';
+  return false;
+}
+
+int WriteBenchFile(const fs::path& AFolder) {
+  const TMediaFile& File = BenchFile();
+  const fs::path Path = AFolder / File.Name;
+  fs::path Partial = Path;
+  Partial += ".part";
+  std::error_code Error;
+  try {
+    File.Write(Partial);
+    fs::rename(Partial, Path);
+  } catch (const std::exception& Failure) {
+    std::cerr << "make-test-media: " << Path.string() << ": " << Failure.what() << '\n';
+    fs::remove(Partial, Error);
+    return 1;
+  }
+  std::cout << "make-test-media: wrote " << Path.string() << " (" << fs::file_size(Path, Error)
+            << " bytes; " << File.Facts << ")\n";
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::cerr << "usage: make-test-media FOLDER\n";
+  const bool Bench = argc >= 2 && std::string_view(argv[1]) == "--bench";
+  if (argc != (Bench ? 3 : 2)) {
+    std::cerr << "usage: make-test-media [--bench] FOLDER\n";
     return 2;
   }
-  const fs::path Folder = argv[1];
-  std::error_code Error;
-  fs::create_directories(Folder, Error);
-  if (Error) {
-    std::cerr << "make-test-media: cannot create " << Folder.string() << ": " << Error.message()
-              << '\n';
-    return 1;
-  }
+  const fs::path Folder = argv[argc - 1];
+  if (!MakeFolder(Folder)) return 1;
 
   av_log_set_level(AV_LOG_WARNING);
+  if (Bench) return WriteBenchFile(Folder);
+
+  std::error_code Error;
   int Failures = 0;
   for (const TMediaFile& File : MediaFiles()) {
     const fs::path Path = Folder / File.Name;

@@ -1,0 +1,294 @@
+// Packet routing: decoding a packet into frames, handing frames to the encoding paths and
+// packets to copied streams, draining decoders and encoders at the end, and writing packets
+// through the bitstream filters into the interleaving muxer.
+//
+// Runs on the run's thread. No allocation per packet: the tables keep the packets and frames.
+#include "FFmpeg.h"
+
+#include "TextFormat.h"
+
+#include <thread>
+
+namespace pelorix {
+
+namespace {
+
+// Time of one frame of a picture stream in microseconds, from its codec time base. Decoders
+// whose time base counts fields (ticks per frame 2, as for H.264) take two ticks per frame.
+int64_t FrameDuration(const TInputStream& AInput) {
+  const AVRational TimeBase = AInput.CodecTimeBase;
+  if (TimeBase.num == 0 || TimeBase.den == 0) return 0;
+  const int Ticks = AInput.Decoder && AInput.Decoder->ticks_per_frame > 1
+                        ? AInput.Decoder->ticks_per_frame
+                        : 1;
+  return static_cast<int64_t>(1000000) * TimeBase.num * Ticks / TimeBase.den;
+}
+
+} // namespace
+
+void TCustomFFmpeg::AdvanceCopiedStream(TInputStream& AInput) {
+  const AVCodecParameters* Parameters = AInput.Stream->codecpar;
+  if (Parameters->codec_type == AVMEDIA_TYPE_AUDIO && Parameters->sample_rate > 0)
+    AInput.NextPts +=
+        static_cast<int64_t>(1000000) * Parameters->frame_size / Parameters->sample_rate;
+  else if (Parameters->codec_type == AVMEDIA_TYPE_VIDEO)
+    AInput.NextPts += FrameDuration(AInput);
+}
+
+void TCustomFFmpeg::EmulateRate(TInputStream& AInput) {
+  if (!AInput.RateEmu) return;
+  const AVRational TimeBase = AInput.CodecTimeBase;
+  if (TimeBase.den == 0) return;
+  const int64_t Target = AVUtil().av_rescale(
+      static_cast<int64_t>(TimeBase.num) * AInput.RateEmuFrames, 1000000, TimeBase.den);
+  const int64_t Elapsed = AVUtil().av_gettime() - AInput.RateEmuStart;
+  if (Target - Elapsed > 50000)
+    std::this_thread::sleep_for(std::chrono::microseconds(Target - Elapsed));
+  ++AInput.RateEmuFrames;
+}
+
+bool TCustomFFmpeg::BeforeStart(const TInputStream& AInput) const {
+  return Options.StartTime != 0 && AInput.Pts < Options.StartTime;
+}
+
+void TCustomFFmpeg::RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame) {
+  const AVMediaType Kind = AInput.Stream->codecpar->codec_type;
+  if (Kind == AVMEDIA_TYPE_VIDEO) PreprocessVideoFrame(AInput, AFrame);
+  EmulateRate(AInput);
+  if (BeforeStart(AInput)) return;
+  for (auto& Output : Tables.OutputStreams) {
+    if (Output->SourceIndex != AIndex || !Output->EncodingNeeded) continue;
+    AVFormatContext* File = Files.OutputFiles[Output->FileIndex].get();
+    switch (Output->Encoder->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+      OutputAudio(File, *Output, AInput, AFrame);
+      break;
+    case AVMEDIA_TYPE_VIDEO: {
+      int FrameSize = 0;
+      OutputVideo(File, *Output, AInput, AFrame, FrameSize);
+      if (Settings.VstatsFileName && FrameSize != 0) WriteVideoStats(*Output, FrameSize);
+      break;
+    }
+    default:
+      throw FFMpegException("invalid codec_type");
+    }
+  }
+}
+
+void TCustomFFmpeg::RouteCopies(TInputStream& AInput, int AIndex, const AVPacket& APacket) {
+  if (BeforeStart(AInput)) return;
+  for (auto& Output : Tables.OutputStreams)
+    if (Output->SourceIndex == AIndex && !Output->EncodingNeeded)
+      CopyPacket(*Output, AInput, APacket);
+}
+
+int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket* APacket) {
+  if (AInput.NextPts == AV_NOPTS_VALUE) AInput.NextPts = AInput.Pts;
+  if (APacket && APacket->dts != AV_NOPTS_VALUE)
+    AInput.Pts = AInput.NextPts =
+        AVUtil().av_rescale_q(APacket->dts, AInput.Stream->time_base, AV_TIME_BASE_Q);
+
+  if (!AInput.DecodingNeeded) {
+    if (!APacket) return 0;
+    AInput.Pts = AInput.NextPts;
+    AdvanceCopiedStream(AInput);
+    EmulateRate(AInput);
+    RouteCopies(AInput, AIndex, *APacket);
+    return 0;
+  }
+
+  const AVMediaType Kind = AInput.Stream->codecpar->codec_type;
+  if (Kind == AVMEDIA_TYPE_SUBTITLE) {
+    if (!APacket) return 0;
+    if (DecodeSubtitle(AInput, AIndex, *APacket) < 0) return -1;
+    RouteCopies(AInput, AIndex, *APacket);
+    return 0;
+  }
+  if (Kind != AVMEDIA_TYPE_AUDIO && Kind != AVMEDIA_TYPE_VIDEO) return -1;
+
+  AVCodecContext* Decoder = AInput.Decoder;
+  const int Sent = AVCodec().avcodec_send_packet(Decoder, APacket);
+  if (Sent < 0 && Sent != AVERROR_EOF) return -1;
+  AVFrame* Frame = AInput.Frame.get();
+  int Frames = 0;
+  for (;;) {
+    const int Received = AVCodec().avcodec_receive_frame(Decoder, Frame);
+    if (Received == AVERROR(EAGAIN) || Received == AVERROR_EOF) break;
+    if (Received < 0) return -1;
+    if (++Frames == 2 && APacket && Settings.Verbose > 0)
+      Log(0, FormatText("Multiple frames in a packet from stream %d", APacket->stream_index));
+    AInput.Pts = AInput.NextPts;
+    if (Kind == AVMEDIA_TYPE_AUDIO) {
+      if (Frame->sample_rate > 0)
+        AInput.NextPts += static_cast<int64_t>(1000000) * Frame->nb_samples / Frame->sample_rate;
+    } else {
+      AInput.Quality = static_cast<float>(Frame->quality);
+      AInput.NextPts += FrameDuration(AInput);
+    }
+    RouteFrame(AInput, AIndex, Frame);
+    AVUtil().av_frame_unref(Frame);
+  }
+  // A packet that gives no frame yet (a decoder's delay) still reaches the copies of its
+  // stream: they must not lose it.
+  if (APacket) RouteCopies(AInput, AIndex, *APacket);
+  if (!APacket) DrainEncoders(AIndex);
+  return 0;
+}
+
+int TCustomFFmpeg::DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPacket& APacket) {
+  AInput.Pts = AInput.NextPts;
+  AVSubtitle Subtitle{};
+  int GotSubtitle = 0;
+  AVPacket* Packet = const_cast<AVPacket*>(&APacket);
+  if (AVCodec().avcodec_decode_subtitle2(AInput.Decoder, &Subtitle, &GotSubtitle, Packet) < 0)
+    return -1;
+  if (!GotSubtitle) return 0;
+  struct TRelease {
+    AVSubtitle* Subtitle;
+    ~TRelease() { AVCodec().avsubtitle_free(Subtitle); }
+  } Release{&Subtitle};
+  if (BeforeStart(AInput)) return 0;
+  for (auto& Output : Tables.OutputStreams)
+    if (Output->SourceIndex == AIndex && Output->EncodingNeeded)
+      OutputSubtitle(Files.OutputFiles[Output->FileIndex].get(), *Output, AInput, &Subtitle,
+                     APacket.pts);
+  return 0;
+}
+
+void TCustomFFmpeg::CopyPacket(TOutputStream& AOutput, TInputStream& AInput,
+                               const AVPacket& APacket) {
+  // A copied stream starts at a key frame.
+  if (AOutput.FrameNumber == 0 && !(APacket.flags & AV_PKT_FLAG_KEY)) return;
+  const AVMediaType Kind = AInput.Stream->codecpar->codec_type;
+  if (Kind == AVMEDIA_TYPE_AUDIO) Stats.AudioSize += APacket.size;
+  if (Kind == AVMEDIA_TYPE_VIDEO) {
+    Stats.VideoSize += APacket.size;
+    ++AOutput.SyncOpts;
+  }
+  AVPacket* Out = Tables.OutputPacket.get();
+  if (AVCodec().av_packet_ref(Out, &APacket) < 0) throw FFMpegException("av_malloc fail");
+  const AVRational From = AInput.Stream->time_base;
+  const AVRational To = AOutput.Stream->time_base;
+  Out->stream_index = AOutput.StreamIndex;
+  Out->pts = APacket.pts != AV_NOPTS_VALUE ? AVUtil().av_rescale_q(APacket.pts, From, To)
+                                           : AV_NOPTS_VALUE;
+  Out->dts = APacket.dts != AV_NOPTS_VALUE
+                 ? AVUtil().av_rescale_q(APacket.dts, From, To)
+                 : AVUtil().av_rescale_q(AInput.Pts, AV_TIME_BASE_Q, To);
+  Out->duration = AVUtil().av_rescale_q(APacket.duration, From, To);
+  Out->pos = -1;
+  WriteFrame(Files.OutputFiles[AOutput.FileIndex].get(), Out, AOutput);
+  ++AOutput.FrameNumber;
+}
+
+void TCustomFFmpeg::DrainEncoders(int AIndex) {
+  for (auto& Output : Tables.OutputStreams) {
+    if (Output->SourceIndex != AIndex || !Output->EncodingNeeded) continue;
+    const AVMediaType Kind = Output->Encoder->codec_type;
+    if (Kind == AVMEDIA_TYPE_AUDIO) FlushAudioQueue(*Output);
+    if (Kind == AVMEDIA_TYPE_AUDIO || Kind == AVMEDIA_TYPE_VIDEO) {
+      AVCodec().avcodec_send_frame(Output->Encoder, nullptr);
+      ReceivePackets(*Output);
+    }
+  }
+}
+
+void TCustomFFmpeg::ReceivePackets(TOutputStream& AOutput) {
+  AVCodecContext* Encoder = AOutput.Encoder;
+  AVPacket* Packet = Tables.OutputPacket.get();
+  AVFormatContext* File = Files.OutputFiles[AOutput.FileIndex].get();
+  for (;;) {
+    const int Result = AVCodec().avcodec_receive_packet(Encoder, Packet);
+    if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return;
+    if (Result < 0) {
+      throw FFMpegException(Encoder->codec_type == AVMEDIA_TYPE_VIDEO
+                                ? "Video encoding failed"
+                                : "Audio encoding failed");
+    }
+    if (Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+      Stats.VideoSize += Packet->size;
+      NoteEncodedPicture(AOutput, *Packet);
+      if (AOutput.LogFile && Encoder->stats_out)
+        MyUtil().my_fprintf(AOutput.LogFile.get(), "%s", Encoder->stats_out);
+    } else {
+      Stats.AudioSize += Packet->size;
+    }
+    Packet->stream_index = AOutput.StreamIndex;
+    AVCodec().av_packet_rescale_ts(Packet, Encoder->time_base, AOutput.Stream->time_base);
+    WriteFrame(File, Packet, AOutput);
+  }
+}
+
+void TCustomFFmpeg::NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& APacket) {
+  size_t Size = 0;
+  const uint8_t* Stats =
+      AVCodec().av_packet_get_side_data(&APacket, AV_PKT_DATA_QUALITY_STATS, &Size);
+  if (!Stats || Size < 5) return;
+  const uint32_t Lambda = Stats[0] | Stats[1] << 8 | Stats[2] << 16 | uint32_t(Stats[3]) << 24;
+  AOutput.Quality = static_cast<float>(Lambda) / FF_QP2LAMBDA;
+  AOutput.PictureType = AVUtil().av_get_picture_type_char(static_cast<AVPictureType>(Stats[4]));
+  const size_t Planes = Size >= 8 ? std::min<size_t>(Stats[5], 3) : 0;
+  for (size_t P = 0; P < Planes && 8 + 8 * (P + 1) <= Size; ++P) {
+    uint64_t Error = 0;
+    for (int B = 7; B >= 0; --B) Error = Error << 8 | Stats[8 + 8 * P + B];
+    AOutput.FrameErrors[P] = Error;
+  }
+}
+
+void TCustomFFmpeg::WriteFrame(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput) {
+  FilterAndWrite(AFile, APacket, AOutput, 0);
+}
+
+void TCustomFFmpeg::FilterAndWrite(AVFormatContext* AFile, AVPacket* APacket,
+                                   TOutputStream& AOutput, size_t AFilter) {
+  if (AFilter == AOutput.BitstreamFilters.size()) {
+    WritePacket(AFile, APacket, AOutput);
+    return;
+  }
+  AVBSFContext* Filter = AOutput.BitstreamFilters[AFilter].get();
+  const auto Failed = [&](int ACode) {
+    if (!Callbacks.LogCallback && !Settings.ExitOnError) return;
+    const char* Codec = AOutput.EncodingNeeded && AOutput.Encoder->codec
+                            ? AOutput.Encoder->codec->name
+                            : "copy";
+    const std::string Message = FileOpenErrorText(
+        FormatText("%s failed for stream %d, codec %s", Filter->filter->name,
+                   APacket->stream_index, Codec),
+        ACode);
+    if (Settings.ExitOnError) throw FFMpegException(Message);
+    Log(0, Message);
+  };
+  const int StreamIndex = APacket->stream_index;
+  const int Sent = AVCodec().av_bsf_send_packet(Filter, APacket);
+  if (Sent < 0) {
+    // The packet goes on as the filter left it.
+    Failed(Sent);
+    FilterAndWrite(AFile, APacket, AOutput, AFilter + 1);
+    return;
+  }
+  AVPacket* Filtered = AOutput.FilterPackets[AFilter].get();
+  for (;;) {
+    const int Received = AVCodec().av_bsf_receive_packet(Filter, Filtered);
+    if (Received == AVERROR(EAGAIN) || Received == AVERROR_EOF) return;
+    if (Received < 0) {
+      Failed(Received);
+      return;
+    }
+    Filtered->stream_index = StreamIndex;
+    FilterAndWrite(AFile, Filtered, AOutput, AFilter + 1);
+  }
+}
+
+void TCustomFFmpeg::WritePacket(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput) {
+  const int64_t Start = APacket->pts != AV_NOPTS_VALUE ? APacket->pts : APacket->dts;
+  if (Start != AV_NOPTS_VALUE) {
+    const int64_t End = Start + std::max<int64_t>(APacket->duration, 0);
+    if (AOutput.EndTime == AV_NOPTS_VALUE || End > AOutput.EndTime) AOutput.EndTime = End;
+  }
+  // The muxer takes the packet's reference, written or not.
+  const int Result = AVFormat().av_interleaved_write_frame(AFile, APacket);
+  if (Result < 0)
+    throw FFMpegException(FileOpenErrorText("av_interleaved_write_frame()", Result));
+}
+
+} // namespace pelorix

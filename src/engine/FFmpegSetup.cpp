@@ -1,0 +1,524 @@
+// The first half of a transcode: the working tables, the source of every output stream,
+// stream copy or re-encoding, the state of the re-encoding paths, two-pass files, the opened
+// encoders and decoders, the meta data and the container headers.
+//
+// Runs on the run's thread. Every failure raises FFMpegException; RunTranscode then closes the
+// codecs still listed as open and clears the tables.
+#include "FFmpeg.h"
+
+#include "CodecLock.h"
+#include "MediaLibraries.h"
+#include "TextFormat.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace pelorix {
+
+namespace {
+
+double Seconds(AVRational ARational) {
+  return ARational.den ? static_cast<double>(ARational.num) / ARational.den : 0.0;
+}
+
+AVMediaType KindOf(const AVStream* AStream) { return AStream->codecpar->codec_type; }
+
+// The tags a meta-data map copies, in the names the containers use now.
+constexpr const char* MetaDataKeys[] = {"title", "artist", "copyright", "comment",
+                                        "album", "date",   "track",     "genre"};
+
+} // namespace
+
+void TCustomFFmpeg::Transcode() {
+  TranscodeCleanup();
+  BuildStreamTables();
+  PrepareOutputStreams();
+
+  for (int I = 0; I < Files.OutputFileCount; ++I) {
+    AVFormatContext* Output = Files.OutputFiles[I].get();
+    AVFormat().av_dump_format(Output, I, Output->url, 1);
+  }
+  LogStreamMapping();
+  OpenCodecs();
+
+  for (auto& Input : Tables.InputStreams) {
+    Input->Pts = 0;
+    Input->NextPts = AV_NOPTS_VALUE;
+    Input->IsStart = 1;
+  }
+  CopyMetaDataMaps();
+  WriteHeaders();
+  Stats.TimerStart = AVUtil().av_gettime();
+
+  RunMainLoop();
+  FinishTranscode();
+}
+
+void TCustomFFmpeg::BuildStreamTables() {
+  TTranscodeTables& T = Tables;
+  T.Packet.reset(AVCodec().av_packet_alloc());
+  T.OutputPacket.reset(AVCodec().av_packet_alloc());
+  if (!T.Packet || !T.OutputPacket) throw FFMpegException("av_mallocz fail");
+
+  // Input files and their streams.
+  int StreamTotal = 0;
+  T.FileTable.resize(Files.InputFileCount);
+  for (int F = 0; F < Files.InputFileCount; ++F) {
+    AVFormatContext* Input = Files.InputFiles[F].get();
+    T.FileTable[F].FirstStreamIndex = StreamTotal;
+    T.FileTable[F].StreamCount = static_cast<int32_t>(Input->nb_streams);
+    StreamTotal += static_cast<int>(Input->nb_streams);
+    for (unsigned K = 0; K < Input->nb_streams; ++K) {
+      auto Stream = std::make_unique<TInputStream>();
+      Stream->FileIndex = F;
+      Stream->StreamIndex = static_cast<int32_t>(K);
+      Stream->Stream = Input->streams[K];
+      if (K < StreamCodecs.Inputs[F].size()) {
+        TInputStreamCodec& Codec = StreamCodecs.Inputs[F][K];
+        Stream->Decoder = Codec.Decoder.get();
+        Stream->CodecTimeBase = Codec.CodecTimeBase;
+        Stream->RateEmu = Codec.RateEmu;
+      }
+      if (Stream->RateEmu) {
+        Stream->RateEmuStart = AVUtil().av_gettime();
+        Stream->RateEmuFrames = 0;
+      }
+      Stream->Frame.reset(AVUtil().av_frame_alloc());
+      if (!Stream->Frame) throw FFMpegException("av_mallocz fail");
+      T.InputStreams.push_back(std::move(Stream));
+    }
+  }
+
+  // Output stream count and the stream maps.
+  int OutputTotal = 0;
+  for (int I = 0; I < Files.OutputFileCount; ++I) {
+    const unsigned Count = Files.OutputFiles[I]->nb_streams;
+    if (Count == 0) throw FFMpegException("Output file does not contain any stream");
+    OutputTotal += static_cast<int>(Count);
+  }
+  if (Files.StreamMapCount > 0 && Files.StreamMapCount != OutputTotal)
+    throw FFMpegException("Number of stream maps must match number of output streams");
+  const auto Exists = [this](int AFile, int AStream) {
+    return AFile >= 0 && AFile < Files.InputFileCount && AStream >= 0 &&
+           AStream < Tables.FileTable[AFile].StreamCount;
+  };
+  for (int M = 0; M < Files.StreamMapCount; ++M) {
+    const TStreamMap& Map = Files.StreamMaps[M];
+    if (!Exists(Map.FileIndex, Map.StreamIndex))
+      throw FFMpegException(
+          FormatText("Could not find input stream #%d.%d", Map.FileIndex, Map.StreamIndex));
+    if (!Exists(Map.SyncFileIndex, Map.SyncStreamIndex))
+      throw FFMpegException(FormatText("Could not find sync stream #%d.%d", Map.SyncFileIndex,
+                                       Map.SyncStreamIndex));
+  }
+
+  // Output streams and their sources.
+  for (int I = 0; I < Files.OutputFileCount; ++I) {
+    AVFormatContext* Output = Files.OutputFiles[I].get();
+    for (unsigned K = 0; K < Output->nb_streams; ++K) {
+      auto Stream = std::make_unique<TOutputStream>();
+      Stream->FileIndex = I;
+      Stream->StreamIndex = static_cast<int32_t>(K);
+      Stream->Stream = Output->streams[K];
+      if (K < StreamCodecs.Outputs[I].size())
+        Stream->Encoder = StreamCodecs.Outputs[I][K].Encoder.get();
+      ChooseSource(*Stream, static_cast<int>(T.OutputStreams.size()));
+      T.OutputStreams.push_back(std::move(Stream));
+    }
+  }
+}
+
+void TCustomFFmpeg::ChooseSource(TOutputStream& AOutput, int ANumber) {
+  TTranscodeTables& T = Tables;
+  const AVMediaType Kind = KindOf(AOutput.Stream);
+  AVFormatContext* Output = Files.OutputFiles[AOutput.FileIndex].get();
+  const auto NoSource = [&] {
+    AVFormat().av_dump_format(Output, AOutput.FileIndex, Output->url, 1);
+    throw FFMpegException(FormatText("Could not find input stream matching output stream #%d.%d",
+                                     AOutput.FileIndex, AOutput.StreamIndex));
+  };
+
+  if (Files.StreamMapCount > 0) {
+    const TStreamMap& Map = Files.StreamMaps[ANumber];
+    AOutput.SourceIndex = T.FileTable[Map.FileIndex].FirstStreamIndex + Map.StreamIndex;
+    if (KindOf(T.InputStreams[AOutput.SourceIndex]->Stream) != Kind) {
+      AVFormat().av_dump_format(Output, AOutput.FileIndex, Output->url, 1);
+      throw FFMpegException(FormatText("Codec type mismatch for mapping #%d.%d -> #%d.%d",
+                                       Map.FileIndex, Map.StreamIndex, AOutput.FileIndex,
+                                       AOutput.StreamIndex));
+    }
+    AOutput.SyncStream =
+        T.InputStreams[T.FileTable[Map.SyncFileIndex].FirstStreamIndex + Map.SyncStreamIndex]
+            .get();
+  } else {
+    int Found = -1;
+    if (Options.ProgramId != 0) {
+      for (int F = 0; F < Files.InputFileCount && Found < 0; ++F) {
+        const AVFormatContext* Input = Files.InputFiles[F].get();
+        for (unsigned P = 0; P < Input->nb_programs && Found < 0; ++P) {
+          const AVProgram* Program = Input->programs[P];
+          if (Program->id != Options.ProgramId) continue;
+          for (unsigned S = 0; S < Program->nb_stream_indexes && Found < 0; ++S) {
+            const int Index = T.FileTable[F].FirstStreamIndex +
+                              static_cast<int>(Program->stream_index[S]);
+            const TInputStream& Candidate = *T.InputStreams[Index];
+            if (Candidate.Discard && KindOf(Candidate.Stream) == Kind) Found = Index;
+          }
+        }
+      }
+    } else {
+      for (size_t J = 0; J < T.InputStreams.size() && Found < 0; ++J)
+        if (T.InputStreams[J]->Discard && KindOf(T.InputStreams[J]->Stream) == Kind)
+          Found = static_cast<int>(J);
+      // No free one: the last stream of the kind feeds this output as well.
+      if (Found < 0)
+        for (size_t J = 0; J < T.InputStreams.size(); ++J)
+          if (KindOf(T.InputStreams[J]->Stream) == Kind) Found = static_cast<int>(J);
+    }
+    if (Found < 0) NoSource();
+    AOutput.SourceIndex = Found;
+    AOutput.SyncStream = T.InputStreams[Found].get();
+  }
+  T.InputStreams[AOutput.SourceIndex]->Discard = 0;
+}
+
+void TCustomFFmpeg::PrepareOutputStreams() {
+  TTranscodeTables& T = Tables;
+  for (size_t N = 0; N < T.OutputStreams.size(); ++N) {
+    TOutputStream& Output = *T.OutputStreams[N];
+    TInputStream& Source = *T.InputStreams[Output.SourceIndex];
+    if (!Output.Encoder) throw FFMpegException("invalid codec_type of output stream");
+
+    // Language and disposition.
+    if (!AVUtil().av_dict_get(Output.Stream->metadata, "language", nullptr, 0)) {
+      if (const AVDictionaryEntry* Language =
+              AVUtil().av_dict_get(Source.Stream->metadata, "language", nullptr, 0))
+        AVUtil().av_dict_set(&Output.Stream->metadata, "language",
+                             std::string(Language->value).substr(0, 3).c_str(), 0);
+    }
+    Output.Stream->disposition = Source.Stream->disposition;
+
+    if (StreamCodecs.Outputs[Output.FileIndex][Output.StreamIndex].StreamCopy)
+      PrepareStreamCopy(Output, Source);
+    else
+      PrepareEncoding(Output, Source);
+
+    if (Output.EncodingNeeded &&
+        (Output.Encoder->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)))
+      OpenPassLogFile(Output, static_cast<int>(N));
+
+    if (KindOf(Output.Stream) == AVMEDIA_TYPE_VIDEO) {
+      const int64_t Needed = 4LL * Output.Encoder->width * Output.Encoder->height;
+      if (Needed > Stats.BitBufferSize)
+        Stats.BitBufferSize = static_cast<int32_t>(std::min<int64_t>(Needed, INT32_MAX));
+    }
+  }
+}
+
+void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASource) {
+  AVCodecParameters* Out = AOutput.Stream->codecpar;
+  const AVCodecParameters* In = ASource.Stream->codecpar;
+  const uint32_t ForcedTag = AOutput.Encoder->codec_tag;
+  // The copy takes the source's parameters whole; the extradata is duplicated, as each side
+  // frees its own.
+  if (AVCodec().avcodec_parameters_copy(Out, In) < 0) throw FFMpegException("av_mallocz fail");
+  Out->codec_tag = ForcedTag;
+  if (ForcedTag == 0) {
+    // The source's tag is kept where the muxer knows it for this very codec (a tag the muxer
+    // maps to another codec would make the header fail), or where the muxer has no tag of its
+    // own for the codec.
+    const AVCodecTag* const* Tags = Files.OutputFiles[AOutput.FileIndex]->oformat->codec_tag;
+    if (!Tags || AVFormat().av_codec_get_id(Tags, In->codec_tag) == In->codec_id ||
+        AVFormat().av_codec_get_tag(Tags, In->codec_id) == 0)
+      Out->codec_tag = In->codec_tag;
+  }
+  const AVRational CodecTimeBase = ASource.CodecTimeBase;
+  const AVRational StreamTimeBase = ASource.Stream->time_base;
+  const AVRational TimeBase =
+      Seconds(CodecTimeBase) > Seconds(StreamTimeBase) && Seconds(StreamTimeBase) < 0.001
+          ? CodecTimeBase
+          : StreamTimeBase;
+  AOutput.Stream->time_base = TimeBase;
+
+  switch (In->codec_type) {
+  case AVMEDIA_TYPE_AUDIO:
+    if (Settings.AudioVolume != 256)
+      throw FFMpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+    if ((Out->block_align == 1 && Out->codec_id == AV_CODEC_ID_MP3) ||
+        Out->codec_id == AV_CODEC_ID_AC3)
+      Out->block_align = 0;
+    break;
+  case AVMEDIA_TYPE_VIDEO:
+    if (Callbacks.CustomHookCallback)
+      throw FFMpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+    if (Settings.UsingVhook)
+      throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+    if (AOutput.Stream->sample_aspect_ratio.num == 0)
+      AOutput.Stream->sample_aspect_ratio = ASource.Stream->sample_aspect_ratio;
+    break;
+  case AVMEDIA_TYPE_SUBTITLE:
+    break;
+  default:
+    throw FFMpegException("invalid codec_type of output stream");
+  }
+  // The encoder context mirrors the copied parameters for whoever reads it (the report).
+  AVCodec().avcodec_parameters_to_context(AOutput.Encoder, Out);
+  AOutput.Encoder->time_base = TimeBase;
+}
+
+void TCustomFFmpeg::PrepareEncoding(TOutputStream& AOutput, TInputStream& ASource) {
+  AVCodecContext* Encoder = AOutput.Encoder;
+  const AVCodecContext* Decoder = ASource.Decoder;
+  if (!Decoder) throw FFMpegException("invalid codec_type of output stream");
+  switch (Encoder->codec_type) {
+  case AVMEDIA_TYPE_AUDIO:
+    AOutput.Fifo.reset(AVUtil().av_audio_fifo_alloc(
+        Encoder->sample_fmt < 0 ? AV_SAMPLE_FMT_S16 : Encoder->sample_fmt,
+        std::max(Encoder->ch_layout.nb_channels, 1), 1024));
+    if (!AOutput.Fifo) throw FFMpegException("av_fifo_init fail");
+    AOutput.ReformatPair = -6;
+    AOutput.AudioResample =
+        Encoder->sample_rate != Decoder->sample_rate || Settings.AudioSyncMethod > 1;
+    break;
+  case AVMEDIA_TYPE_VIDEO:
+    PrepareVideoEncoding(AOutput, ASource);
+    break;
+  case AVMEDIA_TYPE_SUBTITLE:
+    break;
+  default:
+    throw FFMpegException("invalid codec_type of output stream");
+  }
+  AOutput.EncodingNeeded = 1;
+  ASource.DecodingNeeded = 1;
+}
+
+void TCustomFFmpeg::PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& ASource) {
+  AVCodecContext* Encoder = AOutput.Encoder;
+  const AVCodecContext* Decoder = ASource.Decoder;
+  const TOptionState& O = Options;
+  AOutput.VideoCrop = O.FrameTopBand + O.FrameBottomBand + O.FrameLeftBand + O.FrameRightBand != 0;
+  AOutput.VideoPad = O.FramePadTop + O.FramePadBottom + O.FramePadLeft + O.FramePadRight != 0;
+  AOutput.VideoResample =
+      Decoder->width - O.FrameLeftBand - O.FrameRightBand + O.FramePadLeft + O.FramePadRight !=
+          Encoder->width ||
+      Decoder->height - O.FrameTopBand - O.FrameBottomBand + O.FramePadTop + O.FramePadBottom !=
+          Encoder->height ||
+      Decoder->pix_fmt != Encoder->pix_fmt;
+  if (AOutput.VideoCrop) {
+    AOutput.CropTop = O.FrameTopBand;
+    AOutput.CropLeft = O.FrameLeftBand;
+  }
+  if (AOutput.VideoPad) {
+    AOutput.PadTop = O.FramePadTop;
+    AOutput.PadBottom = O.FramePadBottom;
+    AOutput.PadLeft = O.FramePadLeft;
+    AOutput.PadRight = O.FramePadRight;
+  }
+  if (AOutput.VideoPad || AOutput.VideoResample) {
+    AOutput.TempPicture = NewPicture(Encoder->pix_fmt, Encoder->width, Encoder->height);
+    if (!AOutput.TempPicture)
+      throw FFMpegException(AOutput.VideoResample ? "Cannot allocate temp picture, check pix fmt"
+                                                  : "avpicture_alloc fail");
+  }
+  if (AOutput.VideoResample) {
+    int64_t Flags = Settings.SwsFlags;
+    AVUtil().av_opt_get_int(LibOptions.ScaleOptions.get(), "sws_flags", 0, &Flags);
+    Settings.SwsFlags = static_cast<int32_t>(Flags);
+    AOutput.ScaleContext.reset(SwScale().sws_getContext(
+        Decoder->width - O.FrameLeftBand - O.FrameRightBand,
+        Decoder->height - O.FrameTopBand - O.FrameBottomBand, Decoder->pix_fmt,
+        Encoder->width - O.FramePadLeft - O.FramePadRight,
+        Encoder->height - O.FramePadTop - O.FramePadBottom, Encoder->pix_fmt, Settings.SwsFlags,
+        nullptr, nullptr, nullptr));
+    if (!AOutput.ScaleContext) throw FFMpegException("Cannot get resampling context");
+    AOutput.SourceHeight = Settings.UsingVideoFilters
+                               ? Decoder->height
+                               : Decoder->height - O.FrameTopBand - O.FrameBottomBand;
+  }
+  AOutput.EncodingNeeded = 1;
+  ASource.DecodingNeeded = 1;
+  Run.LastErrorText.clear();
+  if (Settings.UsingVideoFilters && BuildVideoFilters(ASource, AOutput) != 0)
+    throw FFMpegException(Run.LastErrorText.empty()
+                              ? std::string("Error opening filters!")
+                              : "Error opening filters: " + Run.LastErrorText);
+}
+
+TFramePtr TCustomFFmpeg::NewPicture(AVPixelFormat AFormat, int AWidth, int AHeight) {
+  TFramePtr Picture(AVUtil().av_frame_alloc());
+  if (!Picture || AFormat < 0 || AWidth <= 0 || AHeight <= 0) return nullptr;
+  Picture->format = AFormat;
+  Picture->width = AWidth;
+  Picture->height = AHeight;
+  if (AVUtil().av_frame_get_buffer(Picture.get(), 0) < 0) return nullptr;
+  return Picture;
+}
+
+void TCustomFFmpeg::OpenPassLogFile(TOutputStream& AOutput, int ANumber) {
+  std::string Name = (Settings.PassLogFileName.empty() ? std::string("ffmpeg2pass")
+                                                       : Settings.PassLogFileName) +
+                     "-" + std::to_string(ANumber) + ".log";
+  if (Name.size() >= 1024) Name.resize(1023);
+  if (AOutput.Encoder->flags & AV_CODEC_FLAG_PASS1) {
+    AOutput.LogFile.reset(MyUtil().my_fopen(Name.c_str(), "w"));
+    if (!AOutput.LogFile) throw FFMpegException("creat file fail: " + Name);
+    return;
+  }
+  TCFilePtr File(MyUtil().my_fopen(Name.c_str(), "r"));
+  if (!File) throw FFMpegException("creat open fail: " + Name);
+  MyUtil().my_fseek(File.get(), 0, SEEK_END);
+  const long Size = std::max(MyUtil().my_ftell(File.get()), 0L);
+  MyUtil().my_fseek(File.get(), 0, SEEK_SET);
+  // The encoder frees its statistics text itself only in the old generation: we free it after
+  // closing the encoder.
+  char* Buffer = static_cast<char*>(AVUtil().av_malloc(static_cast<size_t>(Size) + 1));
+  if (!Buffer) throw FFMpegException("Could not allocate log buffer");
+  const size_t Read = MyUtil().my_fread(Buffer, 1, static_cast<size_t>(Size), File.get());
+  Buffer[Read] = '\0';
+  AVUtil().av_freep(&AOutput.Encoder->stats_in);
+  AOutput.Encoder->stats_in = Buffer;
+}
+
+void TCustomFFmpeg::LogStreamMapping() {
+  if (Settings.Verbose < 0 || !Callbacks.LogCallback) return;
+  Log(1, "Stream mapping:");
+  for (const auto& Output : Tables.OutputStreams) {
+    const TInputStream& Source = *Tables.InputStreams[Output->SourceIndex];
+    Log(1, FormatText("  Stream #%d.%d -> #%d.%d", Source.FileIndex, Source.StreamIndex,
+                      Output->FileIndex, Output->StreamIndex));
+    if (Output->SyncStream != &Source)
+      Log(1, FormatText(" [sync #%d.%d]", Output->SyncStream->FileIndex,
+                        Output->SyncStream->StreamIndex));
+  }
+}
+
+void TCustomFFmpeg::OpenDecoder(TInputStream& AInput) {
+  AVCodecContext* Decoder = AInput.Decoder;
+  if (!Decoder || AInput.DecoderOpen) return;
+  const ::AVCodec* Codec = AVCodec().avcodec_find_decoder(Decoder->codec_id);
+  if (!Codec)
+    throw FFMpegException(FormatText("Unsupported codec (id=%d) for input stream #%d.%d",
+                                     static_cast<int>(Decoder->codec_id), AInput.FileIndex,
+                                     AInput.StreamIndex));
+  Decoder->pkt_timebase = AInput.Stream->time_base;
+  std::scoped_lock Guard(CodecLock());
+  if (AVCodec().avcodec_open2(Decoder, Codec, nullptr) < 0)
+    throw FFMpegException(FormatText("Error while opening codec for input stream #%d.%d",
+                                     AInput.FileIndex, AInput.StreamIndex));
+  AInput.DecoderOpen = true;
+  Stats.OpenDecoderList.insert(Stats.OpenDecoderList.begin(), Decoder);
+}
+
+void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
+  AVCodecContext* Encoder = AOutput.Encoder;
+  const ::AVCodec* Codec =
+      Encoder->codec ? Encoder->codec : AVCodec().avcodec_find_encoder(Encoder->codec_id);
+  if (!Codec)
+    throw FFMpegException(FormatText("Unsupported codec for output stream #%d.%d",
+                                     AOutput.FileIndex, AOutput.StreamIndex));
+  TInputStream& Source = *Tables.InputStreams[AOutput.SourceIndex];
+  if (Encoder->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+    // Text subtitle encoders open only with the header their source decoder makes.
+    OpenDecoder(Source);
+    const AVCodecContext* Decoder = Source.Decoder;
+    if (Decoder && Decoder->subtitle_header && !Encoder->subtitle_header) {
+      Encoder->subtitle_header = static_cast<uint8_t*>(
+          AVUtil().av_memdup(Decoder->subtitle_header, Decoder->subtitle_header_size + 1));
+      Encoder->subtitle_header_size = Decoder->subtitle_header_size;
+    }
+    if (Encoder->time_base.num == 0) Encoder->time_base = AVRational{1, 1000};
+  }
+  {
+    std::scoped_lock Guard(CodecLock());
+    if (AVCodec().avcodec_open2(Encoder, Codec, nullptr) < 0)
+      throw FFMpegException(FormatText(
+          "Error while opening codec for output stream #%d.%d - maybe incorrect parameters such "
+          "as bit_rate, rate, width or height",
+          AOutput.FileIndex, AOutput.StreamIndex));
+    Stats.OpenEncoderList.insert(Stats.OpenEncoderList.begin(), Encoder);
+  }
+  Stats.ExtraSize += Encoder->extradata_size;
+  // The stream takes the opened encoder's parameters; its time base is a hint the muxer may
+  // replace when the header is written.
+  AVCodec().avcodec_parameters_from_context(AOutput.Stream->codecpar, Encoder);
+  AOutput.Stream->time_base = Encoder->time_base;
+}
+
+void TCustomFFmpeg::OpenCodecs() {
+  for (auto& Output : Tables.OutputStreams)
+    if (Output->EncodingNeeded) OpenEncoder(*Output);
+  for (auto& Input : Tables.InputStreams)
+    if (Input->DecodingNeeded) OpenDecoder(*Input);
+}
+
+void TCustomFFmpeg::CopyMetaDataMaps() {
+  for (int M = 0; M < Files.MetaDataMapCount; ++M) {
+    const TMetaDataMap& Map = Files.MetaDataMaps[M];
+    if (Map.OutFile < 0 || Map.OutFile >= Files.OutputFileCount)
+      throw FFMpegException(FormatText("Invalid output file index %d map_meta_data(%d,%d)",
+                                       Map.OutFile, Map.OutFile, Map.InFile));
+    if (Map.InFile < 0 || Map.InFile >= Files.InputFileCount)
+      throw FFMpegException(FormatText("Invalid input file index %d map_meta_data(%d,%d)",
+                                       Map.InFile, Map.OutFile, Map.InFile));
+    AVFormatContext* Output = Files.OutputFiles[Map.OutFile].get();
+    const AVFormatContext* Input = Files.InputFiles[Map.InFile].get();
+    for (const char* Key : MetaDataKeys) {
+      const AVDictionaryEntry* Entry = AVUtil().av_dict_get(Input->metadata, Key, nullptr, 0);
+      AVUtil().av_dict_set(&Output->metadata, Key, Entry ? Entry->value : nullptr, 0);
+    }
+  }
+}
+
+void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& AOutput) {
+  const TBitstreamFilterChain& Chain =
+      Files.BitstreamFilterChains[AOutput.FileIndex][AOutput.StreamIndex];
+  const AVCodecParameters* Parameters = AOutput.Stream->codecpar;
+  for (const std::string& Spec : Chain) {
+    const size_t Equals = Spec.find('=', 1);
+    const std::string Name = Equals == std::string::npos ? Spec : Spec.substr(0, Equals);
+    const AVBitStreamFilter* Filter = AVCodec().av_bsf_get_by_name(Name.c_str());
+    AVBSFContext* Raw = nullptr;
+    if (!Filter || AVCodec().av_bsf_alloc(Filter, &Raw) < 0)
+      throw FFMpegException("Unknown bitstream filter " + Name);
+    TBitstreamFilterPtr Context(Raw);
+    AVCodec().avcodec_parameters_copy(Context->par_in, Parameters);
+    Context->time_base_in = AOutput.Stream->time_base;
+    const int Result = AVCodec().av_bsf_init(Context.get());
+    if (Result < 0)
+      throw FFMpegException(FileOpenErrorText(Name + " failed for stream " +
+                                                  std::to_string(AOutput.StreamIndex),
+                                              Result));
+    Parameters = Context->par_out;
+    AOutput.BitstreamFilters.push_back(std::move(Context));
+    AOutput.FilterPackets.emplace_back(AVCodec().av_packet_alloc());
+  }
+  // The muxer sees what the last filter puts out.
+  if (!AOutput.BitstreamFilters.empty())
+    AVCodec().avcodec_parameters_copy(AOutput.Stream->codecpar, Parameters);
+}
+
+void TCustomFFmpeg::WriteHeaders() {
+  for (auto& Output : Tables.OutputStreams) InitBitstreamFilters(*Output);
+  bool AllRtp = true;
+  for (int I = 0; I < Files.OutputFileCount; ++I) {
+    AVFormatContext* Output = Files.OutputFiles[I].get();
+    if (AVFormat().avformat_write_header(Output, nullptr) < 0)
+      throw FFMpegException(FormatText(
+          "Could not write header for output file #%d (incorrect codec parameters ?)", I));
+    AllRtp = AllRtp && std::strcmp(Output->oformat->name, "rtp") == 0;
+  }
+  if (AllRtp && Callbacks.LogCallback) {
+    std::vector<AVFormatContext*> Outputs;
+    for (int I = 0; I < Files.OutputFileCount; ++I) Outputs.push_back(Files.OutputFiles[I].get());
+    char Sdp[2048] = {};
+    AVFormat().av_sdp_create(Outputs.data(), static_cast<int>(Outputs.size()), Sdp, sizeof Sdp);
+    std::string Text = Sdp;
+    const auto Blank = [](unsigned char C) { return C <= ' '; };
+    while (!Text.empty() && Blank(Text.back())) Text.pop_back();
+    Text.erase(Text.begin(), std::find_if_not(Text.begin(), Text.end(), Blank));
+    Log(1, "SDP: " + Text);
+  }
+}
+
+} // namespace pelorix

@@ -1,0 +1,85 @@
+// The working tables of one transcode: a record per input file, per input stream and per
+// output stream. They exist from the start of the set-up until the transcode ends or fails;
+// clearing them (TranscodeCleanup) releases everything the run made for them, so no path can
+// leak them. Codec contexts are not owned here: the engine's StreamCodecs own them.
+//
+// Threads: used only by the run's thread.
+#pragma once
+
+#include "EngineRecords.h"
+#include "MediaObjects.h"
+
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace pelorix {
+
+struct TInputStream {
+  int32_t FileIndex = 0;
+  int32_t StreamIndex = 0;
+  AVStream* Stream = nullptr;
+  AVCodecContext* Decoder = nullptr;  // the engine's decoder context of this stream
+  AVRational CodecTimeBase{0, 1};     // the stream's codec time base, stored at input open
+  int32_t Discard = 1;                // 1 until an output stream takes this input
+  int32_t DecodingNeeded = 0;
+  bool DecoderOpen = false;
+  bool RateEmu = false;
+  int64_t RateEmuStart = 0;  // microseconds
+  int32_t RateEmuFrames = 0;
+  int64_t NextPts = AV_NOPTS_VALUE;  // microseconds
+  int64_t Pts = 0;                   // microseconds
+  int32_t IsStart = 1;
+  float Quality = 0;      // quality of the last decoded picture
+  TFramePtr Frame;        // decoded picture or samples, reused for every frame
+};
+
+struct TOutputStream {
+  int32_t FileIndex = 0;
+  int32_t StreamIndex = 0;
+  int32_t SourceIndex = 0;
+  AVStream* Stream = nullptr;
+  // The engine's encoder context of this stream; for a copied stream it holds the copied
+  // parameters and is never opened.
+  AVCodecContext* Encoder = nullptr;
+  int32_t EncodingNeeded = 0;
+  int32_t FrameNumber = 0;
+  TInputStream* SyncStream = nullptr;
+  int64_t SyncOpts = 0;  // video: frames in the encoder's time base; audio: samples
+
+  // Video.
+  int32_t VideoResample = 0;
+  TFramePtr TempPicture;
+  TScaleContextPtr ScaleContext;
+  int32_t SourceHeight = 0;
+  int32_t VideoCrop = 0, CropTop = 0, CropLeft = 0;
+  int32_t VideoPad = 0, PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+
+  // Audio.
+  int32_t AudioResample = 0;
+  TResamplerPtr Resampler;
+  int32_t ReformatPair = -6;  // input and output sample format of the current converter
+  TAudioFifoPtr Fifo;         // samples waiting for a whole encoder frame
+
+  TCFilePtr LogFile;  // two-pass statistics written in pass 1
+
+  std::vector<TBitstreamFilterPtr> BitstreamFilters;  // applied in order to every packet
+  std::vector<TPacketPtr> FilterPackets;             // one per filter, for what comes out
+  // End of the last packet written (pts + duration), in the stream's time base: how far
+  // this stream has come.
+  int64_t EndTime = AV_NOPTS_VALUE;
+  // What the encoder reported with its last video packet.
+  float Quality = -1.0f;  // in quantiser steps
+  char PictureType = '?';
+  std::array<uint64_t, 3> FrameErrors{};
+};
+
+struct TTranscodeTables {
+  std::vector<TInputFile> FileTable;
+  std::vector<std::unique_ptr<TInputStream>> InputStreams;
+  std::vector<std::unique_ptr<TOutputStream>> OutputStreams;
+  TPacketPtr Packet;          // the packet being read
+  TPacketPtr OutputPacket;    // the packet being written
+};
+
+} // namespace pelorix

@@ -1,0 +1,337 @@
+// Whole runs by stream copy: sources chosen for every output, maps, limits, stop, progress and
+// the report, several engines at once, and damaged inputs.
+#include "MediaFacts.h"
+#include "MediaTestSupport.h"
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+
+namespace pelorix {
+namespace {
+
+using test::ReadMediaFacts;
+using test::TMediaFacts;
+using test::TestMedia;
+
+struct TProgress {
+  int FrameNumber, Fps, CurrentDuration;
+  float Quality;
+  int64_t Size;
+  int TotalDuration;
+};
+
+class TTranscodeTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    test::RequireMediaLibraries();
+    Dir = std::filesystem::temp_directory_path() /
+          ("pelorix-transcode-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(Dir);
+    Engine.Reset();
+  }
+  void TearDown() override { std::filesystem::remove_all(Dir); }
+
+  std::string Out(const std::string& AName) { return (Dir / AName).string(); }
+
+  void CopyAll() {
+    Engine.SetOption("vcodec", "copy");
+    Engine.SetOption("acodec", "copy");
+    Engine.SetOption("scodec", "copy");
+  }
+  void Input(const std::string& AName) {
+    ASSERT_TRUE(Engine.OpenInputFile(TestMedia(AName))) << Engine.Run.LastErrorText;
+  }
+  void Output(const std::string& AName) {
+    ASSERT_TRUE(Engine.OpenOutputFile(Out(AName))) << Engine.Run.LastErrorText;
+  }
+  void RecordProgress() {
+    Engine.Callbacks.ProgressCallback = [this](TCustomFFmpeg&, int AFrame, int AFps, int ATime,
+                                               float AQuality, float, int64_t ASize, int ATotal) {
+      Progress.push_back({AFrame, AFps, ATime, AQuality, ASize, ATotal});
+    };
+  }
+  // Runs on this thread; the run's error, if any.
+  std::string RunToEnd() {
+    Engine.Start(false, TConvertPriority::tpNormal);
+    EXPECT_TRUE(Engine.Run.Ended);
+    return Engine.Run.ErrorOccurred ? Engine.Run.ErrorMessage : std::string();
+  }
+
+  std::filesystem::path Dir;
+  TCustomFFmpeg Engine;
+  std::vector<TProgress> Progress;
+};
+
+struct TCopyCase {
+  const char* Input;
+  const char* Output;
+};
+
+class TStreamCopyTest : public TTranscodeTest, public ::testing::WithParamInterface<TCopyCase> {};
+
+TEST_P(TStreamCopyTest, KeepsStreamsAndDuration) {
+  CopyAll();
+  Input(GetParam().Input);
+  Output(GetParam().Output);
+  ASSERT_EQ(RunToEnd(), "");
+  EXPECT_TRUE(Engine.Run.Finished);
+  const TMediaFacts Source = ReadMediaFacts(TestMedia(GetParam().Input));
+  const TMediaFacts Copy = ReadMediaFacts(Out(GetParam().Output));
+  ASSERT_TRUE(Copy.Opened);
+  ASSERT_EQ(Copy.Streams.size(), 2u);
+  for (size_t I = 0; I < Copy.Streams.size(); ++I) {
+    EXPECT_EQ(Copy.Streams[I].Kind, Source.Streams[I].Kind);
+    EXPECT_EQ(Copy.Streams[I].Codec, Source.Streams[I].Codec);
+    EXPECT_EQ(Copy.Streams[I].Packets, Source.Streams[I].Packets);
+    EXPECT_NEAR(Copy.Streams[I].Duration, Source.Streams[I].Duration, 0.05);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, TStreamCopyTest,
+                         ::testing::Values(TCopyCase{"h264_aac.mp4", "out.mkv"},
+                                           TCopyCase{"mpeg4_aac.3gp", "out.mp4"},
+                                           TCopyCase{"mpeg4_mp3.avi", "out.mkv"}));
+
+TEST_F(TTranscodeTest, CopyStartsAtTheFirstKeyFrame) {
+  CopyAll();
+  Input("nokey_start.ts");
+  Output("out.mkv");
+  ASSERT_EQ(RunToEnd(), "");
+  const TMediaFacts Source = ReadMediaFacts(TestMedia("nokey_start.ts"));
+  const TMediaFacts Copy = ReadMediaFacts(Out("out.mkv"));
+  ASSERT_FALSE(Source.Streams[0].FirstPacketKey);
+  ASSERT_EQ(Copy.Streams.size(), 1u);
+  EXPECT_TRUE(Copy.Streams[0].FirstPacketKey);
+  EXPECT_EQ(Copy.Streams[0].Packets, Source.Streams[0].Packets - 8);  // 8 before the key frame
+}
+
+TEST_F(TTranscodeTest, MapsChooseTheSources) {
+  CopyAll();
+  Input("multi.mkv");
+  Engine.SetOption("map", "0.2");  // the second audio stream, "ger"
+  Engine.SetOption("vn", "");
+  Engine.SetOption("sn", "");
+  Output("out.mka");
+  ASSERT_EQ(RunToEnd(), "");
+  const TMediaFacts Copy = ReadMediaFacts(Out("out.mka"));
+  ASSERT_EQ(Copy.Streams.size(), 1u);
+  EXPECT_EQ(Copy.Streams[0].Channels, 1);  // the mono one
+}
+
+TEST_F(TTranscodeTest, MapFailuresNameWhatIsWrong) {
+  struct TCase {
+    std::vector<std::string> Maps;
+    std::string Message;
+  };
+  const TCase Cases[] = {
+      {{"0.0"}, "Number of stream maps must match number of output streams"},
+      {{"0.5", "0.1"}, "Could not find input stream #0.5"},
+      {{"0.0", "0.1:1.0"}, "Could not find sync stream #1.0"},
+      {{"0.1", "0.0"}, "Codec type mismatch for mapping #0.1 -> #0.0"},
+  };
+  for (const TCase& Case : Cases) {
+    TCustomFFmpeg Engine;
+    Engine.Reset();
+    Engine.SetOption("vcodec", "copy");
+    Engine.SetOption("acodec", "copy");
+    ASSERT_TRUE(Engine.OpenInputFile(TestMedia("h264_aac.mp4")));
+    for (const std::string& Map : Case.Maps) Engine.SetOption("map", Map);
+    ASSERT_TRUE(Engine.OpenOutputFile(Out("maps.mkv")));
+    test::TEngineRecorder Recorder(Engine);
+    Engine.Start(false, TConvertPriority::tpNormal);
+    EXPECT_TRUE(Engine.Run.ErrorOccurred);
+    EXPECT_EQ(Engine.Run.ErrorMessage, Case.Message);
+    EXPECT_EQ(Recorder.LogLines().back(), (test::TLogLine{-1, Case.Message}));
+    EXPECT_EQ(Recorder.TerminationCount(), 1);
+    EXPECT_FALSE(std::filesystem::exists(Out("maps.mkv")));  // nothing written: removed
+  }
+}
+
+TEST_F(TTranscodeTest, ProgramWithoutAMatchingStreamFails) {
+  CopyAll();
+  Engine.SetOption("programid", "7");
+  Input("two_programs.ts");
+  Output("out.mkv");
+  EXPECT_EQ(RunToEnd(), "Could not find input stream matching output stream #0.0");
+}
+
+TEST_F(TTranscodeTest, ProgramIdPicksItsStreams) {
+  CopyAll();
+  Engine.SetOption("programid", "2");
+  Input("two_programs.ts");
+  Output("out.mkv");
+  ASSERT_EQ(RunToEnd(), "");
+  const TMediaFacts Copy = ReadMediaFacts(Out("out.mkv"));
+  ASSERT_EQ(Copy.Streams.size(), 2u);
+  EXPECT_EQ(Copy.Streams[0].Codec, AV_CODEC_ID_H264);
+  EXPECT_EQ(Copy.Streams[1].Codec, AV_CODEC_ID_AAC);
+}
+
+TEST_F(TTranscodeTest, OneInputFeedsTwoOutputs) {
+  CopyAll();
+  Input("mpeg4_mp3.avi");
+  Output("first.mkv");
+  CopyAll();
+  Output("second.avi");
+  ASSERT_EQ(RunToEnd(), "");
+  for (const char* Name : {"first.mkv", "second.avi"}) {
+    const TMediaFacts Copy = ReadMediaFacts(Out(Name));
+    ASSERT_EQ(Copy.Streams.size(), 2u) << Name;
+    EXPECT_NEAR(Copy.Duration(), 2.0, 0.1) << Name;
+  }
+}
+
+TEST_F(TTranscodeTest, LimitsEndTheRun) {
+  CopyAll();
+  Engine.SetOption("vframes", "10");
+  Engine.SetOption("an", "");
+  Input("mpeg4_mp3.avi");
+  Output("frames.mkv");
+  ASSERT_EQ(RunToEnd(), "");
+  EXPECT_EQ(ReadMediaFacts(Out("frames.mkv")).Streams[0].Packets, 10);
+  EXPECT_TRUE(Engine.Run.Finished);
+
+  TCustomFFmpeg Sized;
+  Sized.Reset();
+  Sized.SetOption("vcodec", "copy");
+  Sized.SetOption("acodec", "copy");
+  Sized.SetOption("fs", "20000");
+  ASSERT_TRUE(Sized.OpenInputFile(TestMedia("mpeg4_mp3.avi")));
+  ASSERT_TRUE(Sized.OpenOutputFile(Out("sized.avi")));
+  Sized.Start(false, TConvertPriority::tpNormal);
+  const TMediaFacts Copy = ReadMediaFacts(Out("sized.avi"));
+  ASSERT_TRUE(Copy.Opened);
+  EXPECT_LT(Copy.Duration(), 1.0);
+  EXPECT_LT(std::filesystem::file_size(Out("sized.avi")), 60000u);
+}
+
+TEST_F(TTranscodeTest, StopEndsWithACompleteShorterFile) {
+  CopyAll();
+  Engine.SetOption("re", "");  // read at the input's own pace: 2 s
+  Input("h264_aac.mp4");
+  Output("stopped.mkv");
+  test::TEngineRecorder Recorder(Engine);
+  auto Thread = Engine.Start(true, TConvertPriority::tpNormal);
+  ASSERT_NE(Thread, nullptr);
+  Thread->Resume();
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  Engine.Stop();
+  ASSERT_TRUE(Recorder.WaitForTermination());
+  Thread->WaitFor();
+  EXPECT_FALSE(Engine.Run.Finished);
+  EXPECT_FALSE(Engine.Run.ErrorOccurred);
+  const TMediaFacts Copy = ReadMediaFacts(Out("stopped.mkv"));
+  ASSERT_TRUE(Copy.Opened);
+  ASSERT_EQ(Copy.Streams.size(), 2u);
+  EXPECT_GT(Copy.Streams[0].Packets, 0);
+  EXPECT_LT(Copy.Duration(), 1.8);
+}
+
+TEST_F(TTranscodeTest, ProgressOfACopy) {
+  CopyAll();
+  Engine.Run.ReportInterval = 0;  // a report after every packet
+  RecordProgress();
+  Input("mpeg4_mp3.avi");
+  Output("out.mkv");
+  ASSERT_EQ(RunToEnd(), "");
+  ASSERT_GT(Progress.size(), 10u);
+  int LastFrame = 0;
+  for (const TProgress& Report : Progress) {
+    EXPECT_FLOAT_EQ(Report.Quality, -1.0f);
+    EXPECT_GE(Report.FrameNumber, LastFrame);
+    EXPECT_NE(Report.TotalDuration, -1);
+    LastFrame = Report.FrameNumber;
+  }
+  const TProgress& Last = Progress.back();
+  EXPECT_EQ(Last.FrameNumber, 50);
+  EXPECT_NEAR(Last.CurrentDuration, 2000, 100);
+  EXPECT_NEAR(Last.TotalDuration, 2040, 50);
+  EXPECT_EQ(Last.Size, static_cast<int64_t>(std::filesystem::file_size(Out("out.mkv"))));
+}
+
+TEST_F(TTranscodeTest, AudioOnlyReportsHaveNoFrames) {
+  CopyAll();
+  Engine.Run.ReportInterval = 0;
+  RecordProgress();
+  Input("tone.mp3");
+  Output("out.mka");
+  ASSERT_EQ(RunToEnd(), "");
+  ASSERT_FALSE(Progress.empty());
+  for (const TProgress& Report : Progress) {
+    EXPECT_EQ(Report.FrameNumber, -1);
+    EXPECT_EQ(Report.Fps, -1);
+    EXPECT_FLOAT_EQ(Report.Quality, -1.0f);
+  }
+}
+
+TEST_F(TTranscodeTest, ReportLineAndSummaryWithoutProgressListener) {
+  CopyAll();
+  test::TEngineRecorder Recorder(Engine);
+  Input("mpeg4_mp3.avi");
+  Output("out.mkv");
+  ASSERT_EQ(RunToEnd(), "");
+  const std::vector<test::TLogLine> Lines = Recorder.LogLines();
+  ASSERT_GE(Lines.size(), 2u);
+  const std::regex Report(R"(frame=   50 fps=\s*\d+ q=-1\.0 Lsize=\s*\d+kB time=\d+\.\d\d bitrate=\s*\d+\.\dkbits/s)");
+  EXPECT_TRUE(std::regex_match(Lines[Lines.size() - 2].Text, Report)) << Lines[Lines.size() - 2].Text;
+  const std::regex Summary(R"(video:\d+kB audio:\d+kB global headers:0kB muxing overhead -?\d+\.\d{6}%\r\n)");
+  EXPECT_TRUE(std::regex_match(Lines.back().Text, Summary)) << Lines.back().Text;
+  EXPECT_EQ(Lines.back().Level, 1);
+}
+
+TEST_F(TTranscodeTest, TwoEnginesRunAtOnce) {
+  TCustomFFmpeg Second;
+  Second.Reset();
+  for (TCustomFFmpeg* E : {&Engine, &Second}) {
+    E->SetOption("vcodec", "copy");
+    E->SetOption("acodec", "copy");
+  }
+  ASSERT_TRUE(Engine.OpenInputFile(TestMedia("h264_aac.mp4")));
+  ASSERT_TRUE(Engine.OpenOutputFile(Out("a.mkv")));
+  ASSERT_TRUE(Second.OpenInputFile(TestMedia("mpeg4_mp3.avi")));
+  ASSERT_TRUE(Second.OpenOutputFile(Out("b.mkv")));
+  test::TEngineRecorder RecordFirst(Engine), RecordSecond(Second);
+  auto First = Engine.Start(true, TConvertPriority::tpLower);
+  auto Other = Second.Start(true, TConvertPriority::tpLower);
+  First->Resume();
+  Other->Resume();
+  ASSERT_TRUE(RecordFirst.WaitForTermination());
+  ASSERT_TRUE(RecordSecond.WaitForTermination());
+  First->WaitFor();
+  Other->WaitFor();
+  EXPECT_TRUE(Engine.Run.Finished);
+  EXPECT_TRUE(Second.Run.Finished);
+  EXPECT_NEAR(ReadMediaFacts(Out("a.mkv")).Duration(), 2.0, 0.1);
+  EXPECT_NEAR(ReadMediaFacts(Out("b.mkv")).Duration(), 2.0, 0.1);
+}
+
+TEST_F(TTranscodeTest, CutInputsConvertWhatCanBeRead) {
+  // Half a file, and a file cut in the middle of a packet.
+  const auto Cut = [this](const std::string& ASource, double AFraction, const std::string& AName) {
+    std::ifstream In(TestMedia(ASource), std::ios::binary);
+    std::string Bytes((std::istreambuf_iterator<char>(In)), {});
+    std::ofstream(Out(AName), std::ios::binary)
+        .write(Bytes.data(), static_cast<std::streamsize>(Bytes.size() * AFraction) | 1);
+    return Out(AName);
+  };
+  for (const auto& [Source, Fraction] :
+       {std::pair{"mpeg4_mp3.avi", 0.5}, std::pair{"multi.mkv", 0.37}, std::pair{"nokey_start.ts", 0.61}}) {
+    TCustomFFmpeg Cutter;
+    Cutter.Reset();
+    Cutter.SetOption("vcodec", "copy");
+    Cutter.SetOption("acodec", "copy");
+    Cutter.SetOption("scodec", "copy");
+    ASSERT_TRUE(Cutter.OpenInputFile(Cut(Source, Fraction, std::string("cut-") + Source)))
+        << Cutter.Run.LastErrorText;
+    ASSERT_TRUE(Cutter.OpenOutputFile(Out(std::string("from-") + Source + ".mkv")));
+    Cutter.Start(false, TConvertPriority::tpNormal);
+    EXPECT_TRUE(Cutter.Run.Ended) << Source;
+    const TMediaFacts Copy = ReadMediaFacts(Out(std::string("from-") + Source + ".mkv"));
+    ASSERT_TRUE(Copy.Opened) << Source;
+    EXPECT_GT(Copy.Duration(), 0.3) << Source;
+  }
+}
+
+} // namespace
+} // namespace pelorix
