@@ -31,7 +31,7 @@ test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
 
 bench: build
-	@bench/remux-bench $(BUILD_DIR)
+	@bench/run-all $(BUILD_DIR)
 
 clean:
 	rm -rf build build-sanitize
