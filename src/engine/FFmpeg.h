@@ -457,8 +457,10 @@ private:
                    AVFrame* AFrame);
   void FlushAudioQueue(TOutputStream& AOutput);
 
-  // --- Video and subtitles (FFmpegVideo.cpp) ---
+  // --- Frame pre-processing and hooks (FFmpegHooks.cpp) ---
   void PreprocessVideoFrame(TInputStream& AInput, AVFrame* AFrame);
+
+  // --- Video and subtitles (FFmpegVideo.cpp) ---
   void OutputVideo(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
                    AVFrame* AFrame, int& AFrameSize);
   void OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,

@@ -4,8 +4,6 @@
 
 namespace pelorix {
 
-void TCustomFFmpeg::PreprocessVideoFrame(TInputStream&, AVFrame*) {}
-
 void TCustomFFmpeg::OutputVideo(AVFormatContext*, TOutputStream&, TInputStream&, AVFrame*,
                                 int& AFrameSize) {
   AFrameSize = 0;
