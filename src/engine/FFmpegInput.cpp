@@ -8,6 +8,7 @@
 #include "FFmpeg.h"
 
 #include "CodecLock.h"
+#include "OpenErrorText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -112,16 +113,7 @@ void TCustomFFmpeg::BuildDemuxerOptions(TAvDictionary& AOptions) {
 // Invalid data no longer tells an unknown format from a broken header, so the file is probed
 // again to tell them apart.
 int TCustomFFmpeg::InputOpenErrorCode(const std::string& AFileName, int ACode) const {
-  if (ACode == AVERROR_EOF) return AVERROR(EIO);
-  if (ACode != AVERROR_INVALIDDATA) return ACode;
-  if (Options.FileInputFormat) return AVERROR(EINVAL);
-  AVIOContext* Raw = nullptr;
-  if (AVFormat().avio_open(&Raw, AFileName.c_str(), AVIO_FLAG_READ) < 0) return AVERROR(EILSEQ);
-  TAvioContextPtr File(Raw);
-  const AVInputFormat* Format = nullptr;
-  const int Score =
-      AVFormat().av_probe_input_buffer2(File.get(), &Format, AFileName.c_str(), nullptr, 0, 0);
-  return Score >= 0 && Format ? AVERROR(EINVAL) : AVERROR(EILSEQ);
+  return OpenErrorCode(AFileName, ACode, Options.FileInputFormat != nullptr);
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {

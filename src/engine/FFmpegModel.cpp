@@ -3,6 +3,7 @@
 #include "FFmpeg.h"
 
 #include "MediaLibraries.h"
+#include "OpenErrorText.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -195,25 +196,7 @@ void TCustomFFmpeg::SetHookRanges(const std::vector<THookRange>& ARanges) {
 }
 
 std::string TCustomFFmpeg::FileOpenErrorText(const std::string& AFileName, int ACode) {
-  std::string Text;
-  if (ACode == AVERROR(ENOENT))
-    Text = ": no such file or directory";
-  else if (ACode == AVERROR(EIO))
-    Text = ": I/O error occurred\r\nUsually that means that input file is truncated and/or "
-           "corrupted.";
-  else if (ACode == AVERROR(ENOMEM))
-    Text = ": memory allocation error occurred";
-  else if (ACode == AVERROR(EINVAL))
-    Text = ": Error while parsing header";
-  else if (ACode == AVERROR(EDOM))
-    Text = ": Incorrect image filename syntax.\r\nUse '%d' to specify the image number:\r\n"
-           "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n"
-           "  for img001.jpg, img002.jpg, ..., use 'img%03d.jpg'.";
-  else if (ACode == AVERROR(EILSEQ))
-    Text = ": Unknown format";
-  else
-    Text = ": Error while opening file";
-  return AFileName + Text;
+  return pelorix::FileOpenErrorText(AFileName, ACode);
 }
 
 } // namespace pelorix

@@ -3,7 +3,7 @@
 
 #include "CodecLock.h"
 #include "MediaLibraries.h"
-#include "ProbeOpenError.h"
+#include "OpenErrorText.h"
 
 #include <mutex>
 
@@ -36,7 +36,7 @@ bool TAVProbe::Open(const std::string& AFileName, const std::string& AFormatName
   AVFormatContext* Raw = nullptr;
   const int Opened = AVFormat().avformat_open_input(&Raw, AFileName.c_str(), Format, nullptr);
   if (Opened < 0) {
-    LastErrorText = ProbeOpenErrorText(AFileName, Opened, Format);
+    LastErrorText = FileOpenErrorText(AFileName, OpenErrorCode(AFileName, Opened, Format != nullptr));
     return false;
   }
   TInputContextPtr Input(Raw);

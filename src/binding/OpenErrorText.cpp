@@ -1,0 +1,44 @@
+#include "OpenErrorText.h"
+
+#include "MediaObjects.h"
+
+#include <cerrno>
+
+namespace pelorix {
+
+std::string FileOpenErrorText(const std::string& AFileName, int ACode) {
+  std::string Text;
+  if (ACode == AVERROR(ENOENT))
+    Text = ": no such file or directory";
+  else if (ACode == AVERROR(EIO))
+    Text = ": I/O error occurred\r\nUsually that means that input file is truncated and/or "
+           "corrupted.";
+  else if (ACode == AVERROR(ENOMEM))
+    Text = ": memory allocation error occurred";
+  else if (ACode == AVERROR(EINVAL))
+    Text = ": Error while parsing header";
+  else if (ACode == AVERROR(EDOM))
+    Text = ": Incorrect image filename syntax.\r\nUse '%d' to specify the image number:\r\n"
+           "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n"
+           "  for img001.jpg, img002.jpg, ..., use 'img%03d.jpg'.";
+  else if (ACode == AVERROR(EILSEQ))
+    Text = ": Unknown format";
+  else
+    Text = ": Error while opening file";
+  return AFileName + Text;
+}
+
+int OpenErrorCode(const std::string& AFileName, int AResult, bool AForcedFormat) {
+  if (AResult == AVERROR_EOF) return AVERROR(EIO);  // the file ended inside its header
+  if (AResult != AVERROR_INVALIDDATA) return AResult;
+  if (AForcedFormat) return AVERROR(EINVAL);
+  AVIOContext* Raw = nullptr;
+  if (AVFormat().avio_open(&Raw, AFileName.c_str(), AVIO_FLAG_READ) < 0) return AVERROR(EILSEQ);
+  const TAvioContextPtr File(Raw);
+  const AVInputFormat* Format = nullptr;
+  const int Score =
+      AVFormat().av_probe_input_buffer2(File.get(), &Format, AFileName.c_str(), nullptr, 0, 0);
+  return Score >= 0 && Format ? AVERROR(EINVAL) : AVERROR(EILSEQ);
+}
+
+} // namespace pelorix
