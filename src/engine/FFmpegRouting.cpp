@@ -13,9 +13,12 @@ namespace pelorix {
 
 namespace {
 
-// Time of one frame of a picture stream in microseconds, from its codec time base. Decoders
-// whose time base counts fields (ticks per frame 2, as for H.264) take two ticks per frame.
+// Time of one frame of a picture stream in microseconds. The stream's frame rate gives it; the
+// codec time base is only the fallback, since some codecs count fields in it (H.264: 1/50 at
+// 25 frames per second).
 int64_t FrameDuration(const TInputStream& AInput) {
+  const AVRational Rate = AInput.Stream->r_frame_rate;
+  if (Rate.num > 0 && Rate.den > 0) return static_cast<int64_t>(1000000) * Rate.den / Rate.num;
   const AVRational TimeBase = AInput.CodecTimeBase;
   if (TimeBase.num == 0 || TimeBase.den == 0) return 0;
   const int Ticks = AInput.Decoder && AInput.Decoder->ticks_per_frame > 1
@@ -39,8 +42,13 @@ void TCustomFFmpeg::EmulateRate(TInputStream& AInput) {
   if (!AInput.RateEmu) return;
   const AVRational TimeBase = AInput.CodecTimeBase;
   if (TimeBase.den == 0) return;
-  const int64_t Target = AVUtil().av_rescale(
-      static_cast<int64_t>(TimeBase.num) * AInput.RateEmuFrames, 1000000, TimeBase.den);
+  // Pictures are paced by their real duration (see FrameDuration), other frames by the ticks
+  // of their codec time base.
+  const int64_t Target =
+      AInput.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
+          ? AInput.RateEmuFrames * FrameDuration(AInput)
+          : AVUtil().av_rescale(static_cast<int64_t>(TimeBase.num) * AInput.RateEmuFrames, 1000000,
+                                TimeBase.den);
   const int64_t Elapsed = AVUtil().av_gettime() - AInput.RateEmuStart;
   if (Target - Elapsed > 50000)
     std::this_thread::sleep_for(std::chrono::microseconds(Target - Elapsed));

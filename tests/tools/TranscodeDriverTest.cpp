@@ -1,0 +1,132 @@
+// The engine driver as a shell user meets it: exit statuses, the engine's message as the last
+// thing printed, and Ctrl-C finishing the file.
+#include "MediaFacts.h"
+#include "MediaTestSupport.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+extern char** environ;
+
+namespace pelorix {
+namespace {
+
+struct TDriverRun {
+  int Status = -1;
+  std::string Errors;  // everything written on stderr
+};
+
+// Starts the driver with AArguments; AInterruptAfter > 0 sends SIGINT after that long.
+TDriverRun RunDriver(std::vector<std::string> AArguments,
+                     std::chrono::milliseconds AInterruptAfter = {}) {
+  AArguments.insert(AArguments.begin(), PELORIX_TRANSCODE_PROGRAM);
+  std::vector<char*> Argv;
+  for (std::string& Argument : AArguments) Argv.push_back(Argument.data());
+  Argv.push_back(nullptr);
+  int Pipe[2];
+  EXPECT_EQ(::pipe(Pipe), 0);
+  posix_spawn_file_actions_t Actions;
+  posix_spawn_file_actions_init(&Actions);
+  posix_spawn_file_actions_adddup2(&Actions, Pipe[1], STDERR_FILENO);
+  posix_spawn_file_actions_addclose(&Actions, Pipe[0]);
+  pid_t Child = 0;
+  EXPECT_EQ(posix_spawn(&Child, Argv[0], &Actions, nullptr, Argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&Actions);
+  ::close(Pipe[1]);
+  if (AInterruptAfter.count() > 0) {
+    std::this_thread::sleep_for(AInterruptAfter);
+    ::kill(Child, SIGINT);
+  }
+  TDriverRun Run;
+  char Buffer[4096];
+  for (ssize_t Read; (Read = ::read(Pipe[0], Buffer, sizeof Buffer)) > 0;)
+    Run.Errors.append(Buffer, static_cast<size_t>(Read));
+  ::close(Pipe[0]);
+  int Status = 0;
+  ::waitpid(Child, &Status, 0);
+  Run.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
+  return Run;
+}
+
+// The last ALines lines of a text.
+std::string LastLines(const std::string& AText, int ALines) {
+  size_t Pos = AText.size();
+  if (Pos > 0 && AText[Pos - 1] == '\n') --Pos;
+  for (int I = 0; I < ALines && Pos != std::string::npos; ++I)
+    Pos = Pos == 0 ? std::string::npos : AText.rfind('\n', Pos - 1);
+  return AText.substr(Pos == std::string::npos ? 0 : Pos + 1);
+}
+
+class TTranscodeDriverTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    test::RequireMediaLibraries();
+    std::filesystem::create_directories(Dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(Dir); }
+  std::string Out(const std::string& AName) { return (Dir / AName).string(); }
+
+  std::filesystem::path Dir = std::filesystem::temp_directory_path() /
+                              ("pelorix-driver-" + std::to_string(::getpid()));
+};
+
+TEST_F(TTranscodeDriverTest, UsageErrorsExitWithTwo) {
+  EXPECT_EQ(RunDriver({}).Status, 2);
+  EXPECT_EQ(RunDriver({"-x"}).Status, 2);
+  EXPECT_EQ(RunDriver({"-i"}).Status, 2);
+}
+
+TEST_F(TTranscodeDriverTest, FailuresPrintTheEngineMessageLast) {
+  const TDriverRun Missing = RunDriver({"-i", "/nonexistent/clip.avi", "-o", Out("x.mkv")});
+  EXPECT_EQ(Missing.Status, 1);
+  EXPECT_EQ(LastLines(Missing.Errors, 1),
+            "pelorix-transcode: /nonexistent/clip.avi: no such file or directory\n");
+
+  const TDriverRun BadNumber = RunDriver({"vframes=abc"});
+  EXPECT_EQ(BadNumber.Status, 1);
+  EXPECT_EQ(LastLines(BadNumber.Errors, 1),
+            "pelorix-transcode: 'abc' is not a valid integer value\n");
+
+  const TDriverRun BadRun = RunDriver({"-q", "vcodec=copy", "acodec=copy", "-i",
+                                       test::TestMedia("h264_aac.mp4"), "map=0.0", "-o",
+                                       Out("maps.mkv")});
+  EXPECT_EQ(BadRun.Status, 1);
+  EXPECT_EQ(LastLines(BadRun.Errors, 1),
+            "pelorix-transcode: Number of stream maps must match number of output streams\n");
+
+  // A message of several lines keeps them, with plain line breaks.
+  const TDriverRun Pattern = RunDriver({"-i", test::TestMedia("h264_aac.mp4"), "f=image2", "-o",
+                                        Out("picture.jpg")});
+  EXPECT_EQ(Pattern.Status, 1);
+  EXPECT_EQ(LastLines(Pattern.Errors, 4),
+            "pelorix-transcode: " + Out("picture.jpg") +
+                ": Incorrect image filename syntax.\nUse '%d' to specify the image number:\n"
+                "  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\n"
+                "  for img001.jpg, img002.jpg, ..., use 'img%03d.jpg'.\n");
+}
+
+TEST_F(TTranscodeDriverTest, CopyFinishesWithZero) {
+  const TDriverRun Copy = RunDriver({"-q", "vcodec=copy", "acodec=copy", "-i",
+                                     test::TestMedia("mpeg4_aac.3gp"), "-o", Out("copy.mp4")});
+  EXPECT_EQ(Copy.Status, 0) << Copy.Errors;
+  EXPECT_NEAR(test::ReadMediaFacts(Out("copy.mp4")).Duration(), 2.0, 0.1);
+}
+
+TEST_F(TTranscodeDriverTest, InterruptFinishesTheFileAndExitsWithThree) {
+  const TDriverRun Stopped =
+      RunDriver({"-q", "vcodec=copy", "acodec=copy", "re=", "-i", test::TestMedia("h264_aac.mp4"),
+                 "-o", Out("stopped.mkv")},
+                std::chrono::milliseconds(700));
+  EXPECT_EQ(Stopped.Status, 3) << Stopped.Errors;
+  const test::TMediaFacts Facts = test::ReadMediaFacts(Out("stopped.mkv"));
+  ASSERT_TRUE(Facts.Opened);
+  EXPECT_LT(Facts.Duration(), 1.8);
+}
+
+} // namespace
+} // namespace pelorix
