@@ -206,6 +206,19 @@ TEST_F(TTranscodeTest, LimitsEndTheRun) {
   EXPECT_LT(std::filesystem::file_size(Out("sized.avi")), 60000u);
 }
 
+TEST_F(TTranscodeTest, RecordingTimeEndsTheRunAndSetsTheTotal) {
+  CopyAll();
+  Engine.Run.ReportInterval = 0;
+  RecordProgress();
+  Input("mpeg4_mp3.avi");
+  Engine.SetOption("t", "1");  // an output setting: after the input, which set its own length
+  Output("second.mkv");
+  ASSERT_EQ(RunToEnd(), "");
+  EXPECT_NEAR(ReadMediaFacts(Out("second.mkv")).Duration(), 1.0, 0.1);
+  ASSERT_FALSE(Progress.empty());
+  for (const TProgress& Report : Progress) EXPECT_EQ(Report.TotalDuration, 1000);
+}
+
 TEST_F(TTranscodeTest, StopEndsWithACompleteShorterFile) {
   CopyAll();
   Engine.SetOption("re", "");  // read at the input's own pace: 2 s
