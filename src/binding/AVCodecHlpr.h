@@ -44,7 +44,8 @@ extern "C" {
   X(av_packet_ref) \
   X(av_packet_unref) \
   X(av_packet_rescale_ts) \
-  X(av_packet_get_side_data)
+  X(av_packet_get_side_data) \
+  X(avcodec_encode_subtitle)
 
 namespace pelorix {
 

@@ -19,6 +19,7 @@ extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/parseutils.h>
 #include <libavutil/samplefmt.h>
+#include <libavutil/imgutils.h>
 }
 
 #define PELORIX_AVUTIL_ENTRIES(X) \
@@ -66,7 +67,26 @@ extern "C" {
   X(av_frame_get_buffer) \
   X(av_frame_unref) \
   X(av_rescale) \
-  X(av_get_picture_type_char)
+  X(av_get_picture_type_char) \
+  X(av_audio_fifo_write) \
+  X(av_audio_fifo_read) \
+  X(av_audio_fifo_size) \
+  X(av_samples_set_silence) \
+  X(av_get_bytes_per_sample) \
+  X(av_sample_fmt_is_planar) \
+  X(av_get_sample_fmt_name) \
+  X(av_channel_layout_copy) \
+  X(av_channel_layout_compare) \
+  X(av_frame_make_writable) \
+  X(av_opt_set_int) \
+  X(av_pix_fmt_desc_get) \
+  X(av_pix_fmt_count_planes) \
+  X(av_image_copy) \
+  X(av_image_get_linesize) \
+  X(av_frame_is_writable) \
+  X(av_buffer_ref) \
+  X(av_buffer_unref) \
+  X(av_frame_ref)
 
 namespace pelorix {
 

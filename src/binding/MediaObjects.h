@@ -4,6 +4,7 @@
 #pragma once
 
 #include "AVCodecHlpr.h"
+#include "AVFilterHlpr.h"
 #include "AVFormatHlpr.h"
 #include "AVUtilHlpr.h"
 #include "MyUtilHlpr.h"
@@ -70,6 +71,16 @@ struct TAudioFifoDeleter {
   void operator()(AVAudioFifo* P) const { AVUtil().av_audio_fifo_free(P); }
 };
 
+// A filter graph with every filter context in it.
+struct TFilterGraphDeleter {
+  void operator()(AVFilterGraph* P) const { AVFilter().avfilter_graph_free(&P); }
+};
+
+// A list of open ends of a filter graph text (the whole list is freed).
+struct TFilterInOutDeleter {
+  void operator()(AVFilterInOut* P) const { AVFilter().avfilter_inout_free(&P); }
+};
+
 // A C stream opened through the support library.
 struct TCFileDeleter {
   void operator()(FILE* P) const { MyUtil().my_fclose(P); }
@@ -91,6 +102,8 @@ using TBitstreamFilterPtr = std::unique_ptr<AVBSFContext, TBitstreamFilterDelete
 using TResamplerPtr = std::unique_ptr<SwrContext, TResamplerDeleter>;
 using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TAudioFifoDeleter>;
 using TAvioContextPtr = std::unique_ptr<AVIOContext, TAvioContextDeleter>;
+using TFilterGraphPtr = std::unique_ptr<AVFilterGraph, TFilterGraphDeleter>;
+using TFilterInOutPtr = std::unique_ptr<AVFilterInOut, TFilterInOutDeleter>;
 
 // An option dictionary handed to the libraries by address (they add, consume and replace
 // entries); whatever is left is freed with it.
@@ -105,6 +118,22 @@ public:
 
 private:
   AVDictionary* Dictionary = nullptr;
+};
+
+// A channel layout kept by the engine. A custom layout carries an allocated channel map, which
+// goes with it.
+class TChannelLayout {
+public:
+  TChannelLayout() = default;
+  TChannelLayout(const TChannelLayout&) = delete;
+  TChannelLayout& operator=(const TChannelLayout&) = delete;
+  ~TChannelLayout() { AVUtil().av_channel_layout_uninit(&Layout); }
+  // Copies ALayout; false when its channel map cannot be allocated (the layout is then empty).
+  bool Assign(const AVChannelLayout& ALayout) {
+    AVUtil().av_channel_layout_uninit(&Layout);
+    return AVUtil().av_channel_layout_copy(&Layout, &ALayout) >= 0;
+  }
+  AVChannelLayout Layout{};
 };
 
 // A library copy of a text; null for a null text.

@@ -11,7 +11,13 @@ extern "C" {
 
 #define PELORIX_SWRESAMPLE_ENTRIES(X) \
   X(swresample_version) \
-  X(swr_free)
+  X(swr_free) \
+  X(swr_alloc_set_opts2) \
+  X(swr_init) \
+  X(swr_convert) \
+  X(swr_get_out_samples) \
+  X(swr_set_compensation) \
+  X(swr_set_matrix)
 
 namespace pelorix {
 

@@ -12,7 +12,9 @@ extern "C" {
 #define PELORIX_SWSCALE_ENTRIES(X) \
   X(swscale_version) \
   X(sws_getContext) \
-  X(sws_freeContext)
+  X(sws_freeContext) \
+  X(sws_getCachedContext) \
+  X(sws_scale)
 
 namespace pelorix {
 

@@ -11,10 +11,14 @@
 //   FFmpegLifecycle.cpp Start, Stop, RequestStop, EndRun, destruction
 //   FFmpegOptions.cpp   SetOption and its table, SetLibraryOption, SetContextOptions
 //   FFmpegHandlers.cpp  option value handlers
+//   FFmpegTargets.cpp   the "target" option and SetTargetPreset
 //   FFmpegInput.cpp     OpenInputFile, FindCodecId
 //   FFmpegOutput.cpp    OpenOutputFile, the new-stream options
 //   FFmpegOutputStreams.cpp  NewVideoStream, NewAudioStream, NewSubtitleStream
 //   FFmpegMainLoop.cpp  RunTranscode
+//   FFmpegVideo.cpp     OutputVideo: drop and repeat, crop, scale, pad, encode
+//   FFmpegSubtitles.cpp OutputSubtitle
+//   FFmpegAudio.cpp     ScaleVolume, OutputAudio, FlushAudioQueue: the audio output path
 //
 // Threads: the owner's thread configures the engine and calls Start/Stop; a run executes on
 // the worker thread (or the caller's, for a synchronous start), which also fires every
@@ -24,6 +28,7 @@
 #include "EngineRecords.h"
 #include "FFMpegException.h"
 #include "FrameHook.h"
+#include "HookBitmap.h"
 #include "MediaObjects.h"
 #include "TranscodeRecords.h"
 #include "WorkerThread.h"
@@ -45,14 +50,6 @@ class TCustomFFmpeg;
 
 enum class THookAction { haContinue, haIgnore, haStop };
 
-// A decoded picture handed out as a 24-bit bitmap (packed BGR, bottom row last).
-struct THookBitmap {
-  int Width = 0;
-  int Height = 0;
-  int Stride = 0;
-  uint8_t* Bits = nullptr;
-};
-
 // The engine's outward callbacks. The receiver is whatever the function captures; the engine
 // passes itself first. An empty function is never called.
 using TLogCallback = std::function<void(TCustomFFmpeg& ASender, int ALevel, const std::string& AText)>;
@@ -63,7 +60,7 @@ using TTerminateCallback = std::function<void(TCustomFFmpeg& ASender)>;
 using TBeforeHookCallback =
     std::function<void(TCustomFFmpeg& ASender, int64_t APTS, THookAction& AAction)>;
 using TCustomHookCallback =
-    std::function<void(TCustomFFmpeg& ASender, const THookBitmap& ABitmap, int AFrameNumber,
+    std::function<void(TCustomFFmpeg& ASender, THookBitmap& ABitmap, int AFrameNumber,
                        int64_t APTS, bool& AUpdate, bool& AStopHook)>;
 
 // Codec kinds in the libraries' order: the index into the parked codec option contexts.
@@ -221,6 +218,7 @@ struct TRunStatistics {
   int64_t TimerStart = 0;  // microseconds
   std::vector<uint8_t> BitBuffer;
   int32_t BitBufferSize = DefaultBitBufferSize;  // grows with the largest picture of a run
+  std::vector<uint8_t> SubtitleBuffer;  // encoded subtitles; made at the first, then kept
   // Codecs opened by the running transcode, newest first; an aborted run closes them.
   std::vector<AVCodecContext*> OpenEncoderList, OpenDecoderList;
 };
@@ -254,11 +252,23 @@ struct THookRange {
   int64_t End = 0;
 };
 
+// Made on first need during a run and freed by Cleanup (which starts the state over).
 struct THookState {
-  std::vector<THookRange> HookRanges;  // sorted by End
-  size_t CurrentRange = 0;
-  int32_t HookFrameCounter = 0;
+  std::vector<THookRange> HookTimeRanges;  // sorted by End
+  size_t HookRangeIndex = 0;               // where the search of the ranges starts
+  int32_t HookFrameNumber = 0;             // pictures pre-processed so far
+  THookAction HookState = THookAction::haContinue;  // the decision for the current picture
   TFrameHookList Modules;  // added by "vhook", released by Cleanup
+  // The working copy of the current picture (deinterlaced or about to be changed by a hook);
+  // the picture handed on shares its buffer.
+  TFramePtr HookBuffer;
+  // The custom hook: the bitmap it draws on, the picture in CustomHookPixelFormat and the
+  // cached conversions to and from it. CustomHookOff: switched off for the rest of the run.
+  AVPixelFormat CustomHookPixelFormat = AV_PIX_FMT_BGR24;
+  std::unique_ptr<THookBitmap> HookBitmap;
+  TFramePtr RGBBuffer;
+  TScaleContextPtr ToRGBContext, FromRGBContext;
+  bool CustomHookOff = false;
 };
 
 class TCustomFFmpeg {
@@ -284,6 +294,11 @@ public:
   void SetOption(const std::string& AName, const std::string& AValue);
   bool SetLibraryOption(const std::string& AName, const std::string& AValue);
   bool SetLibraryOption(const std::string& AName, int64_t AValue);
+  // A disc or camcorder target ("vcd", "svcd", "dvd", "dv", "dv50") with its norm ("pal",
+  // "ntsc", "film", anything else: guessed from the frame rate and the opened inputs, then
+  // AFallbackNorm). Raises FFMpegException; the steps made before a failure stay.
+  void SetTargetPreset(const std::string& AType, const std::string& ANorm,
+                       const std::string& AFallbackNorm);
   // Copies the parked values of AOptionContext's kind onto ATarget when the option's flags
   // hold every bit of AFlags.
   void SetContextOptions(void* ATarget, void* AOptionContext, int AFlags);
@@ -340,6 +355,11 @@ public:
   TTranscodeTables Tables;  // working tables of the running transcode
 
 protected:
+  // Deinterlacing, the before-hook or time ranges, the hook modules and the custom hook, on
+  // one decoded picture (FFmpegHooks.cpp). On return the picture may share the buffer of
+  // Hooks.HookBuffer.
+  void PreprocessVideoFrame(TInputStream& AInput, AVFrame* AFrame);
+
   void SetDefaults();
   void EndRun();
   // Log line through LogCallback when it is set (levels -1, 0, 1).
@@ -382,6 +402,8 @@ private:
   void OptVideoHook(const std::string& AValue);
 
   // --- Target presets (FFmpegTargets.cpp) ---
+  void OptTarget(const std::string& AValue);
+  int GuessTargetNorm(const std::string& AFallbackNorm);  // 0 PAL, 1 NTSC, 2 film
 
   // --- Input (FFmpegInput.cpp) ---
   void BuildDemuxerOptions(TAvDictionary& AOptions);
@@ -436,11 +458,14 @@ private:
   void EmulateRate(TInputStream& AInput);
   bool BeforeStart(const TInputStream& AInput) const;
   void RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame);
+  void EncodeVideoFrame(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
+                        AVFrame* AFrame);
   void RouteCopies(TInputStream& AInput, int AIndex, const AVPacket& APacket);
   int DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPacket& APacket);
   void CopyPacket(TOutputStream& AOutput, TInputStream& AInput, const AVPacket& APacket);
   void DrainEncoders(int AIndex);
-  void ReceivePackets(TOutputStream& AOutput);
+  // Writes what the encoder has ready; the size of the last packet written, 0 for none.
+  int ReceivePackets(TOutputStream& AOutput);
   void NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& APacket);
   void WriteFrame(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput);
   void FilterAndWrite(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput,
@@ -456,18 +481,43 @@ private:
   void OutputAudio(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
                    AVFrame* AFrame);
   void FlushAudioQueue(TOutputStream& AOutput);
+  void ScaleVolume(AVFrame* AFrame);  // "vol", on every decoded block before it is routed
+  void PrepareResampler(TOutputStream& AOutput, const AVFrame* AFrame);
+  bool QueueSamples(TOutputStream& AOutput, const uint8_t* const* APlanes, int ACount);
+  void DrainResampler(TOutputStream& AOutput);
+  void EncodeQueuedAudio(TOutputStream& AOutput, bool ALast);
+  void SendAudioFrame(TOutputStream& AOutput, int ACount);
 
-  // --- Frame pre-processing and hooks (FFmpegHooks.cpp) ---
-  void PreprocessVideoFrame(TInputStream& AInput, AVFrame* AFrame);
+  // --- Frame pre-processing and hooks (FFmpegHooks.cpp; PreprocessVideoFrame is above) ---
+  void BeforeHookDecision(int64_t APts);
+  void TimeRangeDecision(int64_t APts);
+  AVFrame* MakeWorkingCopy(AVFrame* AFrame);
+  void RunCustomHook(AVFrame* AWork, int64_t APts);
 
-  // --- Video and subtitles (FFmpegVideo.cpp) ---
+  // --- Video and subtitles (FFmpegVideo.cpp, FFmpegSubtitles.cpp) ---
   void OutputVideo(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
                    AVFrame* AFrame, int& AFrameSize);
   void OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
                       AVSubtitle* ASubtitle, int64_t APts);
+  int64_t VideoFramesDue(TOutputStream& AOutput);
+  AVFrame* FormatPicture(TOutputStream& AOutput, AVFrame* AFrame);
+  void FitScaler(TOutputStream& AOutput, int AWidth, int AHeight, AVPixelFormat AFormat);
+  void KeepTempPictureWritable(TOutputStream& AOutput);
+  AVFrame* PictureFailed(const char* AMessage);
+  void WriteSubtitlePacket(AVFormatContext* AFile, TOutputStream& AOutput, int64_t APts,
+                           int64_t ADuration, uint8_t* AData, int ASize);
+  void FlushSubtitles(int AIndex);
 
   // --- Video filters (FFmpegFilters.cpp) ---
   int BuildVideoFilters(TInputStream& AInput, TOutputStream& AOutput);
+  // The picture through AOutput's graph, and what comes out on to its encoder.
+  void FilterVideoFrame(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
+                        AVFrame* AFrame);
+  void OutputFilteredPictures(AVFormatContext* AFile, TOutputStream& AOutput,
+                              TInputStream& AInput);
+  int GetFilteredPicture(TOutputStream& AOutput, int64_t& APts);
+  // End of input AIndex: its graphs give up the pictures they hold.
+  void DrainVideoFilters(TInputStream& AInput, int AIndex);
 
   // --- Model and lifecycle (FFmpegModel.cpp, FFmpegLifecycle.cpp) ---
   void CloseOutputFiles();

@@ -189,10 +189,10 @@ void TCustomFFmpeg::SetProgramId(int AProgramId) {
 }
 
 void TCustomFFmpeg::SetHookRanges(const std::vector<THookRange>& ARanges) {
-  Hooks.HookRanges = ARanges;
-  std::stable_sort(Hooks.HookRanges.begin(), Hooks.HookRanges.end(),
+  Hooks.HookTimeRanges = ARanges;
+  std::stable_sort(Hooks.HookTimeRanges.begin(), Hooks.HookTimeRanges.end(),
                    [](const THookRange& A, const THookRange& B) { return A.End < B.End; });
-  Hooks.CurrentRange = 0;
+  Hooks.HookRangeIndex = 0;
 }
 
 std::string TCustomFFmpeg::FileOpenErrorText(const std::string& AFileName, int ACode) {

@@ -83,7 +83,6 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
 #define FLOAT(Name, Field) {Name, [](E& F, S, S V) { F.Field = static_cast<float>(StrToFloat(V)); }}
 #define TEXT(Name, Field) {Name, [](E& F, S, S V) { if (!V.empty()) F.Field = V; }}
 #define LIBRARY_TEXT(Name, Field) {Name, [](E& F, S, S V) { F.Field = AvStrDup(V.c_str()); }}
-#define LATER(Name) {Name, [](E& F, S N, S) { F.NotYetSupported(N); }}
   static const TOptionRow Table[] = {
       DO_NOTHING("L"),
       DO_NOTHING("h"),
@@ -115,7 +114,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
       FLAG("loop_input", Options.LoopInput),
       INT("loop_output", Options.LoopOutput),
       {"v", [](E& F, S, S V) { F.SetVerbose(StrToInt(V)); }},
-      LATER("target"),
+      {"target", [](E& F, S, S V) { F.OptTarget(V); }},
       {"threads", [](E&, S N, S) { throw FFMpegException("TODO: option - " + N); }},
       INT("vsync", Settings.VideoSyncMethod),
       INT("async", Settings.AudioSyncMethod),
@@ -199,7 +198,6 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
 #undef FLOAT
 #undef TEXT
 #undef LIBRARY_TEXT
-#undef LATER
   for (const TOptionRow& Row : Table) {
     if (AName == Row.Name) {
       Row.Apply(*this, AName, AValue);

@@ -127,6 +127,13 @@ void SetChannels(AVCodecContext* AContext, int AChannels) {
   AVUtil().av_channel_layout_default(&AContext->ch_layout, AChannels);
 }
 
+// The encoder a name asks for ("libxvid"), not merely the first one of its codec (the
+// library's own "mpeg4"); without a name, the first of the codec.
+const ::AVCodec* NamedEncoder(const char* AName, AVCodecID AId) {
+  const ::AVCodec* Named = AName ? AVCodec().avcodec_find_encoder_by_name(AName) : nullptr;
+  return Named && Named->id == AId ? Named : AVCodec().avcodec_find_encoder(AId);
+}
+
 } // namespace
 
 // Adds a stream and its codec record at the same index. Null when no stream could be added,
@@ -183,7 +190,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AContainer) {
       Id = AVFormat().av_guess_codec(AContainer->oformat, nullptr, AContainer->url, nullptr,
                                      AVMEDIA_TYPE_VIDEO);
     }
-    Encoder = AVCodec().avcodec_find_encoder(Id);
+    Encoder = NamedEncoder(Options.VideoCodecName.get(), Id);
   }
   Codec->Encoder = NewEncoderContext(Encoder, AVMEDIA_TYPE_VIDEO, Id);
   AVCodecContext* C = Codec->Encoder.get();
@@ -291,7 +298,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* AContainer) {
       Options.AudioLanguage.clear();
       throw FFMpegException(Run.LastErrorText);
     }
-    Encoder = AVCodec().avcodec_find_encoder(Id);
+    Encoder = NamedEncoder(Options.AudioCodecName.get(), Id);
   }
   Codec->Encoder = NewEncoderContext(Encoder, AVMEDIA_TYPE_AUDIO, Id);
   AVCodecContext* C = Codec->Encoder.get();

@@ -62,6 +62,7 @@ bool TCustomFFmpeg::BeforeStart(const TInputStream& AInput) const {
 void TCustomFFmpeg::RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame) {
   const AVMediaType Kind = AInput.Stream->codecpar->codec_type;
   if (Kind == AVMEDIA_TYPE_VIDEO) PreprocessVideoFrame(AInput, AFrame);
+  if (Kind == AVMEDIA_TYPE_AUDIO) ScaleVolume(AFrame);
   EmulateRate(AInput);
   if (BeforeStart(AInput)) return;
   for (auto& Output : Tables.OutputStreams) {
@@ -71,16 +72,25 @@ void TCustomFFmpeg::RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame
     case AVMEDIA_TYPE_AUDIO:
       OutputAudio(File, *Output, AInput, AFrame);
       break;
-    case AVMEDIA_TYPE_VIDEO: {
-      int FrameSize = 0;
-      OutputVideo(File, *Output, AInput, AFrame, FrameSize);
-      if (Settings.VstatsFileName && FrameSize != 0) WriteVideoStats(*Output, FrameSize);
+    case AVMEDIA_TYPE_VIDEO:
+      // With "vfilters" every re-encoded video stream has a graph of its own; what it gives
+      // goes on to the encoder.
+      if (Output->Filters.Built())
+        FilterVideoFrame(File, *Output, AInput, AFrame);
+      else
+        EncodeVideoFrame(File, *Output, AInput, AFrame);
       break;
-    }
     default:
       throw FFMpegException("invalid codec_type");
     }
   }
+}
+
+void TCustomFFmpeg::EncodeVideoFrame(AVFormatContext* AFile, TOutputStream& AOutput,
+                                     TInputStream& AInput, AVFrame* AFrame) {
+  int FrameSize = 0;
+  OutputVideo(AFile, AOutput, AInput, AFrame, FrameSize);
+  if (Settings.VstatsFileName && FrameSize != 0) WriteVideoStats(AOutput, FrameSize);
 }
 
 void TCustomFFmpeg::RouteCopies(TInputStream& AInput, int AIndex, const AVPacket& APacket) {
@@ -107,7 +117,10 @@ int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket
 
   const AVMediaType Kind = AInput.Stream->codecpar->codec_type;
   if (Kind == AVMEDIA_TYPE_SUBTITLE) {
-    if (!APacket) return 0;
+    if (!APacket) {
+      FlushSubtitles(AIndex);
+      return 0;
+    }
     if (DecodeSubtitle(AInput, AIndex, *APacket) < 0) return -1;
     RouteCopies(AInput, AIndex, *APacket);
     return 0;
@@ -139,7 +152,11 @@ int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket
   // A packet that gives no frame yet (a decoder's delay) still reaches the copies of its
   // stream: they must not lose it.
   if (APacket) RouteCopies(AInput, AIndex, *APacket);
-  if (!APacket) DrainEncoders(AIndex);
+  if (!APacket) {
+    // Filters that hold pictures back give them up before the encoders are drained.
+    if (Kind == AVMEDIA_TYPE_VIDEO) DrainVideoFilters(AInput, AIndex);
+    DrainEncoders(AIndex);
+  }
   return 0;
 }
 
@@ -201,13 +218,14 @@ void TCustomFFmpeg::DrainEncoders(int AIndex) {
   }
 }
 
-void TCustomFFmpeg::ReceivePackets(TOutputStream& AOutput) {
+int TCustomFFmpeg::ReceivePackets(TOutputStream& AOutput) {
   AVCodecContext* Encoder = AOutput.Encoder;
   AVPacket* Packet = Tables.OutputPacket.get();
   AVFormatContext* File = Files.OutputFiles[AOutput.FileIndex].get();
+  int LastSize = 0;
   for (;;) {
     const int Result = AVCodec().avcodec_receive_packet(Encoder, Packet);
-    if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return;
+    if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return LastSize;
     if (Result < 0) {
       throw FFMpegException(Encoder->codec_type == AVMEDIA_TYPE_VIDEO
                                 ? "Video encoding failed"
@@ -221,6 +239,7 @@ void TCustomFFmpeg::ReceivePackets(TOutputStream& AOutput) {
     } else {
       Stats.AudioSize += Packet->size;
     }
+    LastSize = Packet->size;
     Packet->stream_index = AOutput.StreamIndex;
     AVCodec().av_packet_rescale_ts(Packet, Encoder->time_base, AOutput.Stream->time_base);
     WriteFrame(File, Packet, AOutput);

@@ -1,18 +1,264 @@
-// The video and subtitle output paths: pictures synchronised, cropped, scaled, padded and
-// encoded; subtitles re-encoded.
+// The video output path: one decoded (pre-processed, filtered) picture becomes zero, one or
+// several encoded frames of one output stream. The picture is dropped or repeated to keep pace
+// with the input clock, cropped, scaled and padded into the encoder's size, and encoded.
+//
+// Runs on the run's thread. StopRequested, set by the owner's thread, is read before every
+// frame sent, so a long run of repeats ends at once. Work pictures and the scaler belong to the
+// output stream and are reused from picture to picture.
 #include "FFmpeg.h"
+
+#include "PictureViews.h"
+#include "TextFormat.h"
+#include "VideoSync.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
 
 namespace pelorix {
 
-void TCustomFFmpeg::OutputVideo(AVFormatContext*, TOutputStream&, TInputStream&, AVFrame*,
-                                int& AFrameSize) {
-  AFrameSize = 0;
-  throw FFMpegException("Video encoding is not available in this build");
+namespace {
+
+double Seconds(AVRational ARational) {
+  return ARational.den ? static_cast<double>(ARational.num) / ARational.den : 0.0;
 }
 
-void TCustomFFmpeg::OutputSubtitle(AVFormatContext*, TOutputStream&, TInputStream&, AVSubtitle*,
-                                   int64_t) {
-  throw FFMpegException("Subtitle encoding is not available in this build");
+// True when every plane of APicture lies in one of its buffers. Only then may the encoder
+// keep a reference to the picture instead of a copy.
+bool OwnsPlanes(const AVFrame& APicture) {
+  if (!APicture.buf[0]) return false;
+  for (int P = 0; P < 4 && APicture.data[P]; ++P) {
+    bool Inside = false;
+    for (int B = 0; B < AV_NUM_DATA_POINTERS && APicture.buf[B] && !Inside; ++B) {
+      const uint8_t* Start = APicture.buf[B]->data;
+      Inside = APicture.data[P] >= Start && APicture.data[P] < Start + APicture.buf[B]->size;
+    }
+    if (!Inside) return false;
+  }
+  return true;
+}
+
+// The picture's description without its buffers: the encoder copies such a picture.
+void DescribeUnowned(AVFrame& ATarget, const AVFrame& APicture) {
+  ATarget.format = APicture.format;
+  ATarget.width = APicture.width;
+  ATarget.height = APicture.height;
+  ATarget.sample_aspect_ratio = APicture.sample_aspect_ratio;
+  ATarget.interlaced_frame = APicture.interlaced_frame;
+  ATarget.top_field_first = APicture.top_field_first;
+  ATarget.pict_type = APicture.pict_type;
+  ATarget.color_range = APicture.color_range;
+  ATarget.color_primaries = APicture.color_primaries;
+  ATarget.color_trc = APicture.color_trc;
+  ATarget.colorspace = APicture.colorspace;
+  ATarget.chroma_location = APicture.chroma_location;
+  ATarget.extended_data = ATarget.data;
+}
+
+} // namespace
+
+void TCustomFFmpeg::OutputVideo(AVFormatContext*, TOutputStream& AOutput, TInputStream& AInput,
+                                AVFrame* AFrame, int& AFrameSize) {
+  AFrameSize = 0;
+  const int64_t Frames = VideoFramesDue(AOutput);
+  if (Frames <= 0) return;
+  AVFrame* Final = FormatPicture(AOutput, AFrame);
+  if (!Final) return;
+
+  AVCodecContext* Encoder = AOutput.Encoder;
+  Final->interlaced_frame = AFrame->interlaced_frame;
+  if (Encoder->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT))
+    Final->top_field_first =
+        Options.TopFieldFirst != -1 ? Options.TopFieldFirst : AFrame->top_field_first;
+  // The quality a fixed-quantiser encoder takes: the source picture's for "sameq".
+  const float Quality = Options.SameQuality
+                            ? AInput.Quality
+                            : StreamCodecs.Outputs[AOutput.FileIndex][AOutput.StreamIndex].Quality;
+  Final->quality = static_cast<int>(std::lrint(Quality));
+  if (!Options.MeThreshold) Final->pict_type = AV_PICTURE_TYPE_NONE;
+
+  for (int64_t I = 0; I < Frames; ++I) {
+    if (Run.StopRequested) break;
+    Final->pts = AOutput.SyncOpts;
+    // The encoder takes its own reference (or copy); the picture stays ours.
+    if (AVCodec().avcodec_send_frame(Encoder, Final) < 0)
+      throw FFMpegException("Video encoding failed");
+    // An encoder that holds pictures back gives nothing yet; the frame still counts.
+    const int Size = ReceivePackets(AOutput);
+    if (Size > 0) AFrameSize = Size;
+    ++AOutput.SyncOpts;
+    ++AOutput.FrameNumber;
+  }
+  if (Final == AOutput.PictureView.get()) AVUtil().av_frame_unref(Final);
+}
+
+// Drop and repeat decision for the picture about to be encoded, counted and logged, and held
+// to the frame limit ("vframes").
+int64_t TCustomFFmpeg::VideoFramesDue(TOutputStream& AOutput) {
+  const TInputStream* Clock = AOutput.SyncStream
+                                  ? AOutput.SyncStream
+                                  : Tables.InputStreams[AOutput.SourceIndex].get();
+  const double InputTime = static_cast<double>(Clock->Pts - Options.StartTime) / 1000000.0;
+  int64_t Frames = VideoFramesFor(InputTime, Seconds(AOutput.Encoder->time_base),
+                                  Settings.VideoSyncMethod, AOutput.SyncOpts);
+  if (Frames == 0) {
+    ++Stats.FramesDrop;
+    if (Settings.Verbose > 2) Log(1, "*** drop!");
+  } else if (Frames > 1) {
+    Stats.FramesDup = static_cast<int32_t>(
+        std::min<int64_t>(static_cast<int64_t>(Stats.FramesDup) + Frames - 1, INT32_MAX));
+    if (Settings.Verbose > 2) Log(1, FormatText("*** %d dup!", static_cast<int>(Frames - 1)));
+  }
+  const int64_t Room = static_cast<int64_t>(Options.MaxFrames[ckVideo]) - AOutput.FrameNumber;
+  return std::min(Frames, Room);
+}
+
+AVFrame* TCustomFFmpeg::PictureFailed(const char* AMessage) {
+  if (Settings.ExitOnError) throw FFMpegException(AMessage);
+  Log(0, AMessage);
+  return nullptr;
+}
+
+// Crops, scales and pads the picture into what the encoder takes. Returns the picture to
+// encode (the output stream's TempPicture, or its PictureView of the decoded picture), or null
+// when the picture is skipped.
+AVFrame* TCustomFFmpeg::FormatPicture(TOutputStream& AOutput, AVFrame* AFrame) {
+  const AVCodecContext* Encoder = AOutput.Encoder;
+  const bool Filtered = Settings.UsingVideoFilters != 0;
+  const auto Format = static_cast<AVPixelFormat>(AFrame->format);
+
+  // Cropping: the top and left bands by plane offsets, right and bottom by reading less.
+  TPictureView Formatted = ViewOf(*AFrame);
+  int Width = AFrame->width;
+  int Height = AFrame->height;
+  if (!Filtered && AOutput.VideoCrop) {
+    Width -= AOutput.CropLeft + Options.FrameRightBand;
+    Height -= AOutput.CropTop + Options.FrameBottomBand;
+    if (Width <= 0 || Height <= 0 ||
+        !ShiftPicture(Formatted, Format, AOutput.CropTop, AOutput.CropLeft, Formatted))
+      return PictureFailed("error cropping picture");
+  }
+
+  // The encoder's picture less the pad bands: what the picture must fill. A decoded picture
+  // that no longer has the size or format the set-up planned for (a stream that changes size)
+  // is scaled to it, rather than read past its end.
+  const int MiddleWidth = Encoder->width - AOutput.PadLeft - AOutput.PadRight;
+  const int MiddleHeight = Encoder->height - AOutput.PadTop - AOutput.PadBottom;
+  const bool Fits = Width == MiddleWidth && Height == MiddleHeight && Format == Encoder->pix_fmt;
+  if (!Filtered && !Fits) AOutput.VideoResample = 1;
+  const bool Scaled = !Filtered && AOutput.VideoResample;
+  if (Scaled) FitScaler(AOutput, Width, Height, Format);
+
+  if (!AOutput.VideoPad && !Scaled) {
+    // The picture itself, or its cropped part, goes to the encoder. The filter graph delivers
+    // the encoder's size and format; anything else cannot be encoded safely.
+    if (!Fits) throw FFMpegException("Video encoding failed");
+    if (!AOutput.PictureView) AOutput.PictureView.reset(AVUtil().av_frame_alloc());
+    AVFrame* View = AOutput.PictureView.get();
+    if (!View) throw FFMpegException("Video encoding failed");
+    AVUtil().av_frame_unref(View);
+    if (OwnsPlanes(*AFrame)) {
+      if (AVUtil().av_frame_ref(View, AFrame) < 0) throw FFMpegException("Video encoding failed");
+    } else {
+      DescribeUnowned(*View, *AFrame);
+    }
+    for (int P = 0; P < 4; ++P) {
+      View->data[P] = Formatted.Data[P];
+      View->linesize[P] = Formatted.LineSize[P];
+    }
+    View->width = Width;
+    View->height = Height;
+    return View;
+  }
+
+  KeepTempPictureWritable(AOutput);
+  AVFrame* Temp = AOutput.TempPicture.get();
+  const TPictureView Whole = ViewOf(*Temp);
+  TPictureView ScaleTarget = Whole;
+  const TPictureView* PadSource = &Formatted;
+  if (AOutput.VideoPad && AOutput.VideoResample &&
+      !ShiftPicture(Whole, Encoder->pix_fmt, AOutput.PadTop, AOutput.PadLeft, ScaleTarget))
+    return PictureFailed("error padding picture");
+  if (Scaled) {
+    PadSource = nullptr;
+    SwScale().sws_scale(AOutput.ScaleContext.get(), Formatted.Data.data(),
+                        Formatted.LineSize.data(), 0, Height, ScaleTarget.Data.data(),
+                        ScaleTarget.LineSize.data());
+  }
+  if (AOutput.VideoPad) {
+    // Pictures are copied into the middle only when they have its size and format; a format
+    // the bands cannot be painted in would leave them as whatever the buffer held.
+    if ((PadSource && !Fits) ||
+        !PadPicture(Whole, PadSource, Encoder->height, Encoder->width, Encoder->pix_fmt,
+                    AOutput.PadTop, AOutput.PadBottom, AOutput.PadLeft, AOutput.PadRight,
+                    Options.PadColor))
+      return PictureFailed("error padding picture");
+  }
+  return Temp;
+}
+
+// Makes ScaleContext scale pictures of AWidth x AHeight in AFormat into the encoder's picture
+// less the pad bands.
+void TCustomFFmpeg::FitScaler(TOutputStream& AOutput, int AWidth, int AHeight,
+                              AVPixelFormat AFormat) {
+  const AVCodecContext* Encoder = AOutput.Encoder;
+  SwsContext* Scaler = AOutput.ScaleContext.get();
+  if (Scaler && AOutput.ScaleSourceWidth == 0) {
+    // Made by the set-up: its own settings say which source it expects.
+    int64_t Width = 0, Height = 0, Format = AV_PIX_FMT_NONE;
+    if (AVUtil().av_opt_get_int(Scaler, "srcw", 0, &Width) >= 0 &&
+        AVUtil().av_opt_get_int(Scaler, "srch", 0, &Height) >= 0 &&
+        AVUtil().av_opt_get_int(Scaler, "src_format", 0, &Format) >= 0) {
+      AOutput.ScaleSourceWidth = static_cast<int32_t>(Width);
+      AOutput.ScaleSourceHeight = static_cast<int32_t>(Height);
+      AOutput.ScaleSourceFormat = static_cast<AVPixelFormat>(Format);
+    }
+  }
+  if (Scaler && AOutput.ScaleSourceWidth == AWidth && AOutput.ScaleSourceHeight == AHeight &&
+      AOutput.ScaleSourceFormat == AFormat)
+    return;
+  AOutput.ScaleContext.reset(SwScale().sws_getContext(
+      AWidth, AHeight, AFormat, Encoder->width - AOutput.PadLeft - AOutput.PadRight,
+      Encoder->height - AOutput.PadTop - AOutput.PadBottom, Encoder->pix_fmt, Settings.SwsFlags,
+      nullptr, nullptr, nullptr));
+  if (!AOutput.ScaleContext) throw FFMpegException("Cannot get resampling context");
+  AOutput.ScaleSourceWidth = AWidth;
+  AOutput.ScaleSourceHeight = AHeight;
+  AOutput.ScaleSourceFormat = AFormat;
+  AOutput.SourceHeight = AHeight;
+}
+
+// TempPicture has the encoder's size and format: the set-up's picture, or a new one when there
+// is none yet (the picture is scaled since its size changed) or the encoder's size was settled
+// after it (by the filter graph).
+//
+// Encoders may keep references to the pictures they were given (to reorder them, or to encode
+// on other threads). TempPicture is written only when nobody else holds it: otherwise a spare
+// that the encoder has let go of takes its place, or a new one. After a few pictures the spares
+// cover the encoder's delay and nothing more is allocated.
+void TCustomFFmpeg::KeepTempPictureWritable(TOutputStream& AOutput) {
+  const AVCodecContext* Encoder = AOutput.Encoder;
+  const AVFrame* Current = AOutput.TempPicture.get();
+  if (!Current || Current->width != Encoder->width || Current->height != Encoder->height ||
+      Current->format != Encoder->pix_fmt) {
+    AOutput.SparePictures.clear();
+    AOutput.TempPicture = NewPicture(Encoder->pix_fmt, Encoder->width, Encoder->height);
+    if (!AOutput.TempPicture) throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+    return;
+  }
+  if (AVUtil().av_frame_is_writable(AOutput.TempPicture.get())) return;
+  for (TFramePtr& Spare : AOutput.SparePictures) {
+    if (AVUtil().av_frame_is_writable(Spare.get())) {
+      std::swap(Spare, AOutput.TempPicture);
+      return;
+    }
+  }
+  const AVFrame* Temp = AOutput.TempPicture.get();
+  TFramePtr Fresh =
+      NewPicture(static_cast<AVPixelFormat>(Temp->format), Temp->width, Temp->height);
+  if (!Fresh) throw FFMpegException("Cannot allocate temp picture, check pix fmt");
+  AOutput.SparePictures.push_back(std::move(AOutput.TempPicture));
+  AOutput.TempPicture = std::move(Fresh);
 }
 
 } // namespace pelorix

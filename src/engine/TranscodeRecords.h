@@ -8,6 +8,7 @@
 
 #include "EngineRecords.h"
 #include "MediaObjects.h"
+#include "VideoFilterGraph.h"
 
 #include <array>
 #include <memory>
@@ -54,12 +55,37 @@ struct TOutputStream {
   int32_t SourceHeight = 0;
   int32_t VideoCrop = 0, CropTop = 0, CropLeft = 0;
   int32_t VideoPad = 0, PadTop = 0, PadBottom = 0, PadLeft = 0, PadRight = 0;
+  // The source ScaleContext was made for; width 0 until the first picture asks.
+  int32_t ScaleSourceWidth = 0, ScaleSourceHeight = 0;
+  AVPixelFormat ScaleSourceFormat = AV_PIX_FMT_NONE;
+  // The encoder may keep references to the pictures it was given: TempPicture is swapped with
+  // a spare it has let go of (or a new one) before it is written again.
+  std::vector<TFramePtr> SparePictures;
+  TFramePtr PictureView;  // the decoded picture (or its cropped part) as handed to the encoder
+  // Video filters ("vfilters"): this stream's own graph, fed with the source's pictures, and
+  // the filtered picture last taken from it.
+  TVideoFilterGraph Filters;
+  TFramePtr PicRef;
+
+  // Subtitles: the encoded removal of the last DVB page, held until the next page shows
+  // whether it is still due (pts in the stream's time base; no value when none is held).
+  std::vector<uint8_t> PendingClear;
+  int64_t PendingClearPts = AV_NOPTS_VALUE;
 
   // Audio.
   int32_t AudioResample = 0;
+  // Channels, rate and sample format in one context, made for the decoded blocks' format
+  // (ReformatPair, ResampleRate, ResampleLayout) and made again when that changes.
   TResamplerPtr Resampler;
   int32_t ReformatPair = -6;  // input and output sample format of the current converter
+  int32_t ResampleRate = 0;
+  TChannelLayout ResampleLayout;
   TAudioFifoPtr Fifo;         // samples waiting for a whole encoder frame
+  // Work buffers, made on first use and only grown; nb_samples is each one's capacity.
+  TFramePtr ResampleBuffer;   // resampler output, in the encoder's format
+  TFramePtr EncodeFrame;      // the frame handed to the encoder
+  TFramePtr SilenceBuffer;    // silence in the decoded blocks' format
+  std::vector<const uint8_t*> BlockPlanes;  // a block's planes past the samples dropped
 
   TCFilePtr LogFile;  // two-pass statistics written in pass 1
 

@@ -293,6 +293,28 @@ TEST_F(TTranscodeTest, ReportLineAndSummaryWithoutProgressListener) {
   EXPECT_EQ(Lines.back().Level, 1);
 }
 
+TEST_F(TTranscodeTest, DvdTargetWritesWhatTheDiscNeeds) {
+  Input("mpeg4_mp3.avi");
+  Engine.SetOption("target", "pal-dvd");
+  Output("disc.vob");
+  ASSERT_EQ(RunToEnd(), "");
+  const TMediaFacts Disc = ReadMediaFacts(Out("disc.vob"));
+  const auto Find = [&Disc](AVMediaType AKind) {
+    for (const test::TStreamFacts& Stream : Disc.Streams)
+      if (Stream.Kind == AKind) return Stream;
+    return test::TStreamFacts{};
+  };
+  const test::TStreamFacts Video = Find(AVMEDIA_TYPE_VIDEO);  // beside it: the disc's navigation
+  EXPECT_EQ(Video.Codec, AV_CODEC_ID_MPEG2VIDEO);
+  EXPECT_EQ(Video.Width, 720);
+  EXPECT_EQ(Video.Height, 576);
+  EXPECT_EQ(Video.KeyPackets, (Video.Packets + 14) / 15);  // a GOP of 15 pictures
+  EXPECT_EQ(Find(AVMEDIA_TYPE_AUDIO).Codec, AV_CODEC_ID_AC3);
+  EXPECT_EQ(Find(AVMEDIA_TYPE_AUDIO).SampleRate, 48000);
+  EXPECT_NEAR(Disc.Duration(), 2.0, 0.1);
+  EXPECT_EQ(std::filesystem::file_size(Out("disc.vob")) % 2048, 0u);  // 2048-byte packs
+}
+
 TEST_F(TTranscodeTest, TwoEnginesRunAtOnce) {
   TCustomFFmpeg Second;
   Second.Reset();

@@ -14,6 +14,7 @@ struct TStreamFacts {
   AVCodecID Codec = AV_CODEC_ID_NONE;
   double Duration = 0;   // seconds, from the packets read
   int Packets = 0;
+  int KeyPackets = 0;
   bool FirstPacketKey = false;
   int Width = 0, Height = 0, SampleRate = 0, Channels = 0;
 };
@@ -40,14 +41,21 @@ inline TMediaFacts ReadMediaFacts(const std::string& AFileName) {
   std::vector<int64_t> First(Raw->nb_streams, AV_NOPTS_VALUE), End(Raw->nb_streams, AV_NOPTS_VALUE);
   for (unsigned I = 0; I < Raw->nb_streams; ++I) {
     const AVCodecParameters* P = Raw->streams[I]->codecpar;
-    Facts.Streams.push_back({P->codec_type, P->codec_id, 0, 0, false, P->width, P->height,
-                             P->sample_rate, P->ch_layout.nb_channels});
+    TStreamFacts Stream;
+    Stream.Kind = P->codec_type;
+    Stream.Codec = P->codec_id;
+    Stream.Width = P->width;
+    Stream.Height = P->height;
+    Stream.SampleRate = P->sample_rate;
+    Stream.Channels = P->ch_layout.nb_channels;
+    Facts.Streams.push_back(Stream);
   }
   TPacketPtr Packet(AVCodec().av_packet_alloc());
   while (AVFormat().av_read_frame(Raw, Packet.get()) >= 0) {
     const int I = Packet->stream_index;
     TStreamFacts& Stream = Facts.Streams[I];
     if (Stream.Packets++ == 0) Stream.FirstPacketKey = Packet->flags & AV_PKT_FLAG_KEY;
+    if (Packet->flags & AV_PKT_FLAG_KEY) ++Stream.KeyPackets;
     const int64_t Start = Packet->pts != AV_NOPTS_VALUE ? Packet->pts : Packet->dts;
     if (Start != AV_NOPTS_VALUE) {
       if (First[I] == AV_NOPTS_VALUE || Start < First[I]) First[I] = Start;

@@ -122,6 +122,8 @@ TEST(TestMedia, FilesCarryTheListedStreamsAndDuration) {
       {"two_programs.ts",
        {AV_CODEC_ID_MPEG2VIDEO, AV_CODEC_ID_MP2, AV_CODEC_ID_H264, AV_CODEC_ID_AAC},
        2.0},
+      {"dvbsub.mkv", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_DVB_SUBTITLE}, 2.0},
+      {"vfr.mkv", {AV_CODEC_ID_MPEG4}, 1.92},
   };
   for (const TExpectedFile& Expected : Files) {
     SCOPED_TRACE(Expected.Name);
@@ -253,6 +255,21 @@ TEST(TestMedia, MultiMkvHasLanguagesAndThreeCues) {
   EXPECT_EQ(Cues, (std::vector<std::string>{"First cue", "Second cue", "Third cue"}));
 }
 
+TEST(TestMedia, VfrPicturesComeAtTheListedGaps) {
+  TInputPtr Input = OpenMedia("vfr.mkv");
+  ASSERT_TRUE(Input);
+  std::vector<int64_t> Times;
+  TPacketPtr Packet(av_packet_alloc());
+  while (av_read_frame(Input.get(), Packet.get()) >= 0) {
+    Times.push_back(av_rescale_q(Packet->pts, Input->streams[0]->time_base, AVRational{1, 1000}));
+    av_packet_unref(Packet.get());
+  }
+  ASSERT_EQ(Times.size(), 44u);
+  const std::vector<int64_t> FirstRound = {0, 40, 80, 120, 280, 290, 300, 310, 360};
+  EXPECT_EQ(std::vector<int64_t>(Times.begin(), Times.begin() + 9), FirstRound);
+  EXPECT_EQ(Times.back(), 1920);
+}
+
 TEST(TestMedia, DamagedInputsDoNotOpenAsMedia) {
   EXPECT_EQ(fs::file_size(MediaDir / "empty.avi"), 0u);
   EXPECT_EQ(fs::file_size(MediaDir / "garbage.bin"), 4096u);
@@ -268,7 +285,7 @@ TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
   ASSERT_EQ(std::system(Command.c_str()), 0);
 
   const std::vector<std::string> Names = ManifestNames();
-  EXPECT_EQ(Names.size(), 14u);
+  EXPECT_EQ(Names.size(), 17u);
   for (const std::string& Name : Names) {
     SCOPED_TRACE(Name);
     EXPECT_TRUE(ReadFile(MediaDir / Name) == ReadFile(Again / Name));

@@ -2,10 +2,12 @@
 
 #include "MediaObjects.h"
 #include "Muxer.h"
+#include "Signals.h"
 
 #include <array>
 #include <cstdint>
 #include <fstream>
+#include <utility>
 
 namespace pelorix::testmedia {
 
@@ -90,6 +92,23 @@ void WriteSar4x3Mp4(const std::filesystem::path& APath) {
   Muxer.Write(1.0);
 }
 
+void WriteDvbSubMkv(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "matroska");
+  Muxer.AddVideo({});
+  Muxer.AddText({.Codec = AV_CODEC_ID_DVB_SUBTITLE,
+                 .Language = "eng",
+                 .Cues = {{200, 500, "one"}, {1000, 700, "two"}}});
+  Muxer.Write(2.0);
+}
+
+// Pictures 40, 40, 40, 160, 10, 10, 10 and 50 ms apart, over and over: each round of 8 covers
+// 9 periods of 25 fps, with one picture 3 periods late and a burst of early ones.
+void WriteVfrMkv(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "matroska");
+  Muxer.AddVideo({.FrameSteps = {40, 40, 40, 160, 10, 10, 10, 50}});
+  Muxer.Write(2.0);
+}
+
 void WriteTwoProgramsTs(const std::filesystem::path& APath) {
   TMuxer Muxer(APath, "mpegts");
   const TEncoderStream& FirstVideo = Muxer.AddVideo({.Encoder = "mpeg2video"});
@@ -121,10 +140,74 @@ void WriteBenchH264AacMp4(const std::filesystem::path& APath) {
   Muxer.Write(BenchSeconds);
 }
 
+// 720p H.264 with light grain and the two tones: the video benchmark converts it to the app's
+// main format.
+void WriteBench720pH264AacMp4(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .Width = 1280,
+                  .Height = 720,
+                  .GopSize = 50,
+                  .BitRate = 0,
+                  .BFrames = 2,
+                  .NoiseAmplitude = 3,
+                  .EncoderOptions = {{"preset", "ultrafast"}, {"qp", "23"}}});
+  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(20.0);
+}
+
+// Ten minutes of the two tones as AAC: the audio benchmark re-encodes it.
+void WriteBenchAac10MinM4a(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(600.0);
+}
+
 std::ofstream OpenPlainFile(const std::filesystem::path& APath) {
   std::ofstream File(APath, std::ios::binary | std::ios::trunc);
   if (!File) throw TMediaError("cannot create the file");
   return File;
+}
+
+// JPEG pictures back to back (a raw MJPEG stream, read at 25 fps): ten of 176x144, then ten of
+// 128x96, as a stream that changes its picture size on the way.
+void WriteSizesMjpeg(const std::filesystem::path& APath) {
+  std::ofstream File = OpenPlainFile(APath);
+  const AVCodec* Codec = CheckAllocated(avcodec_find_encoder(AV_CODEC_ID_MJPEG), "encoder mjpeg");
+  TPacketPtr Packet(CheckAllocated(av_packet_alloc(), "packet"));
+  int64_t Index = 0;
+  const auto WritePackets = [&](AVCodecContext& AEncoder) {
+    while (avcodec_receive_packet(&AEncoder, Packet.get()) >= 0) {
+      File.write(reinterpret_cast<const char*>(Packet->data), Packet->size);
+      av_packet_unref(Packet.get());
+    }
+  };
+  for (const auto& [Width, Height] : {std::pair{176, 144}, std::pair{128, 96}}) {
+    TCodecContextPtr Encoder(CheckAllocated(avcodec_alloc_context3(Codec), "encoder"));
+    Encoder->width = Width;
+    Encoder->height = Height;
+    Encoder->pix_fmt = AV_PIX_FMT_YUVJ420P;
+    Encoder->time_base = AVRational{1, 25};
+    Encoder->flags |= AV_CODEC_FLAG_BITEXACT;
+    Encoder->thread_count = 1;
+    Check(avcodec_open2(Encoder.get(), Codec, nullptr), "opening encoder mjpeg");
+    TFramePtr Frame(CheckAllocated(av_frame_alloc(), "frame"));
+    Frame->format = Encoder->pix_fmt;
+    Frame->width = Width;
+    Frame->height = Height;
+    Check(av_frame_get_buffer(Frame.get(), 0), "video frame");
+    for (int I = 0; I < 10; ++I, ++Index) {
+      Check(av_frame_make_writable(Frame.get()), "frame buffer");
+      FillTestPattern(*Frame, Index, false);
+      Frame->pts = Index;
+      Check(avcodec_send_frame(Encoder.get(), Frame.get()), "encoding");
+      WritePackets(*Encoder);
+    }
+    Check(avcodec_send_frame(Encoder.get(), nullptr), "encoding");
+    WritePackets(*Encoder);
+  }
+  File.close();
+  if (!File) throw TMediaError("cannot write the file");
 }
 
 void WriteGarbageBin(const std::filesystem::path& APath) {
@@ -179,6 +262,18 @@ const std::vector<TMediaFile>& MediaFiles() {
        WriteInterlacedMkv},
       {"sar4x3.mp4", "MP4; H.264 176x144 25 fps, sample aspect 4:3 (displays 235x144); 1 s",
        WriteSar4x3Mp4},
+      {"dvbsub.mkv",
+       "Matroska; MPEG-4 Visual 176x144 25 fps + DVB subtitles \"eng\": two 32x8 bitmaps shown "
+       "at 0.2 s for 0.5 s and at 1.0 s for 0.7 s; 2 s",
+       WriteDvbSubMkv},
+      {"sizes.mjpeg",
+       "Raw MJPEG (JPEG pictures back to back), no time stamps: 10 pictures 176x144, then 10 "
+       "pictures 128x96",
+       WriteSizesMjpeg},
+      {"vfr.mkv",
+       "Matroska; MPEG-4 Visual 176x144, variable frame rate: pictures 40, 40, 40, 160, 10, 10, "
+       "10, 50 ms apart, repeated; 44 pictures (last at 1.92 s); 2 s",
+       WriteVfrMkv},
       {"two_programs.ts",
        "MPEG-TS with 2 programs; 1 \"Pelorix One\": MPEG-2 video 176x144 + MP2 48000 Hz stereo "
        "440 Hz; 2 \"Pelorix Two\": H.264 160x120 + AAC 44100 Hz mono 1000 Hz; 25 fps; 2 s",
@@ -189,13 +284,20 @@ const std::vector<TMediaFile>& MediaFiles() {
   return Files;
 }
 
-const TMediaFile& BenchFile() {
-  static const TMediaFile File = {
-      "bench_h264_aac.mp4",
-      "MP4; H.264 640x360 25 fps with grain, GOP 50, 2 B-frames + AAC 44100 Hz stereo "
-      "(L 440 Hz, R 1000 Hz); 90 s",
-      WriteBenchH264AacMp4};
-  return File;
+const std::vector<TMediaFile>& BenchFiles() {
+  static const std::vector<TMediaFile> Files = {
+      {"bench_h264_aac.mp4",
+       "MP4; H.264 640x360 25 fps with grain, GOP 50, 2 B-frames + AAC 44100 Hz stereo "
+       "(L 440 Hz, R 1000 Hz); 90 s",
+       WriteBenchH264AacMp4},
+      {"bench_720p_h264_aac.mp4",
+       "MP4; H.264 1280x720 25 fps with grain, GOP 50, 2 B-frames + AAC 44100 Hz stereo "
+       "(L 440 Hz, R 1000 Hz); 20 s",
+       WriteBench720pH264AacMp4},
+      {"bench_aac_10min.m4a", "M4A; AAC 44100 Hz stereo 128 kbit/s (L 440 Hz, R 1000 Hz); 600 s",
+       WriteBenchAac10MinM4a},
+  };
+  return Files;
 }
 
 } // namespace pelorix::testmedia

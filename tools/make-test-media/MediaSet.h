@@ -14,8 +14,9 @@ struct TMediaFile {
 
 const std::vector<TMediaFile>& MediaFiles();
 
-// The one large file `make-test-media --bench` writes, for timing stream copies. It is not part
-// of MediaFiles(): the tests never read it.
-const TMediaFile& BenchFile();
+// The large files `make-test-media --bench` writes, one at a time, for the benchmarks: the first
+// (the default) for timing stream copies, the others named on the command line. They are not
+// part of MediaFiles(): the tests never read them.
+const std::vector<TMediaFile>& BenchFiles();
 
 } // namespace pelorix::testmedia

@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace pelorix::testmedia {
@@ -58,7 +59,8 @@ TEncoderStream& TMuxer::AddVideo(const TVideoSettings& ASettings) {
   Context.width = ASettings.Width;
   Context.height = ASettings.Height;
   Context.pix_fmt = AV_PIX_FMT_YUV420P;
-  Context.time_base = av_inv_q(ASettings.FrameRate);
+  Context.time_base =
+      ASettings.FrameSteps.empty() ? av_inv_q(ASettings.FrameRate) : ASettings.TimeBase;
   Context.framerate = ASettings.FrameRate;
   Context.gop_size = ASettings.GopSize;
   if (ASettings.BitRate > 0) Context.bit_rate = ASettings.BitRate;
@@ -70,6 +72,7 @@ TEncoderStream& TMuxer::AddVideo(const TVideoSettings& ASettings) {
   if (ASettings.BFrames >= 0) Context.max_b_frames = ASettings.BFrames;
   Encoder.Interlaced = ASettings.Interlaced;
   Encoder.NoiseAmplitude = ASettings.NoiseAmplitude;
+  Encoder.FrameSteps = ASettings.FrameSteps;
   Encoder.Stream = NewStream();
   Encoder.Stream->avg_frame_rate = ASettings.FrameRate;
   Encoder.Stream->sample_aspect_ratio = ASettings.SampleAspect;
@@ -133,7 +136,16 @@ void TMuxer::AddText(const TTextSettings& ASettings) {
   Stream->codecpar->codec_id = ASettings.Codec;
   Stream->time_base = AVRational{1, 1000};
   SetLanguage(*Stream, ASettings.Language);
-  Texts.push_back({Stream, ASettings.Cues});
+  TTextStream& Text = Texts.emplace_back(TTextStream{Stream, ASettings.Cues, nullptr});
+  if (ASettings.Codec != AV_CODEC_ID_DVB_SUBTITLE) return;
+  const AVCodec& Codec = FindEncoder("dvbsub");
+  Text.Encoder.reset(CheckAllocated(avcodec_alloc_context3(&Codec), "encoder"));
+  Text.Encoder->time_base = AVRational{1, 1000};
+  Text.Encoder->width = 176;
+  Text.Encoder->height = 144;
+  Check(avcodec_open2(Text.Encoder.get(), &Codec, nullptr), "opening encoder dvbsub");
+  Check(avcodec_parameters_from_context(Stream->codecpar, Text.Encoder.get()),
+        "stream parameters");
 }
 
 void TMuxer::AddProgram(int AId, const char* AName,
@@ -147,8 +159,9 @@ void TMuxer::AddProgram(int AId, const char* AName,
 
 void TMuxer::Write(double ASeconds) {
   for (auto& Encoder : Encoders) {
-    const AVRational Rate = Encoder->ToneHz.empty() ? Encoder->Codec->framerate
-                                                    : AVRational{Encoder->Codec->sample_rate, 1};
+    const AVRational Rate = !Encoder->ToneHz.empty() ? AVRational{Encoder->Codec->sample_rate, 1}
+                            : Encoder->FrameSteps.empty() ? Encoder->Codec->framerate
+                                                          : av_inv_q(Encoder->Codec->time_base);
     Encoder->EndPts = std::llround(ASeconds * av_q2d(Rate));
   }
   if (!(Output->oformat->flags & AVFMT_NOFILE))
@@ -177,6 +190,10 @@ void TMuxer::Write(double ASeconds) {
 
 void TMuxer::WriteCues(const TTextStream& AText) {
   for (const TCue& Cue : AText.Cues) {
+    if (AText.Encoder) {
+      EncodeBitmapCue(AText, Cue);
+      continue;
+    }
     Check(av_new_packet(Packet.get(), static_cast<int>(Cue.Text.size())), "cue packet");
     std::copy(Cue.Text.begin(), Cue.Text.end(), Packet->data);
     Packet->pts = Packet->dts = Cue.StartMs;
@@ -186,6 +203,44 @@ void TMuxer::WriteCues(const TTextStream& AText) {
     av_packet_rescale_ts(Packet.get(), AVRational{1, 1000}, AText.Stream->time_base);
     Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a cue");
   }
+}
+
+// A 32x8 bar of four colours at (16, 112), shown from the cue's start for its duration.
+void TMuxer::EncodeBitmapCue(const TTextStream& AText, const TCue& ACue) {
+  constexpr int Width = 32, Height = 8;
+  std::array<uint8_t, Width * Height> Pixels{};
+  for (int I = 0; I < Width * Height; ++I) Pixels[I] = static_cast<uint8_t>((I % Width) / 8);
+  std::array<uint32_t, 4> Palette = {0xFF000000u, 0xFFFFFFFFu, 0xFFFF0000u, 0xFF0000FFu};
+  AVSubtitleRect Rect{};
+  Rect.x = 16;
+  Rect.y = 112;
+  Rect.w = Width;
+  Rect.h = Height;
+  Rect.nb_colors = 4;
+  Rect.type = SUBTITLE_BITMAP;
+  Rect.data[0] = Pixels.data();
+  Rect.linesize[0] = Width;
+  Rect.data[1] = reinterpret_cast<uint8_t*>(Palette.data());
+  Rect.linesize[1] = 4;
+  AVSubtitleRect* Rects[] = {&Rect};
+  AVSubtitle Subtitle{};
+  Subtitle.start_display_time = 0;
+  Subtitle.end_display_time = static_cast<uint32_t>(ACue.DurationMs);
+  Subtitle.num_rects = 1;
+  Subtitle.rects = Rects;
+  Subtitle.pts = av_rescale_q(ACue.StartMs, AVRational{1, 1000}, AV_TIME_BASE_Q);
+  std::array<uint8_t, 4096> Bytes{};
+  const int Size = Check(avcodec_encode_subtitle(AText.Encoder.get(), Bytes.data(),
+                                                 static_cast<int>(Bytes.size()), &Subtitle),
+                         "encoding a bitmap cue");
+  Check(av_new_packet(Packet.get(), Size), "cue packet");
+  std::copy_n(Bytes.begin(), Size, Packet->data);
+  Packet->pts = Packet->dts = ACue.StartMs;
+  Packet->duration = ACue.DurationMs;
+  Packet->flags |= AV_PKT_FLAG_KEY;
+  Packet->stream_index = AText.Stream->index;
+  av_packet_rescale_ts(Packet.get(), AVRational{1, 1000}, AText.Stream->time_base);
+  Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a cue");
 }
 
 void TMuxer::EncodeNext(TEncoderStream& AEncoder) {
@@ -198,9 +253,12 @@ void TMuxer::EncodeNext(TEncoderStream& AEncoder) {
       Frame.interlaced_frame = 1;
       Frame.top_field_first = 1;
     }
-    FillTestPattern(Frame, AEncoder.NextPts, AEncoder.Interlaced);
-    if (AEncoder.NoiseAmplitude > 0) AddNoise(Frame, AEncoder.NextPts, AEncoder.NoiseAmplitude);
-    AEncoder.NextPts += 1;
+    FillTestPattern(Frame, AEncoder.PictureIndex, AEncoder.Interlaced);
+    if (AEncoder.NoiseAmplitude > 0)
+      AddNoise(Frame, AEncoder.PictureIndex, AEncoder.NoiseAmplitude);
+    const std::vector<int>& Steps = AEncoder.FrameSteps;
+    AEncoder.NextPts += Steps.empty() ? 1 : Steps[AEncoder.PictureIndex % Steps.size()];
+    ++AEncoder.PictureIndex;
   } else {
     Frame.nb_samples =
         static_cast<int>(std::min<int64_t>(Frame.nb_samples, AEncoder.EndPts - AEncoder.NextPts));

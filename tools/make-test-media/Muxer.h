@@ -30,6 +30,10 @@ struct TVideoSettings {
   int NoiseAmplitude = 0;
   // Encoder private options ("preset", "qp", ...); opening fails if the encoder rejects one.
   std::vector<std::pair<const char*, const char*>> EncoderOptions{};
+  // A variable frame rate: the gaps between pictures in units of TimeBase, used in turn.
+  // Empty: one picture per 1/FrameRate.
+  std::vector<int> FrameSteps{};
+  AVRational TimeBase{1, 1000};  // only with FrameSteps
 };
 
 struct TAudioSettings {
@@ -46,6 +50,7 @@ struct TCue {
   std::string Text;
 };
 
+// Text cues, or with the DVB subtitle codec a small bitmap per cue (its text is not drawn).
 struct TTextSettings {
   AVCodecID Codec = AV_CODEC_ID_SUBRIP;
   const char* Language = nullptr;
@@ -60,7 +65,9 @@ struct TEncoderStream {
   bool Interlaced = false;
   int NoiseAmplitude = 0;
   std::vector<double> ToneHz; // empty for video
-  int64_t NextPts = 0;        // in Codec->time_base: picture number or sample position
+  int64_t NextPts = 0;        // in Codec->time_base: picture time or sample position
+  int64_t PictureIndex = 0;   // pictures made so far (what the test pattern shows)
+  std::vector<int> FrameSteps; // variable frame rate: gaps between pictures, used in turn
   int64_t EndPts = 0;
   // Packets thrown away as they leave the encoder, to make a file that starts mid-GOP.
   int DropLeadingPackets = 0;
@@ -86,12 +93,15 @@ private:
   struct TTextStream {
     AVStream* Stream = nullptr;
     std::vector<TCue> Cues;
+    // Bitmap subtitles: each cue becomes a small picture made by this encoder.
+    TCodecContextPtr Encoder;
   };
 
   AVStream* NewStream();
   void OpenEncoder(TEncoderStream& AEncoder, const AVCodec& ACodec,
                    const std::vector<std::pair<const char*, const char*>>& AOptions = {});
   void WriteCues(const TTextStream& AText);
+  void EncodeBitmapCue(const TTextStream& AText, const TCue& ACue);
   void EncodeNext(TEncoderStream& AEncoder);
   void SendFrame(TEncoderStream& AEncoder, const AVFrame* AFrame);
 

@@ -1,13 +1,13 @@
 // make-test-media FOLDER
-// make-test-media --bench FOLDER
+// make-test-media --bench FOLDER [NAME]
 //
 // Writes the short clips the tests read (see MediaSet.cpp) and a manifest.txt describing them
 // into FOLDER, creating it when missing. Each run writes the same bytes. Exits non-zero after
 // naming every file it could not make; such a file is removed rather than left half written.
 //
-// With --bench it writes only the large file the benchmarks time (see BenchFile()). That one is
-// written under a temporary name and renamed when complete, so an interrupted run never leaves
-// a file that looks finished.
+// With --bench it writes only one of the large files the benchmarks time (see BenchFiles()):
+// NAME, or the first of them when no name is given. That one is written under a temporary name
+// and renamed when complete, so an interrupted run never leaves a file that looks finished.
 
 #include "MediaSet.h"
 
@@ -15,6 +15,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <algorithm>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -49,8 +50,16 @@ bool MakeFolder(const fs::path& AFolder) {
   return false;
 }
 
-int WriteBenchFile(const fs::path& AFolder) {
-  const TMediaFile& File = BenchFile();
+int WriteBenchFile(const fs::path& AFolder, std::string_view AName) {
+  const auto& Files = BenchFiles();
+  const auto Found = std::find_if(Files.begin(), Files.end(), [&](const TMediaFile& AFile) {
+    return AName.empty() || AName == AFile.Name;
+  });
+  if (Found == Files.end()) {
+    std::cerr << "make-test-media: no bench file is called " << AName << '\n';
+    return 2;
+  }
+  const TMediaFile& File = *Found;
   const fs::path Path = AFolder / File.Name;
   fs::path Partial = Path;
   Partial += ".part";
@@ -72,15 +81,15 @@ int WriteBenchFile(const fs::path& AFolder) {
 
 int main(int argc, char** argv) {
   const bool Bench = argc >= 2 && std::string_view(argv[1]) == "--bench";
-  if (argc != (Bench ? 3 : 2)) {
-    std::cerr << "usage: make-test-media [--bench] FOLDER\n";
+  if (Bench ? argc != 3 && argc != 4 : argc != 2) {
+    std::cerr << "usage: make-test-media FOLDER | make-test-media --bench FOLDER [NAME]\n";
     return 2;
   }
-  const fs::path Folder = argv[argc - 1];
+  const fs::path Folder = argv[Bench ? 2 : 1];
   if (!MakeFolder(Folder)) return 1;
 
   av_log_set_level(AV_LOG_WARNING);
-  if (Bench) return WriteBenchFile(Folder);
+  if (Bench) return WriteBenchFile(Folder, argc == 4 ? argv[3] : "");
 
   std::error_code Error;
   int Failures = 0;
