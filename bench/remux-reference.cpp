@@ -7,6 +7,8 @@
 // Exit status: 0 written, 1 failed (the message names the step; an OUTPUT this run began is
 // removed, one that was there before and never opened is left alone), 2 usage error.
 
+#include "ReferenceObjects.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -23,33 +25,7 @@ extern "C" {
 
 namespace {
 
-class TRemuxError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
-struct TInputDeleter {
-  void operator()(AVFormatContext* AContext) const { avformat_close_input(&AContext); }
-};
-struct TOutputDeleter {
-  void operator()(AVFormatContext* AContext) const {
-    if (!(AContext->oformat->flags & AVFMT_NOFILE)) avio_closep(&AContext->pb);
-    avformat_free_context(AContext);
-  }
-};
-struct TPacketDeleter {
-  void operator()(AVPacket* APacket) const { av_packet_free(&APacket); }
-};
-using TInputPtr = std::unique_ptr<AVFormatContext, TInputDeleter>;
-using TOutputPtr = std::unique_ptr<AVFormatContext, TOutputDeleter>;
-using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
-
-int Check(int ACode, const std::string& AWhat) {
-  if (ACode >= 0) return ACode;
-  char Text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(ACode, Text, sizeof(Text));
-  throw TRemuxError(AWhat + ": " + Text);
-}
+using namespace pelorix::reference;
 
 TInputPtr OpenInput(const char* APath) {
   AVFormatContext* Context = nullptr;
@@ -68,7 +44,7 @@ TOutputPtr CreateOutput(const char* APath, const AVFormatContext& AInput, bool& 
   for (unsigned Index = 0; Index < AInput.nb_streams; ++Index) {
     const AVStream& From = *AInput.streams[Index];
     AVStream* To = avformat_new_stream(Context, nullptr);
-    if (!To) throw TRemuxError("adding a stream: out of memory");
+    if (!To) throw TReferenceError("adding a stream: out of memory");
     Check(avcodec_parameters_copy(To->codecpar, From.codecpar), "copying stream parameters");
     // The input's tag means something only in the input's container.
     To->codecpar->codec_tag = 0;
@@ -84,7 +60,7 @@ TOutputPtr CreateOutput(const char* APath, const AVFormatContext& AInput, bool& 
 
 void CopyPackets(AVFormatContext& AInput, AVFormatContext& AOutput) {
   TPacketPtr Packet(av_packet_alloc());
-  if (!Packet) throw TRemuxError("packet: out of memory");
+  if (!Packet) throw TReferenceError("packet: out of memory");
   for (;;) {
     const int Read = av_read_frame(&AInput, Packet.get());
     if (Read == AVERROR_EOF) break;
@@ -113,7 +89,7 @@ bool SameFile(const char* AInputPath, const char* AOutputPath) {
 
 void Remux(const char* AInputPath, const char* AOutputPath, bool& ACreated) {
   if (SameFile(AInputPath, AOutputPath))
-    throw TRemuxError(std::string(AOutputPath) + " is the input itself");
+    throw TReferenceError(std::string(AOutputPath) + " is the input itself");
   TInputPtr Input = OpenInput(AInputPath);
   TOutputPtr Output = CreateOutput(AOutputPath, *Input, ACreated);
   CopyPackets(*Input, *Output);
