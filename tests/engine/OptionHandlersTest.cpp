@@ -17,12 +17,7 @@ protected:
   }
 
   std::string ErrorOf(const std::string& AName, const std::string& AValue) {
-    try {
-      Engine.SetOption(AName, AValue);
-    } catch (const std::exception& E) {
-      return E.what();
-    }
-    return "no error";
+    return test::OptionError(Engine, AName, AValue);
   }
 
   TCustomFFmpeg Engine;

@@ -26,6 +26,17 @@ inline void RequireMediaLibraries() {
   ASSERT_TRUE(LoadMediaLibraries(LibraryFolder(), true)) << MediaLibrariesError();
 }
 
+// The message an option raises, or "no error".
+inline std::string OptionError(TCustomFFmpeg& AEngine, const std::string& AName,
+                               const std::string& AValue) {
+  try {
+    AEngine.SetOption(AName, AValue);
+  } catch (const std::exception& E) {
+    return E.what();
+  }
+  return "no error";
+}
+
 struct TLogLine {
   int Level;
   std::string Text;
