@@ -325,6 +325,44 @@ public:
 
   static std::string FileOpenErrorText(const std::string& AFileName, int ACode);
 
+  // --- Run settings and callbacks (owner's thread, before a run) ---
+  // The engine's own verbosity (-1..3); unlike the "v" option it leaves the libraries' level.
+  void SetVerbosity(int AVerbose) { Settings.Verbose = AVerbose; }
+  int Verbose() const { return Settings.Verbose; }
+  // At most one progress report per interval (microseconds) while a run goes on.
+  void SetReportInterval(int64_t AMicroseconds) { Run.ReportInterval = AMicroseconds; }
+  int64_t ReportInterval() const { return Run.ReportInterval; }
+  void SetLogCallback(TLogCallback ACallback) { Callbacks.LogCallback = std::move(ACallback); }
+  void SetProgressCallback(TProgressCallback ACallback) {
+    Callbacks.ProgressCallback = std::move(ACallback);
+  }
+  void SetTerminateCallback(TTerminateCallback ACallback) {
+    Callbacks.TerminateCallback = std::move(ACallback);
+  }
+  void SetBeforeHookCallback(TBeforeHookCallback ACallback) {
+    Callbacks.BeforeHookCallback = std::move(ACallback);
+  }
+  void SetCustomHookCallback(TCustomHookCallback ACallback) {
+    Callbacks.CustomHookCallback = std::move(ACallback);
+  }
+
+  // --- Results (owner's thread when no run is active, or the end callback's thread) ---
+  bool Finished() const { return Run.Finished; }
+  bool ErrorOccurred() const { return Run.ErrorOccurred; }
+  const std::string& ErrorMessage() const { return Run.ErrorMessage; }
+  // Why the last OpenInputFile or OpenOutputFile returned false.
+  const std::string& LastErrorText() const { return Run.LastErrorText; }
+  // Total output duration asked for ("t"), milliseconds; -1 = none.
+  int32_t RecordingDuration() const { return Run.RecordingDuration; }
+  bool Running() const { return Run.Running; }
+
+  // --- Opened inputs (owner's thread; the contexts live until Cleanup) ---
+  int InputFileCount() const { return Files.InputFileCount; }
+  // The opened input AIndex, or null outside 0..InputFileCount()-1.
+  AVFormatContext* InputContext(int AIndex) const {
+    return AIndex >= 0 && AIndex < Files.InputFileCount ? Files.InputFiles[AIndex].get() : nullptr;
+  }
+
   // --- Input and output files (owner's thread) ---
   // Each returns false with the reason in Run.LastErrorText; the options an open takes are
   // consumed whether it succeeds or not.
