@@ -88,7 +88,12 @@ void WriteInterlacedMkv(const std::filesystem::path& APath) {
 
 void WriteSar4x3Mp4(const std::filesystem::path& APath) {
   TMuxer Muxer(APath, "mp4");
-  Muxer.AddVideo({.Encoder = "libx264", .BitRate = 0, .SampleAspect = {4, 3}});
+  // Macroblock-tree rate control reads memory it never wrote at this width, so its choices
+  // (and the bytes written) would change with the heap; without it the clip is reproducible.
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .BitRate = 0,
+                  .SampleAspect = {4, 3},
+                  .EncoderOptions = {{"x264-params", "mbtree=0"}}});
   Muxer.Write(1.0);
 }
 

@@ -2,6 +2,8 @@
 
 #include "Signals.h"
 
+#include <cstring>
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
@@ -249,6 +251,10 @@ void TMuxer::EncodeNext(TEncoderStream& AEncoder) {
   Check(av_frame_make_writable(&Frame), "frame buffer");
   Frame.pts = AEncoder.NextPts;
   if (AEncoder.ToneHz.empty()) {
+    // A new buffer holds whatever the allocator left in the padding past each row, and some
+    // encoders read into it: clear it all, so the bytes written never depend on the heap.
+    for (AVBufferRef* Buffer : Frame.buf)
+      if (Buffer != nullptr) std::memset(Buffer->data, 0, Buffer->size);
     if (AEncoder.Interlaced) {
       Frame.interlaced_frame = 1;
       Frame.top_field_first = 1;
