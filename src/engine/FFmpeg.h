@@ -287,6 +287,9 @@ public:
   std::shared_ptr<TWorkerThread> Start(bool AAsync, TConvertPriority APriority);
   void RequestStop();
   void Stop();
+  // Any thread, a signal handler too: only sets the stop request (a lock-free store), which a
+  // running transcode reads at the top of its loop. Resumes nothing.
+  void SignalStop() noexcept { Run.StopRequested = true; }
   // The body of a run; on the worker thread or, for a synchronous start, the caller's.
   virtual void RunTranscode();
 
@@ -379,18 +382,6 @@ public:
   void CheckInputStreamKinds(bool& AHasVideo, bool& AHasAudio, bool& AHasSubtitle) const;
   // True when the filter chain holds a filter that changes the frame size.
   static bool FiltersResizeFrames(const std::string& AFilters);
-
-  // --- State, grouped as the model above ---
-  TFileState Files;
-  TStreamCodecState StreamCodecs;
-  TOptionState Options;
-  TRunSettings Settings;
-  TLibraryOptionState LibOptions;
-  TRunStatistics Stats;
-  TRunState Run;
-  TCallbacks Callbacks;
-  THookState Hooks;
-  TTranscodeTables Tables;  // working tables of the running transcode
 
 protected:
   // Deinterlacing, the before-hook or time ranges, the hook modules and the custom hook, on
@@ -560,6 +551,21 @@ private:
   // --- Model and lifecycle (FFmpegModel.cpp, FFmpegLifecycle.cpp) ---
   void CloseOutputFiles();
   void RunFailed(const std::string& AMessage);
+
+  friend class TEngineInternals;  // the tests' one way into the state records below
+
+  // --- State, grouped as the model above: the engine's own, behind the operations ---
+  TFileState Files;
+  TStreamCodecState StreamCodecs;
+  TOptionState Options;
+  TRunSettings Settings;
+  TLibraryOptionState LibOptions;
+  TRunStatistics Stats;
+  TRunState Run;
+  TCallbacks Callbacks;
+  THookState Hooks;
+  TTranscodeTables Tables;  // working tables of the running transcode
+
 
   std::mutex WorkersLock;
   std::vector<std::shared_ptr<TWorkerThread>> Workers;  // every thread that runs for this engine

@@ -88,13 +88,13 @@ void ApplyDiscHead(TCustomFFmpeg& AEngine, const TDiscTarget& ATarget, TTargetNo
 }
 
 // Mono becomes stereo; any other count is kept.
-void AtLeastTwoChannels(TCustomFFmpeg& AEngine) {
-  if (AEngine.Options.AudioChannels == 1) AEngine.Options.AudioChannels = 2;
+void AtLeastTwoChannels(TOptionState& AOptions) {
+  if (AOptions.AudioChannels == 1) AOptions.AudioChannels = 2;
 }
 
 // The settings after the head, in each disc target's own order.
-void ApplyDiscTail(TCustomFFmpeg& AEngine, const TDiscTarget& ATarget) {
-  TOptionState& Options = AEngine.Options;
+// Options is AEngine's option state: what the named options do not reach is set there.
+void ApplyDiscTail(TCustomFFmpeg& AEngine, TOptionState& Options, const TDiscTarget& ATarget) {
   const std::string Type = ATarget.Name;
   if (Type == "vcd") {
     AEngine.SetLibraryOption("ab", ATarget.AudioBitRate);
@@ -110,25 +110,26 @@ void ApplyDiscTail(TCustomFFmpeg& AEngine, const TDiscTarget& ATarget) {
     AEngine.SetLibraryOption("ab", ATarget.AudioBitRate);
     Options.AudioSampleRate = ATarget.SampleRate;
     AEngine.SetLibraryOption("packetsize", ATarget.PacketSize);
-    AtLeastTwoChannels(AEngine);
+    AtLeastTwoChannels(Options);
   } else {
     AEngine.SetLibraryOption("packetsize", ATarget.PacketSize);
     AEngine.SetLibraryOption("muxrate", ATarget.MuxRate);
     AEngine.SetLibraryOption("ab", ATarget.AudioBitRate);
     Options.AudioSampleRate = ATarget.SampleRate;
-    AtLeastTwoChannels(AEngine);
+    AtLeastTwoChannels(Options);
   }
 }
 
-void ApplyDvTarget(TCustomFFmpeg& AEngine, const std::string& AType, TTargetNorm ANorm) {
+void ApplyDvTarget(TCustomFFmpeg& AEngine, TOptionState& AOptions, const std::string& AType,
+                   TTargetNorm ANorm) {
   AEngine.SetOutputFormat("dv");
   AEngine.SetOption("s", ANorm == tnPal ? "720x576" : "720x480");
   AEngine.SetOption("pix_fmt", AType == "dv50"     ? "yuv422p"
                                : ANorm == tnPal    ? "yuv420p"
                                                    : "yuv411p");
   AEngine.SetOption("r", NormFrameRates[ANorm]);
-  AEngine.Options.AudioSampleRate = 48000;
-  AEngine.Options.AudioChannels = 2;
+  AOptions.AudioSampleRate = 48000;
+  AOptions.AudioChannels = 2;
 }
 
 } // namespace
@@ -181,13 +182,13 @@ void TCustomFFmpeg::SetTargetPreset(const std::string& AType, const std::string&
 
   if (const TDiscTarget* Disc = FindDiscTarget(AType)) {
     ApplyDiscHead(*this, *Disc, Norm);
-    ApplyDiscTail(*this, *Disc);
+    ApplyDiscTail(*this, Options, *Disc);
     if (Options.FrameAspectRatio == 0) {
       Log(1, std::string("Assuming ") + Disc->Aspect + " for aspect ratio");
       SetOption("aspect", Disc->Aspect);
     }
   } else if (AType == "dv" || AType == "dv50") {
-    ApplyDvTarget(*this, AType, Norm);
+    ApplyDvTarget(*this, Options, AType, Norm);
   } else {
     throw FFMpegException("Unknown target type");
   }

@@ -2,6 +2,7 @@
 // every kind of frame size and sample format, resampling and channel changes, the volume rule,
 // and the sample clock's corrections (silence in front of a late block, a trimmed early block,
 // drops larger than a block, the silence cap, drift left alone or compensated).
+#include "EngineInternals.h"
 #include "DecodedAudio.h"
 #include "MediaTestSupport.h"
 
@@ -44,15 +45,15 @@ protected:
     Recorder = std::make_unique<test::TEngineRecorder>(*Engine);
     for (const auto& [Name, Value] : ABefore) Engine->SetOption(Name, Value);
     const std::string Path = AInput.find('/') == std::string::npos ? TestMedia(AInput) : AInput;
-    if (!Engine->OpenInputFile(Path)) return Engine->Run.LastErrorText;
+    if (!Engine->OpenInputFile(Path)) return Engine->LastErrorText();
     Engine->SetOption("vn", "");
     Engine->SetOption("sn", "");
     for (const auto& [Name, Value] : AAfter) Engine->SetOption(Name, Value);
-    if (!Engine->OpenOutputFile(Out(AOutput))) return Engine->Run.LastErrorText;
-    Engine->Settings.Verbose = AVerbose;  // the engine's own lines only, not the libraries'
+    if (!Engine->OpenOutputFile(Out(AOutput))) return Engine->LastErrorText();
+    Engine->SetVerbosity(AVerbose);  // the engine's own lines only, not the libraries'
     Engine->Start(false, TConvertPriority::tpNormal);
-    EXPECT_TRUE(Engine->Run.Ended);
-    return Engine->Run.ErrorOccurred ? Engine->Run.ErrorMessage : std::string();
+    EXPECT_TRUE(Internals(*Engine).Run.Ended);
+    return Engine->ErrorOccurred() ? Engine->ErrorMessage() : std::string();
   }
 
   // The engine's level-1 lines that start with APrefix.
@@ -99,7 +100,7 @@ class TAudioEncoderTest : public TAudioPathTest,
 
 TEST_P(TAudioEncoderTest, KeepsLengthAndTones) {
   ASSERT_EQ(Convert("tone.wav", GetParam().Output, {{"acodec", GetParam().Codec}}), "");
-  EXPECT_TRUE(Engine->Run.Finished);
+  EXPECT_TRUE(Engine->Finished());
   const TDecodedAudio Source = DecodeAudio(TestMedia("tone.wav"));
   const TDecodedAudio Audio = DecodeAudio(Out(GetParam().Output));
   ASSERT_TRUE(Audio.Opened);
@@ -356,22 +357,22 @@ TEST_F(TAudioPathTest, AudioOnlyReportsHaveNoFrames) {
   std::vector<TReport> Reports;
   Engine = std::make_unique<TCustomFFmpeg>();
   Engine->Reset();
-  Engine->Run.ReportInterval = 0;
-  Engine->Callbacks.ProgressCallback = [&](TCustomFFmpeg&, int AFrame, int AFps, int ATime, float,
+  Engine->SetReportInterval(0);
+  Engine->SetProgressCallback([&](TCustomFFmpeg&, int AFrame, int AFps, int ATime, float,
                                            float, int64_t, int) {
     Reports.push_back({AFrame, AFps, ATime});
-  };
+  });
   ASSERT_TRUE(Engine->OpenInputFile(TestMedia("tone.wav")));
   ASSERT_TRUE(Engine->OpenOutputFile(Out("out.mp3")));
   Engine->Start(false, TConvertPriority::tpNormal);
-  ASSERT_FALSE(Engine->Run.ErrorOccurred) << Engine->Run.ErrorMessage;
+  ASSERT_FALSE(Engine->ErrorOccurred()) << Engine->ErrorMessage();
   ASSERT_GT(Reports.size(), 2u);
   for (const TReport& Report : Reports) {
     EXPECT_EQ(Report.Frame, -1);
     EXPECT_EQ(Report.Fps, -1);
   }
   EXPECT_NEAR(Reports.back().Time, 2000, 60);
-  EXPECT_GT(Engine->Stats.AudioSize, 20000);
+  EXPECT_GT(Internals(*Engine).Stats.AudioSize, 20000);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 // An engine's life without a transcode: reset, start refusals, stop, end and clean-up.
+#include "EngineInternals.h"
 #include "MediaTestSupport.h"
 
 #include <sys/stat.h>
@@ -28,7 +29,7 @@ protected:
     AVFormatContext* Output = nullptr;
     ASSERT_GE(AVFormat().avformat_alloc_output_context2(&Output, nullptr, nullptr,
                                                         AFileName.c_str()), 0);
-    AEngine.Files.OutputFiles[AEngine.Files.OutputFileCount++].reset(Output);
+    Internals(AEngine).Files.OutputFiles[Internals(AEngine).Files.OutputFileCount++].reset(Output);
     ASSERT_GE(AVFormat().avio_open(&Output->pb, AFileName.c_str(), AVIO_FLAG_WRITE), 0);
   }
 
@@ -42,12 +43,12 @@ TEST_F(TEngineLifecycleTest, StartWithoutOutputFailsAtOnceAndEndsOnce) {
   EXPECT_EQ(Engine.Start(false, TConvertPriority::tpNormal), nullptr);
   EXPECT_EQ(Recorder.LogLines(),
             (std::vector<TLogLine>{{-1, "Must supply at least one output file"}}));
-  EXPECT_TRUE(Engine.Run.ErrorOccurred);
-  EXPECT_EQ(Engine.Run.ErrorMessage, "Must supply at least one output file");
+  EXPECT_TRUE(Engine.ErrorOccurred());
+  EXPECT_EQ(Engine.ErrorMessage(), "Must supply at least one output file");
   EXPECT_EQ(Recorder.TerminationCount(), 1);
-  EXPECT_TRUE(Engine.Run.Ended);
-  EXPECT_FALSE(Engine.Run.Running);
-  EXPECT_EQ(Engine.LibOptions.FormatOptions, nullptr);  // cleaned up
+  EXPECT_TRUE(Internals(Engine).Run.Ended);
+  EXPECT_FALSE(Engine.Running());
+  EXPECT_EQ(Internals(Engine).LibOptions.FormatOptions, nullptr);  // cleaned up
 
   // An ended engine does not start again.
   EXPECT_EQ(Engine.Start(true, TConvertPriority::tpNormal), nullptr);
@@ -68,7 +69,7 @@ TEST_F(TEngineLifecycleTest, StartWithoutInputCleansUpTheEmptyOutput) {
   EXPECT_EQ(Engine.Start(true, TConvertPriority::tpNormal), nullptr);
   EXPECT_EQ(Recorder.LogLines(),
             (std::vector<TLogLine>{{-1, "Must supply at least one input file"}}));
-  EXPECT_EQ(Engine.Files.OutputFileCount, 0);
+  EXPECT_EQ(Internals(Engine).Files.OutputFileCount, 0);
   EXPECT_FALSE(std::filesystem::exists(Empty));
   EXPECT_TRUE(std::filesystem::exists(Written));
 }
@@ -81,7 +82,7 @@ TEST_F(TEngineLifecycleTest, StopBeforeStartEndsOnceFromAnotherThread) {
   Engine.Stop();
   ASSERT_TRUE(Recorder.WaitForTermination());
   EXPECT_NE(Recorder.TerminatedOn(), std::this_thread::get_id());
-  EXPECT_TRUE(Engine.Run.Ended);
+  EXPECT_TRUE(Internals(Engine).Run.Ended);
   Engine.Stop();  // ended: nothing more
   EXPECT_EQ(Recorder.TerminationCount(), 1);
 }
@@ -91,10 +92,10 @@ TEST_F(TEngineLifecycleTest, DestructionWaitsForThePendingEndReport) {
   {
     TCustomFFmpeg Engine;
     Engine.Reset();
-    Engine.Callbacks.TerminateCallback = [&Ends](TCustomFFmpeg&) {
+    Engine.SetTerminateCallback([&Ends](TCustomFFmpeg&) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
       ++Ends;
-    };
+    });
     Engine.Stop();
   }
   EXPECT_EQ(Ends, 1);
@@ -104,20 +105,20 @@ TEST_F(TEngineLifecycleTest, AsynchronousRunWaitsForResumeAndEndsOnItsThread) {
   TCustomFFmpeg Engine;
   Engine.Reset();
   AddOutput(Engine, (Dir / "out.avi").string());
-  ASSERT_TRUE(Engine.OpenInputFile(test::TestMedia("mpeg4_mp3.avi"))) << Engine.Run.LastErrorText;
+  ASSERT_TRUE(Engine.OpenInputFile(test::TestMedia("mpeg4_mp3.avi"))) << Engine.LastErrorText();
   TEngineRecorder Recorder(Engine);
   auto Thread = Engine.Start(true, TConvertPriority::tpLower);
   ASSERT_NE(Thread, nullptr);
   EXPECT_TRUE(Thread->IsSuspended());
-  EXPECT_TRUE(Engine.Run.Running);
+  EXPECT_TRUE(Engine.Running());
   EXPECT_EQ(Engine.Start(true, TConvertPriority::tpNormal), nullptr);  // already running
   Thread->Resume();
   ASSERT_TRUE(Recorder.WaitForTermination());
   Thread->WaitFor();
   EXPECT_EQ(Recorder.TerminatedOn(), Thread->ThreadId());
-  EXPECT_TRUE(Engine.Run.Ended);
-  EXPECT_FALSE(Engine.Run.Running);
-  EXPECT_EQ(Engine.Run.Thread, nullptr);
+  EXPECT_TRUE(Internals(Engine).Run.Ended);
+  EXPECT_FALSE(Engine.Running());
+  EXPECT_EQ(Internals(Engine).Run.Thread, nullptr);
   EXPECT_EQ(Recorder.TerminationCount(), 1);
 }
 
@@ -126,9 +127,9 @@ TEST_F(TEngineLifecycleTest, DestroyingAStartedButSuspendedEngineRunsItToItsEnd)
   Engine->Reset();
   AddOutput(*Engine, (Dir / "out.avi").string());
   ASSERT_TRUE(Engine->OpenInputFile(test::TestMedia("mpeg4_mp3.avi")))
-      << Engine->Run.LastErrorText;
+      << Engine->LastErrorText();
   std::atomic<int> Ends{0};
-  Engine->Callbacks.TerminateCallback = [&Ends](TCustomFFmpeg&) { ++Ends; };
+  Engine->SetTerminateCallback([&Ends](TCustomFFmpeg&) { ++Ends; });
   auto Thread = Engine->Start(true, TConvertPriority::tpIdle);
   ASSERT_NE(Thread, nullptr);
   delete Engine;  // resumes the worker with a stop request and waits for it
@@ -139,38 +140,38 @@ TEST_F(TEngineLifecycleTest, DestroyingAStartedButSuspendedEngineRunsItToItsEnd)
 TEST(TEngineWithoutLibrariesTest, ResetLeavesTheEngineUntouched) {
   ASSERT_FALSE(MediaLibrariesLoaded());
   TCustomFFmpeg Engine;
-  Engine.Options.FrameWidth = 320;
+  Internals(Engine).Options.FrameWidth = 320;
   Engine.Reset();
-  EXPECT_EQ(Engine.Options.FrameWidth, 320);
-  EXPECT_EQ(Engine.LibOptions.CodecOptions[ckVideo], nullptr);
+  EXPECT_EQ(Internals(Engine).Options.FrameWidth, 320);
+  EXPECT_EQ(Internals(Engine).LibOptions.CodecOptions[ckVideo], nullptr);
   Engine.Cleanup();  // also nothing without libraries
 }
 
 TEST(TEngineDefaultsTest, ResetGivesTheDocumentedDefaults) {
   test::RequireMediaLibraries();
   TCustomFFmpeg Engine;
-  Engine.Options.FrameWidth = 640;
-  Engine.Settings.AudioVolume = 512;
-  Engine.Run.LastErrorText = "kept";
-  Engine.Run.ReportInterval = 100000;
+  Internals(Engine).Options.FrameWidth = 640;
+  Internals(Engine).Settings.AudioVolume = 512;
+  Internals(Engine).Run.LastErrorText = "kept";
+  Engine.SetReportInterval(100000);
   Engine.Reset();
-  EXPECT_EQ(Engine.Options.FrameWidth, 0);
-  EXPECT_EQ(Engine.Settings.AudioVolume, 256);
-  EXPECT_EQ(Engine.Run.LastErrorText, "kept");
-  EXPECT_EQ(Engine.Run.ReportInterval, 100000);
-  EXPECT_EQ(Engine.Options.AudioSampleRate, 44100);
-  EXPECT_EQ(Engine.Options.AudioChannels, 2);
-  EXPECT_EQ(Engine.Options.RecordingTime, INT64_MAX);
-  EXPECT_EQ(Engine.Options.MaxFrames[0], INT32_MAX);
-  EXPECT_EQ(Engine.Options.FramePixFmt, -1);
-  EXPECT_EQ(Engine.Options.PadColor, (std::array<int32_t, 3>{16, 128, 128}));
-  EXPECT_FLOAT_EQ(Engine.Options.MuxPreload, 0.5f);
-  EXPECT_EQ(Engine.Run.RecordingDuration, -1);
-  EXPECT_EQ(Engine.Settings.SwsFlags, 4);
+  EXPECT_EQ(Internals(Engine).Options.FrameWidth, 0);
+  EXPECT_EQ(Internals(Engine).Settings.AudioVolume, 256);
+  EXPECT_EQ(Engine.LastErrorText(), "kept");
+  EXPECT_EQ(Internals(Engine).Run.ReportInterval, 100000);
+  EXPECT_EQ(Internals(Engine).Options.AudioSampleRate, 44100);
+  EXPECT_EQ(Internals(Engine).Options.AudioChannels, 2);
+  EXPECT_EQ(Internals(Engine).Options.RecordingTime, INT64_MAX);
+  EXPECT_EQ(Internals(Engine).Options.MaxFrames[0], INT32_MAX);
+  EXPECT_EQ(Internals(Engine).Options.FramePixFmt, -1);
+  EXPECT_EQ(Internals(Engine).Options.PadColor, (std::array<int32_t, 3>{16, 128, 128}));
+  EXPECT_FLOAT_EQ(Internals(Engine).Options.MuxPreload, 0.5f);
+  EXPECT_EQ(Engine.RecordingDuration(), -1);
+  EXPECT_EQ(Internals(Engine).Settings.SwsFlags, 4);
   // The parking contexts carry their kind's defaults.
   int64_t VideoRate = 0, AudioRate = 0;
-  AVUtil().av_opt_get_int(Engine.LibOptions.CodecOptions[ckVideo].get(), "b", 0, &VideoRate);
-  AVUtil().av_opt_get_int(Engine.LibOptions.CodecOptions[ckAudio].get(), "ab", 0, &AudioRate);
+  AVUtil().av_opt_get_int(Internals(Engine).LibOptions.CodecOptions[ckVideo].get(), "b", 0, &VideoRate);
+  AVUtil().av_opt_get_int(Internals(Engine).LibOptions.CodecOptions[ckAudio].get(), "ab", 0, &AudioRate);
   EXPECT_EQ(VideoRate, 200000);
   EXPECT_EQ(AudioRate, 128000);
 }

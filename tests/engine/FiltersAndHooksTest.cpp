@@ -1,6 +1,7 @@
 // Video filters and frame pre-processing: the deinterlacer, the hook bitmap, the filter graph on
 // its own, the pre-processing of single pictures (before-hook, time ranges, hook modules,
 // custom hook), and whole conversions through filters and hooks checked in the decoded output.
+#include "EngineInternals.h"
 #include "DecodedPictures.h"
 #include "Deinterlace.h"
 #include "MediaTestSupport.h"
@@ -199,12 +200,12 @@ protected:
 TEST_F(TPreprocessTest, BeforeHookIgnoresOnePictureAndStopsTheModules) {
   AddInvertModule();
   std::vector<std::pair<int64_t, THookAction>> Calls;
-  Engine.Callbacks.BeforeHookCallback = [&](TCustomFFmpeg&, int64_t APts, THookAction& AAction) {
+  Engine.SetBeforeHookCallback([&](TCustomFFmpeg&, int64_t APts, THookAction& AAction) {
     Calls.emplace_back(APts, AAction);
     AAction = Calls.size() == 2   ? THookAction::haIgnore
               : Calls.size() == 4 ? THookAction::haStop
                                   : THookAction::haContinue;
-  };
+  });
   TFramePtr First = Process(0);
   TFramePtr Second = Pattern();
   const uint8_t* Decoded = Second->data[0];
@@ -223,22 +224,22 @@ TEST_F(TPreprocessTest, BeforeHookIgnoresOnePictureAndStopsTheModules) {
   EXPECT_EQ(Calls,
             (std::vector<std::pair<int64_t, THookAction>>{
                 {0, haContinue}, {40'000, haContinue}, {80'000, haIgnore}, {120'000, haContinue}}));
-  EXPECT_EQ(Engine.Settings.UsingVhook, 0);
-  EXPECT_EQ(Engine.Hooks.HookFrameNumber, 5);
+  EXPECT_EQ(Internals(Engine).Settings.UsingVhook, 0);
+  EXPECT_EQ(Internals(Engine).Hooks.HookFrameNumber, 5);
 }
 
 TEST_F(TPreprocessTest, BeforeHookFailureSwitchesTheModulesOff) {
   AddInvertModule();
-  Engine.Callbacks.BeforeHookCallback = [](TCustomFFmpeg&, int64_t, THookAction&) {
+  Engine.SetBeforeHookCallback([](TCustomFFmpeg&, int64_t, THookAction&) {
     throw std::runtime_error("no answer");
-  };
+  });
   EXPECT_FALSE(Inverted(*Process(0)));
   EXPECT_FALSE(Inverted(*Process(40'000)));
   EXPECT_EQ(LogTexts(), std::vector<std::string>{"Error occurs OnBeforeHook: no answer"});
   // Anything that is not a general exception goes through to the run.
   Engine.Reset();
   AddInvertModule();
-  Engine.Callbacks.BeforeHookCallback = [](TCustomFFmpeg&, int64_t, THookAction&) { throw 3; };
+  Engine.SetBeforeHookCallback([](TCustomFFmpeg&, int64_t, THookAction&) { throw 3; });
   EXPECT_THROW(Process(0), int);
 }
 
@@ -250,35 +251,35 @@ TEST_F(TPreprocessTest, TimeRangesChooseThePicturesAndEndTheModules) {
   EXPECT_TRUE(Inverted(*Process(11'000'000)));
   EXPECT_TRUE(Inverted(*Process(12'000'000)));
   EXPECT_FALSE(Inverted(*Process(12'000'001)));
-  EXPECT_EQ(Engine.Settings.UsingVhook, 0);
+  EXPECT_EQ(Internals(Engine).Settings.UsingVhook, 0);
   EXPECT_FALSE(Inverted(*Process(1'000'000))); // for good
 }
 
 TEST_F(TPreprocessTest, CustomHookFailureDiscardsItsDrawing) {
-  Engine.Callbacks.CustomHookCallback = [](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t,
+  Engine.SetCustomHookCallback([](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t,
                                            bool&, bool&) {
     ABitmap.Canvas().FillRect(0, 0, 64, 48, {});
     throw std::runtime_error("pen broke");
-  };
+  });
   TFramePtr Picture = Process(0);
   EXPECT_EQ(Picture->data[0][16 * Picture->linesize[0] + 16], PatternLuma(16, 16));
   EXPECT_EQ(LogTexts(), std::vector<std::string>{"Error occurs OnCustomHook: pen broke"});
   // The canvas was unlocked on the way out.
   bool Free = false;
   std::thread([&] {
-    Free = Engine.Hooks.HookBitmap->Canvas().TryLock();
-    if (Free) Engine.Hooks.HookBitmap->Canvas().Unlock();
+    Free = Internals(Engine).Hooks.HookBitmap->Canvas().TryLock();
+    if (Free) Internals(Engine).Hooks.HookBitmap->Canvas().Unlock();
   }).join();
   EXPECT_TRUE(Free);
 }
 
 TEST_F(TPreprocessTest, CustomHookBitmapSurvivesPicturesOfOtherSizes) {
   std::vector<int> Widths;
-  Engine.Callbacks.CustomHookCallback = [&](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t,
+  Engine.SetCustomHookCallback([&](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t,
                                             bool&, bool&) {
     Widths.push_back(ABitmap.Width());
     ABitmap.Canvas().FillRect(0, 0, ABitmap.Width(), ABitmap.Height(), {0, 0, 255});
-  };
+  });
   Process(0, Pattern(32, 16));
   TFramePtr Larger = Process(40'000, Pattern(96, 64));
   TFramePtr Smaller = Process(80'000, Pattern(16, 8));
@@ -293,17 +294,17 @@ TEST_F(TPreprocessTest, BgrPicturesNeedNoConversion) {
   TFramePtr Picture =
       MakePicture(AV_PIX_FMT_BGR24, 8, 4, [](int, int X, int Y) { return X * 10 + Y; });
   std::vector<uint8_t> Row;
-  Engine.Callbacks.CustomHookCallback = [&](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t,
+  Engine.SetCustomHookCallback([&](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t,
                                             bool& AUpdate, bool&) {
     Row.assign(ABitmap.ScanLine(2), ABitmap.ScanLine(2) + 24);
     ABitmap.ScanLine(2)[0] = 255;
     AUpdate = true;
-  };
+  });
   Picture = Process(0, std::move(Picture));
   EXPECT_EQ(Row[5], 52);
   EXPECT_EQ(Picture->data[0][2 * Picture->linesize[0]], 255);
-  EXPECT_FALSE(Engine.Hooks.ToRGBContext);
-  EXPECT_FALSE(Engine.Hooks.FromRGBContext);
+  EXPECT_FALSE(Internals(Engine).Hooks.ToRGBContext);
+  EXPECT_FALSE(Internals(Engine).Hooks.FromRGBContext);
 }
 
 TEST_F(TPreprocessTest, DeinterlacingAloneOrFailingOnOtherFormats) {
@@ -335,15 +336,15 @@ protected:
   // Converts AInput's video losslessly into out.mkv with the options given; the run's error.
   std::string Convert(const std::string& AInput,
                       const std::vector<std::pair<std::string, std::string>>& AOptions) {
-    EXPECT_TRUE(Engine.OpenInputFile(TestMedia(AInput))) << Engine.Run.LastErrorText;
+    EXPECT_TRUE(Engine.OpenInputFile(TestMedia(AInput))) << Engine.LastErrorText();
     for (const auto& [Name, Value] : AOptions)
       Engine.SetOption(Name, Value);
     Engine.SetOption("vcodec", "ffv1");
     Engine.SetOption("an", "");
     Engine.SetOption("sn", "");
-    if (!Engine.OpenOutputFile(Output())) return Engine.Run.LastErrorText;
+    if (!Engine.OpenOutputFile(Output())) return Engine.LastErrorText();
     Engine.Start(false, TConvertPriority::tpNormal);
-    return Engine.Run.ErrorOccurred ? Engine.Run.ErrorMessage : std::string();
+    return Engine.ErrorOccurred() ? Engine.ErrorMessage() : std::string();
   }
   std::string Output() const { return (Dir / "out.mkv").string(); }
   std::vector<TDecodedPicture> Source(const std::string& AName) {
@@ -399,14 +400,14 @@ TEST_F(TFilterRunTest, DeinterlaceFiltersTheInterlacedClip) {
 TEST_F(TFilterRunTest, CustomHookSquareShowsUntilTheHookStops) {
   std::vector<std::pair<int, int64_t>> Calls;
   std::vector<TBgrColor> Seen;
-  Engine.Callbacks.CustomHookCallback = [&](TCustomFFmpeg&, THookBitmap& ABitmap, int AFrame,
+  Engine.SetCustomHookCallback([&](TCustomFFmpeg&, THookBitmap& ABitmap, int AFrame,
                                             int64_t APts, bool& AUpdate, bool& AStop) {
     Calls.emplace_back(AFrame, APts);
     EXPECT_TRUE(AUpdate && !AStop);
     Seen.push_back(ABitmap.Canvas().Pixel(100, 10));
     ABitmap.Canvas().FillRect(32, 32, 64, 64, {0, 0, 255}); // red
     AStop = AFrame == 3;
-  };
+  });
   ASSERT_EQ(Convert("mpeg4_mp3.avi", {}), "");
   const auto In = Source("mpeg4_mp3.avi"), Out = Result();
   ASSERT_EQ(Out.size(), 10u);

@@ -1,5 +1,6 @@
 // Video hook modules: loading and the module contract, the library cache, the example
 // module, and the "vhook" option that adds modules to an engine.
+#include "EngineInternals.h"
 #include "MediaTestSupport.h"
 
 #include <dlfcn.h>
@@ -176,12 +177,12 @@ TEST_F(TVideoHookOptionTest, ValueSplitsAtBarsOrElseAtBlanks) {
   const std::string Path = (Folder.Path / "test hook.so").string();
   fs::copy_file(TestHook("full"), Path);
   Engine.SetOption("vhook", Path + "|a b||c");
-  EXPECT_EQ(Engine.Settings.UsingVhook, 1);
+  EXPECT_EQ(Internals(Engine).Settings.UsingVhook, 1);
   Engine.SetOption("vhook", TestHook("full") + "  d e");
   EXPECT_EQ(EventsOf(Path), "configure [a b] [c] -> 1;");
   EXPECT_EQ(EventsOf(TestHook("full")), "configure [d] [e] -> 1;");
   Engine.Reset();  // the clean-up releases the modules
-  EXPECT_EQ(Engine.Hooks.Modules.Head, nullptr);
+  EXPECT_EQ(Internals(Engine).Hooks.Modules.Head, nullptr);
   EXPECT_EQ(EventsOf(Path), "configure [a b] [c] -> 1;release 1 a b;");
   EXPECT_EQ(EventsOf(TestHook("full")), "configure [d] [e] -> 1;release 1 d;");
 }
@@ -194,7 +195,7 @@ TEST_F(TVideoHookOptionTest, FailureNamesTheWholeValue) {
   } catch (const FFMpegException& E) {
     EXPECT_EQ(std::string(E.what()), "Failed to add video hook function: " + Value);
   }
-  EXPECT_EQ(Engine.Settings.UsingVhook, 0);
+  EXPECT_EQ(Internals(Engine).Settings.UsingVhook, 0);
   EXPECT_THROW(Engine.SetOption("vhook", "  "), FFMpegException);
 }
 

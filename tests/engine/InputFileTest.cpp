@@ -1,5 +1,6 @@
 // Opening inputs: what an opened file hands on to the option state, the per-stream decoder
 // state, and the failure texts for missing, damaged and mislabelled files.
+#include "EngineInternals.h"
 #include "MediaTestSupport.h"
 
 #include <unistd.h>
@@ -40,8 +41,8 @@ protected:
   // Opening fails, keeps no file and leaves AText.
   void ExpectOpenFails(const std::string& AFileName, const std::string& AText) {
     EXPECT_FALSE(Engine.OpenInputFile(AFileName)) << AFileName;
-    EXPECT_EQ(Engine.Run.LastErrorText, AText);
-    EXPECT_EQ(Engine.Files.InputFileCount, 0);
+    EXPECT_EQ(Engine.LastErrorText(), AText);
+    EXPECT_EQ(Internals(Engine).Files.InputFileCount, 0);
   }
 
   TCustomFFmpeg Engine;
@@ -52,7 +53,7 @@ TEST_F(TInputFileTest, MissingAndDamagedFilesFailWithTheirTexts) {
   Engine.SetOption("vcodec", "mpeg4");
   const std::string Missing = (Dir / "missing.avi").string();
   ExpectOpenFails(Missing, Missing + ": no such file or directory");
-  EXPECT_EQ(Engine.Options.VideoCodecName, nullptr); // consumed by the failed open
+  EXPECT_EQ(Internals(Engine).Options.VideoCodecName, nullptr); // consumed by the failed open
 
   ExpectOpenFails(TestMedia("garbage.bin"), TestMedia("garbage.bin") + ": Unknown format");
   // Recognised by its name only, then refused by the demuxer.
@@ -64,7 +65,7 @@ TEST_F(TInputFileTest, MissingAndDamagedFilesFailWithTheirTexts) {
   Engine.SetOption("f", "avi");
   ExpectOpenFails(TestMedia("garbage.bin"),
                   TestMedia("garbage.bin") + ": Error while parsing header");
-  EXPECT_EQ(Engine.Options.FileInputFormat, nullptr);
+  EXPECT_EQ(Internals(Engine).Options.FileInputFormat, nullptr);
 }
 
 TEST_F(TInputFileTest, DecoderNamesMustExistAndBeOfTheirKind) {
@@ -73,28 +74,28 @@ TEST_F(TInputFileTest, DecoderNamesMustExistAndBeOfTheirKind) {
   Engine.SetOption("vcodec", "mp3");
   ExpectOpenFails(TestMedia("mpeg4_mp3.avi"), "Invalid decoder type 'mp3'");
   Engine.SetOption("acodec", "mp3");
-  EXPECT_TRUE(Engine.OpenInputFile(TestMedia("mpeg4_mp3.avi"))) << Engine.Run.LastErrorText;
-  EXPECT_EQ(Engine.Files.InputFiles[0]->audio_codec_id, AV_CODEC_ID_MP3);
-  EXPECT_EQ(Engine.Options.AudioCodecName, nullptr);
+  EXPECT_TRUE(Engine.OpenInputFile(TestMedia("mpeg4_mp3.avi"))) << Engine.LastErrorText();
+  EXPECT_EQ(Internals(Engine).Files.InputFiles[0]->audio_codec_id, AV_CODEC_ID_MP3);
+  EXPECT_EQ(Internals(Engine).Options.AudioCodecName, nullptr);
 }
 
 TEST_F(TInputFileTest, AnOpenedFileHandsItsPropertiesOn) {
   Engine.SetOption("re", "");
-  ASSERT_TRUE(Engine.OpenInputFile(TestMedia("mpeg4_mp3.avi"))) << Engine.Run.LastErrorText;
-  EXPECT_EQ(Engine.Files.InputFileCount, 1);
-  EXPECT_EQ(Engine.Options.FrameWidth, 176);
-  EXPECT_EQ(Engine.Options.FrameHeight, 144);
-  EXPECT_FLOAT_EQ(Engine.Options.FrameAspectRatio, 176.0f / 144.0f);
-  EXPECT_EQ(Engine.Options.FramePixFmt, AV_PIX_FMT_YUV420P);
-  EXPECT_EQ(Engine.Options.FrameRate.num, 25);
-  EXPECT_EQ(Engine.Options.FrameRate.den, 1);
-  EXPECT_EQ(Engine.Options.AudioChannels, 2);
-  EXPECT_EQ(Engine.Options.AudioSampleRate, 44100);
-  EXPECT_EQ(Engine.Run.RecordingDuration, 2040);
-  EXPECT_EQ(Engine.Options.RateEmu, 0);
+  ASSERT_TRUE(Engine.OpenInputFile(TestMedia("mpeg4_mp3.avi"))) << Engine.LastErrorText();
+  EXPECT_EQ(Internals(Engine).Files.InputFileCount, 1);
+  EXPECT_EQ(Internals(Engine).Options.FrameWidth, 176);
+  EXPECT_EQ(Internals(Engine).Options.FrameHeight, 144);
+  EXPECT_FLOAT_EQ(Internals(Engine).Options.FrameAspectRatio, 176.0f / 144.0f);
+  EXPECT_EQ(Internals(Engine).Options.FramePixFmt, AV_PIX_FMT_YUV420P);
+  EXPECT_EQ(Internals(Engine).Options.FrameRate.num, 25);
+  EXPECT_EQ(Internals(Engine).Options.FrameRate.den, 1);
+  EXPECT_EQ(Internals(Engine).Options.AudioChannels, 2);
+  EXPECT_EQ(Internals(Engine).Options.AudioSampleRate, 44100);
+  EXPECT_EQ(Engine.RecordingDuration(), 2040);
+  EXPECT_EQ(Internals(Engine).Options.RateEmu, 0);
 
   // One decoder context per stream, filled from the stream, with the codec time base.
-  const auto& Streams = Engine.StreamCodecs.Inputs[0];
+  const auto& Streams = Internals(Engine).StreamCodecs.Inputs[0];
   ASSERT_EQ(Streams.size(), 2u);
   EXPECT_EQ(Streams[0].Decoder->codec_id, AV_CODEC_ID_MPEG4);
   EXPECT_EQ(Streams[0].Decoder->time_base.den, 25);
@@ -103,40 +104,40 @@ TEST_F(TInputFileTest, AnOpenedFileHandsItsPropertiesOn) {
   EXPECT_EQ(Streams[1].Decoder->codec_id, AV_CODEC_ID_MP3);
   EXPECT_FALSE(Streams[1].RateEmu);
   Engine.Cleanup();
-  EXPECT_TRUE(Engine.StreamCodecs.Inputs[0].empty());
+  EXPECT_TRUE(Internals(Engine).StreamCodecs.Inputs[0].empty());
 }
 
 TEST_F(TInputFileTest, AspectAndPixelFormatRules) {
-  ASSERT_TRUE(Engine.OpenInputFile(TestMedia("sar4x3.mp4"))) << Engine.Run.LastErrorText;
-  EXPECT_FLOAT_EQ(Engine.Options.FrameAspectRatio, 4.0f / 3.0f * 176.0f / 144.0f);
+  ASSERT_TRUE(Engine.OpenInputFile(TestMedia("sar4x3.mp4"))) << Engine.LastErrorText();
+  EXPECT_FLOAT_EQ(Internals(Engine).Options.FrameAspectRatio, 4.0f / 3.0f * 176.0f / 144.0f);
   // An AVI cut after its header: the video is described, but its pixel format is unknown.
   // Only a ".rmvb" name, in any case, makes it planar YUV.
   ASSERT_TRUE(Engine.OpenInputFile(Truncated("mpeg4_mp3.avi", 0, "clip.RmVb", "movi")));
-  EXPECT_EQ(Engine.Options.FramePixFmt, AV_PIX_FMT_YUV420P);
+  EXPECT_EQ(Internals(Engine).Options.FramePixFmt, AV_PIX_FMT_YUV420P);
   ASSERT_TRUE(Engine.OpenInputFile(Truncated("mpeg4_mp3.avi", 0, "clip.avi", "movi")));
-  EXPECT_EQ(Engine.Options.FramePixFmt, AV_PIX_FMT_NONE);
+  EXPECT_EQ(Internals(Engine).Options.FramePixFmt, AV_PIX_FMT_NONE);
 }
 
 TEST_F(TInputFileTest, StartSeekMovesTheInputOffset) {
   // The clip starts at 0.16 s; a start of 1 s seeks to 1.16 s.
-  Engine.Options.StartTime = 1000000;
-  Engine.Options.InputTsOffsetOption = 500000;
-  ASSERT_TRUE(Engine.OpenInputFile(TestMedia("nokey_start.ts"))) << Engine.Run.LastErrorText;
-  EXPECT_EQ(Engine.Options.StartTime, 0);
-  EXPECT_EQ(Engine.Files.InputTsOffset[0], 500000 - 1160000);
+  Internals(Engine).Options.StartTime = 1000000;
+  Internals(Engine).Options.InputTsOffsetOption = 500000;
+  ASSERT_TRUE(Engine.OpenInputFile(TestMedia("nokey_start.ts"))) << Engine.LastErrorText();
+  EXPECT_EQ(Internals(Engine).Options.StartTime, 0);
+  EXPECT_EQ(Internals(Engine).Files.InputTsOffset[0], 500000 - 1160000);
 
-  Engine.Settings.CopyTs = 1;
-  Engine.Options.StartTime = 1000000;
+  Internals(Engine).Settings.CopyTs = 1;
+  Internals(Engine).Options.StartTime = 1000000;
   ASSERT_TRUE(Engine.OpenInputFile(TestMedia("nokey_start.ts")));
-  EXPECT_EQ(Engine.Files.InputTsOffset[1], 500000);
+  EXPECT_EQ(Internals(Engine).Files.InputTsOffset[1], 500000);
 }
 
 TEST_F(TInputFileTest, TheLongestInputSetsTheDuration) {
   ASSERT_TRUE(Engine.OpenInputFile(TestMedia("mono8k.wav")));
-  EXPECT_EQ(Engine.Run.RecordingDuration, 1000);
+  EXPECT_EQ(Engine.RecordingDuration(), 1000);
   ASSERT_TRUE(Engine.OpenInputFile(TestMedia("tone.wav")));
   ASSERT_TRUE(Engine.OpenInputFile(TestMedia("mono8k.wav")));
-  EXPECT_EQ(Engine.Run.RecordingDuration, 2000);
+  EXPECT_EQ(Engine.RecordingDuration(), 2000);
 }
 
 TEST_F(TInputFileTest, DifferingCodecFrameRateIsLoggedWhenVerbose) {
@@ -157,15 +158,15 @@ TEST_F(TInputFileTest, AFailedProbeOnlyFailsWhenNotQuiet) {
   ExpectOpenFails(Tables, Tables + ": could not find codec parameters");
   Engine.SetOption("v", "-1");
   EXPECT_TRUE(Engine.OpenInputFile(Tables));
-  EXPECT_EQ(Engine.Files.InputFileCount, 1);
+  EXPECT_EQ(Internals(Engine).Files.InputFileCount, 1);
 }
 
 TEST_F(TInputFileTest, DisabledKindsAndOtherProgramsAreDiscarded) {
   Engine.SetOption("vn", "");
   Engine.SetOption("an", "");
   Engine.SetOption("programid", "2");
-  ASSERT_TRUE(Engine.OpenInputFile(TestMedia("two_programs.ts"))) << Engine.Run.LastErrorText;
-  const AVFormatContext* Input = Engine.Files.InputFiles[0].get();
+  ASSERT_TRUE(Engine.OpenInputFile(TestMedia("two_programs.ts"))) << Engine.LastErrorText();
+  const AVFormatContext* Input = Internals(Engine).Files.InputFiles[0].get();
   for (unsigned I = 0; I < Input->nb_streams; ++I)
     EXPECT_EQ(Input->streams[I]->discard, AVDISCARD_ALL) << I;
   ASSERT_EQ(Input->nb_programs, 2u);
@@ -181,26 +182,26 @@ TEST_F(TInputFileTest, RawInputsGetOnlyTheParametersThatAreSet) {
   Engine.SetOption("f", "s16le");
   Engine.SetOption("ar", "8000");
   Engine.SetOption("ac", "1");
-  ASSERT_TRUE(Engine.OpenInputFile(Samples)) << Engine.Run.LastErrorText;
-  const AVCodecParameters* Audio = Engine.Files.InputFiles[0]->streams[0]->codecpar;
+  ASSERT_TRUE(Engine.OpenInputFile(Samples)) << Engine.LastErrorText();
+  const AVCodecParameters* Audio = Internals(Engine).Files.InputFiles[0]->streams[0]->codecpar;
   EXPECT_EQ(Audio->sample_rate, 8000);
   EXPECT_EQ(Audio->ch_layout.nb_channels, 1);
-  EXPECT_EQ(Engine.Run.RecordingDuration, 1000);
+  EXPECT_EQ(Engine.RecordingDuration(), 1000);
 
   // Raw pictures: size, pixel format and rate, padding included in the size.
   const std::string Pictures = (Dir / "pictures.raw").string();
   std::ofstream(Pictures, std::ios::binary) << std::string(16 * 20 * 3 / 2 * 5, '\0');
   Engine.SetOption("f", "rawvideo");
-  Engine.Options.FrameWidth = 16;
-  Engine.Options.FrameHeight = 16;
-  Engine.Options.FramePadBottom = 4;
-  Engine.Options.FramePixFmt = AV_PIX_FMT_YUV420P;
-  Engine.Options.FrameRate = {5, 1};
-  ASSERT_TRUE(Engine.OpenInputFile(Pictures)) << Engine.Run.LastErrorText;
-  const AVCodecParameters* Video = Engine.Files.InputFiles[1]->streams[0]->codecpar;
+  Internals(Engine).Options.FrameWidth = 16;
+  Internals(Engine).Options.FrameHeight = 16;
+  Internals(Engine).Options.FramePadBottom = 4;
+  Internals(Engine).Options.FramePixFmt = AV_PIX_FMT_YUV420P;
+  Internals(Engine).Options.FrameRate = {5, 1};
+  ASSERT_TRUE(Engine.OpenInputFile(Pictures)) << Engine.LastErrorText();
+  const AVCodecParameters* Video = Internals(Engine).Files.InputFiles[1]->streams[0]->codecpar;
   EXPECT_EQ(Video->width, 16);
   EXPECT_EQ(Video->height, 20);
-  EXPECT_EQ(Engine.Options.FrameHeight, 20); // taken back from the stream
+  EXPECT_EQ(Internals(Engine).Options.FrameHeight, 20); // taken back from the stream
 }
 
 } // namespace

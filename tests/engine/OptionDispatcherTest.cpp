@@ -1,5 +1,6 @@
 // Options given by name: the engine's own table, number conversions, and the settings parked
 // for the libraries until a real encoder or muxer takes them.
+#include "EngineInternals.h"
 #include "MediaTestSupport.h"
 
 namespace pelorix {
@@ -20,7 +21,7 @@ protected:
     const ::AVCodec* Codec = AVCodec().avcodec_find_encoder_by_name(AName);
     EXPECT_NE(Codec, nullptr) << AName;
     TCodecContextPtr Context(AVCodec().avcodec_alloc_context3(Codec));
-    Engine.SetContextOptions(Context.get(), Engine.LibOptions.CodecOptions[AKind].get(), AFlags);
+    Engine.SetContextOptions(Context.get(), Internals(Engine).LibOptions.CodecOptions[AKind].get(), AFlags);
     return Context;
   }
 
@@ -41,7 +42,7 @@ TEST_F(TOptionDispatcherTest, NamesAreCaseSensitiveAndUnknownOnesAreDropped) {
   TEngineRecorder Recorder(Engine);
   Engine.SetOption("Version", "");
   Engine.SetOption("no_such_option", "1");
-  EXPECT_TRUE(Engine.LibOptions.OptNames.empty());
+  EXPECT_TRUE(Internals(Engine).LibOptions.OptNames.empty());
   EXPECT_TRUE(Recorder.LogLines().empty());
   Engine.SetOption("version", "");
   EXPECT_EQ(Recorder.LogLines(), (std::vector<TLogLine>{{1, "Do nothing: option - version"}}));
@@ -59,20 +60,20 @@ TEST_F(TOptionDispatcherTest, DoNothingOptionsOnlyLogWhenSomeoneListens) {
 TEST_F(TOptionDispatcherTest, ThreadsIsRefused) {
   EXPECT_THROW(Engine.SetOption("threads", "4"), FFMpegException);
   EXPECT_EQ(ErrorOf("threads", "4"), "TODO: option - threads");
-  EXPECT_EQ(Engine.Options.ThreadCount, 1);
+  EXPECT_EQ(Internals(Engine).Options.ThreadCount, 1);
 }
 
 TEST_F(TOptionDispatcherTest, NumbersConvertOrFailWithTheirTexts) {
   Engine.SetOption("vframes", " 25");
-  EXPECT_EQ(Engine.Options.MaxFrames[0], 25);
+  EXPECT_EQ(Internals(Engine).Options.MaxFrames[0], 25);
   Engine.SetOption("aframes", "$1F");
-  EXPECT_EQ(Engine.Options.MaxFrames[1], 31);
+  EXPECT_EQ(Internals(Engine).Options.MaxFrames[1], 31);
   Engine.SetOption("dframes", "-0x10");
-  EXPECT_EQ(Engine.Options.MaxFrames[2], -16);
+  EXPECT_EQ(Internals(Engine).Options.MaxFrames[2], -16);
   Engine.SetOption("fs", "4294967296");
-  EXPECT_EQ(Engine.Settings.LimitFileSize, 4294967296LL);
+  EXPECT_EQ(Internals(Engine).Settings.LimitFileSize, 4294967296LL);
   Engine.SetOption("adrift_threshold", "0.25");
-  EXPECT_FLOAT_EQ(Engine.Settings.AudioDriftThreshold, 0.25f);
+  EXPECT_FLOAT_EQ(Internals(Engine).Settings.AudioDriftThreshold, 0.25f);
 
   EXPECT_THROW(Engine.SetOption("vframes", "12x"), TConvertError);
   EXPECT_EQ(ErrorOf("vframes", "12x"), "'12x' is not a valid integer value");
@@ -81,36 +82,36 @@ TEST_F(TOptionDispatcherTest, NumbersConvertOrFailWithTheirTexts) {
   EXPECT_EQ(ErrorOf("fs", "1e3"), "'1e3' is not a valid integer value");
   EXPECT_EQ(ErrorOf("muxdelay", "fast"), "'fast' is not a valid floating point value");
   EXPECT_EQ(ErrorOf("muxdelay", "inf"), "'inf' is not a valid floating point value");
-  EXPECT_EQ(Engine.Options.MaxFrames[0], 25);  // failures change nothing
+  EXPECT_EQ(Internals(Engine).Options.MaxFrames[0], 25);  // failures change nothing
 }
 
 TEST_F(TOptionDispatcherTest, FieldRulesOfTheTable) {
   Engine.SetOption("ar", "0");
   Engine.SetOption("ar", "-1");
   Engine.SetOption("ac", "0");
-  EXPECT_EQ(Engine.Options.AudioSampleRate, 44100);
-  EXPECT_EQ(Engine.Options.AudioChannels, 2);
+  EXPECT_EQ(Internals(Engine).Options.AudioSampleRate, 44100);
+  EXPECT_EQ(Internals(Engine).Options.AudioChannels, 2);
   Engine.SetOption("ar", "22050");
-  EXPECT_EQ(Engine.Options.AudioSampleRate, 22050);
+  EXPECT_EQ(Internals(Engine).Options.AudioSampleRate, 22050);
   Engine.SetOption("vol", "-5");
-  EXPECT_EQ(Engine.Settings.AudioVolume, -5);
+  EXPECT_EQ(Internals(Engine).Settings.AudioVolume, -5);
   Engine.SetOption("title", "First");
   Engine.SetOption("title", "");
-  EXPECT_EQ(Engine.Options.Title, "First");
+  EXPECT_EQ(Internals(Engine).Options.Title, "First");
   Engine.SetOption("shortest", "ignored");
-  EXPECT_EQ(Engine.Settings.Shortest, 1);
+  EXPECT_EQ(Internals(Engine).Settings.Shortest, 1);
   Engine.SetOption("tvstd", "ntsc");
-  EXPECT_STREQ(Engine.Options.VideoStandard.get(), "ntsc");
+  EXPECT_STREQ(Internals(Engine).Options.VideoStandard.get(), "ntsc");
 }
 
 TEST_F(TOptionDispatcherTest, VerbositySetsTheLibrariesLevel) {
   Engine.SetOption("v", "0");
-  EXPECT_EQ(Engine.Settings.Verbose, 0);
+  EXPECT_EQ(Internals(Engine).Settings.Verbose, 0);
   EXPECT_EQ(MediaLogLevel, 0);
   EXPECT_EQ(AVUtil().av_log_get_level(), AV_LOG_ERROR);
   // A debug setting of the libraries turns the engine's verbosity up as well.
   EXPECT_TRUE(Engine.SetLibraryOption("debug", "1"));
-  EXPECT_EQ(Engine.Settings.Verbose, 2);
+  EXPECT_EQ(Internals(Engine).Settings.Verbose, 2);
   EXPECT_EQ(MediaLogLevel, 2);
   EXPECT_EQ(AVUtil().av_log_get_level(), AV_LOG_DEBUG);
 }
@@ -118,7 +119,7 @@ TEST_F(TOptionDispatcherTest, VerbositySetsTheLibrariesLevel) {
 TEST_F(TOptionDispatcherTest, LibraryOptionGivenTwiceIsAppliedWithTheLastValue) {
   Engine.SetOption("g", "10");
   Engine.SetOption("g", "20");
-  EXPECT_EQ(std::count(Engine.LibOptions.OptNames.begin(), Engine.LibOptions.OptNames.end(), "g"), 2);
+  EXPECT_EQ(std::count(Internals(Engine).LibOptions.OptNames.begin(), Internals(Engine).LibOptions.OptNames.end(), "g"), 2);
   auto Context = Encoder("mpeg4", ckVideo, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
   EXPECT_EQ(Context->gop_size, 20);
 }
@@ -126,14 +127,14 @@ TEST_F(TOptionDispatcherTest, LibraryOptionGivenTwiceIsAppliedWithTheLastValue) 
 TEST_F(TOptionDispatcherTest, BlankNamesAndValuesAreNotHandedOn) {
   EXPECT_FALSE(Engine.SetLibraryOption("  ", "1"));
   EXPECT_FALSE(Engine.SetLibraryOption("g", " "));
-  EXPECT_TRUE(Engine.LibOptions.OptNames.empty());
+  EXPECT_TRUE(Internals(Engine).LibOptions.OptNames.empty());
 }
 
 TEST_F(TOptionDispatcherTest, FirstLetterNamesTheKind) {
   EXPECT_TRUE(Engine.SetLibraryOption("aqmin", "7"));
-  EXPECT_EQ(Engine.LibOptions.OptNames, std::vector<std::string>{"qmin"});
-  EXPECT_EQ(IntOption(Engine.LibOptions.CodecOptions[ckAudio].get(), "qmin"), 7);
-  EXPECT_EQ(IntOption(Engine.LibOptions.CodecOptions[ckVideo].get(), "qmin"), 2);
+  EXPECT_EQ(Internals(Engine).LibOptions.OptNames, std::vector<std::string>{"qmin"});
+  EXPECT_EQ(IntOption(Internals(Engine).LibOptions.CodecOptions[ckAudio].get(), "qmin"), 7);
+  EXPECT_EQ(IntOption(Internals(Engine).LibOptions.CodecOptions[ckVideo].get(), "qmin"), 2);
 }
 
 TEST_F(TOptionDispatcherTest, EachEncoderGetsOnlyTheBitRateOfItsKind) {
@@ -186,7 +187,7 @@ TEST_F(TOptionDispatcherTest, MuxerSettingsReachTheMuxer) {
   AVFormatContext* Raw = nullptr;
   ASSERT_GE(AVFormat().avformat_alloc_output_context2(&Raw, nullptr, "dvd", nullptr), 0);
   TFormatContextPtr Output(Raw);
-  Engine.SetContextOptions(Output.get(), Engine.LibOptions.FormatOptions.get(),
+  Engine.SetContextOptions(Output.get(), Internals(Engine).LibOptions.FormatOptions.get(),
                            AV_OPT_FLAG_ENCODING_PARAM);
   EXPECT_EQ(IntOption(Output.get(), "muxrate"), 10080000);
   EXPECT_EQ(Output->packet_size, 2048u);
@@ -195,22 +196,22 @@ TEST_F(TOptionDispatcherTest, MuxerSettingsReachTheMuxer) {
 TEST_F(TOptionDispatcherTest, CodecNamesAndStreamCopy) {
   Engine.SetOption("vcodec", "copy");
   Engine.SetOption("vcodec", "mpeg4");
-  EXPECT_STREQ(Engine.Options.VideoCodecName.get(), "mpeg4");
-  EXPECT_EQ(Engine.Options.VideoStreamCopy, 1);
+  EXPECT_STREQ(Internals(Engine).Options.VideoCodecName.get(), "mpeg4");
+  EXPECT_EQ(Internals(Engine).Options.VideoStreamCopy, 1);
   Engine.SetOption("acodec", "copy");
-  EXPECT_EQ(Engine.Options.AudioCodecName, nullptr);
-  EXPECT_EQ(Engine.Options.AudioStreamCopy, 1);
+  EXPECT_EQ(Internals(Engine).Options.AudioCodecName, nullptr);
+  EXPECT_EQ(Internals(Engine).Options.AudioStreamCopy, 1);
 }
 
 TEST_F(TOptionDispatcherTest, ContainerFormatByName) {
   Engine.SetOption("f", "avi");
-  ASSERT_NE(Engine.Options.FileInputFormat, nullptr);
-  ASSERT_NE(Engine.Options.FileOutputFormat, nullptr);
-  EXPECT_STREQ(Engine.Options.FileOutputFormat->name, "avi");
+  ASSERT_NE(Internals(Engine).Options.FileInputFormat, nullptr);
+  ASSERT_NE(Internals(Engine).Options.FileOutputFormat, nullptr);
+  EXPECT_STREQ(Internals(Engine).Options.FileOutputFormat->name, "avi");
   EXPECT_EQ(ErrorOf("f", "nosuchformat"), "Unknown input or output format: nosuchformat");
   EXPECT_EQ(ErrorOf("f", ""), "no error");
   Engine.SetOutputFormat("mp4");
-  EXPECT_STREQ(Engine.Options.FileOutputFormat->name, "mp4");
+  EXPECT_STREQ(Internals(Engine).Options.FileOutputFormat->name, "mp4");
   EXPECT_THROW(Engine.SetInputFormat("nosuchformat"), FFMpegException);
 }
 

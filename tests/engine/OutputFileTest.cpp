@@ -1,5 +1,6 @@
 // Creating outputs: the checks and their texts, which streams an output gets, how each encoder
 // is configured from the option state, the container tags, and the file itself.
+#include "EngineInternals.h"
 #include "MediaTestSupport.h"
 
 #include <unistd.h>
@@ -30,25 +31,25 @@ protected:
   std::string Out(const std::string& AName) { return (Dir / AName).string(); }
 
   void OpenInput(const std::string& AClip) {
-    ASSERT_TRUE(Engine.OpenInputFile(TestMedia(AClip))) << Engine.Run.LastErrorText;
+    ASSERT_TRUE(Engine.OpenInputFile(TestMedia(AClip))) << Engine.LastErrorText();
   }
 
   // The kinds of the streams of output file AIndex, in order ('v', 'a', 's').
   std::string StreamKinds(int AIndex = 0) {
     std::string Kinds;
-    const AVFormatContext* Output = Engine.Files.OutputFiles[AIndex].get();
+    const AVFormatContext* Output = Internals(Engine).Files.OutputFiles[AIndex].get();
     for (unsigned I = 0; I < Output->nb_streams; ++I)
       Kinds += "vadsa"[Output->streams[I]->codecpar->codec_type];
     return Kinds;
   }
 
   AVCodecContext* Encoder(int AStream, int AFile = 0) {
-    return Engine.StreamCodecs.Outputs[AFile].at(AStream).Encoder.get();
+    return Internals(Engine).StreamCodecs.Outputs[AFile].at(AStream).Encoder.get();
   }
 
   std::string Tag(const char* AKey) {
     const AVDictionaryEntry* Entry =
-        AVUtil().av_dict_get(Engine.Files.OutputFiles[0]->metadata, AKey, nullptr, 0);
+        AVUtil().av_dict_get(Internals(Engine).Files.OutputFiles[0]->metadata, AKey, nullptr, 0);
     return Entry ? Entry->value : "(none)";
   }
 
@@ -58,15 +59,15 @@ protected:
 
 TEST_F(TOutputFileTest, CropAndPadAgainstFiltersAreRefusedCropFirst) {
   Engine.SetOption("vfilters", "scale=320:240");
-  Engine.Options.FramePadTop = 16;
+  Internals(Engine).Options.FramePadTop = 16;
   EXPECT_FALSE(Engine.OpenOutputFile(Out("a.avi")));
-  EXPECT_EQ(Engine.Run.LastErrorText, "Cannot enable pad options and the filters which resize "
+  EXPECT_EQ(Engine.LastErrorText(), "Cannot enable pad options and the filters which resize "
                                       "frame at the same time. (crop, rotate, scale, transpose, "
                                       "etc.)");
-  Engine.Options.FrameTopBand = 16;
+  Internals(Engine).Options.FrameTopBand = 16;
   EXPECT_FALSE(Engine.OpenOutputFile(Out("a.avi")));
-  EXPECT_EQ(Engine.Run.LastErrorText, "Cannot enable crop options and filters at the same time.");
-  EXPECT_EQ(Engine.Files.OutputFileCount, 0);
+  EXPECT_EQ(Engine.LastErrorText(), "Cannot enable crop options and filters at the same time.");
+  EXPECT_EQ(Internals(Engine).Files.OutputFileCount, 0);
 
   using E = TCustomFFmpeg;
   EXPECT_TRUE(E::FiltersResizeFrames("Scale=1:1"));
@@ -78,29 +79,29 @@ TEST_F(TOutputFileTest, CropAndPadAgainstFiltersAreRefusedCropFirst) {
 
 TEST_F(TOutputFileTest, UnknownFormatsAndUnwritableFilesFail) {
   EXPECT_FALSE(Engine.OpenOutputFile(Out("a.nosuchformat")));
-  EXPECT_EQ(Engine.Run.LastErrorText,
+  EXPECT_EQ(Engine.LastErrorText(),
             "Unable to find a suitable output format for '" + Out("a.nosuchformat") + "'");
   const std::string Unwritable = Out("missing-folder/a.avi");
   EXPECT_FALSE(Engine.OpenOutputFile(Unwritable));
-  EXPECT_EQ(Engine.Run.LastErrorText, "Could not open '" + Unwritable + "'");
-  EXPECT_EQ(Engine.Files.OutputFileCount, 0);
-  EXPECT_EQ(Engine.Files.OutputFiles[0], nullptr);
+  EXPECT_EQ(Engine.LastErrorText(), "Could not open '" + Unwritable + "'");
+  EXPECT_EQ(Internals(Engine).Files.OutputFileCount, 0);
+  EXPECT_EQ(Internals(Engine).Files.OutputFiles[0], nullptr);
 
   // An image sequence needs a number in its name.
   EXPECT_FALSE(Engine.OpenOutputFile(Out("img.jpg")));
-  EXPECT_EQ(Engine.Run.LastErrorText,
+  EXPECT_EQ(Engine.LastErrorText(),
             TCustomFFmpeg::FileOpenErrorText(Out("img.jpg"), AVERROR(EDOM)));
   EXPECT_FALSE(std::filesystem::exists(Out("img.jpg")));
-  EXPECT_TRUE(Engine.OpenOutputFile(Out("img%03d.jpg"))) << Engine.Run.LastErrorText;
+  EXPECT_TRUE(Engine.OpenOutputFile(Out("img%03d.jpg"))) << Engine.LastErrorText();
 }
 
 TEST_F(TOutputFileTest, StreamsFollowTheFormatTheInputsAndTheDisableFlags) {
   OpenInput("tone.mp3");
-  ASSERT_TRUE(Engine.OpenOutputFile(Out("tone.avi"))) << Engine.Run.LastErrorText;
+  ASSERT_TRUE(Engine.OpenOutputFile(Out("tone.avi"))) << Engine.LastErrorText();
   EXPECT_EQ(StreamKinds(0), "a"); // no video in the input
 
   OpenInput("multi.mkv");
-  ASSERT_TRUE(Engine.OpenOutputFile(Out("multi.mkv"))) << Engine.Run.LastErrorText;
+  ASSERT_TRUE(Engine.OpenOutputFile(Out("multi.mkv"))) << Engine.LastErrorText();
   EXPECT_EQ(StreamKinds(1), "vas");
   EXPECT_EQ(Encoder(2, 1)->codec_id, AV_CODEC_ID_ASS); // text subtitles become the format's
 
@@ -109,7 +110,7 @@ TEST_F(TOutputFileTest, StreamsFollowTheFormatTheInputsAndTheDisableFlags) {
   ASSERT_TRUE(Engine.OpenOutputFile(Out("novideo1.mkv")));
   ASSERT_TRUE(Engine.OpenOutputFile(Out("novideo2.mkv")));
   EXPECT_EQ(StreamKinds(3), "as");
-  EXPECT_EQ(Engine.Options.VideoDisable, 1);
+  EXPECT_EQ(Internals(Engine).Options.VideoDisable, 1);
 }
 
 TEST_F(TOutputFileTest, SubtitlesOnlyWhereTheyCanBeConverted) {
@@ -127,40 +128,40 @@ TEST_F(TOutputFileTest, CopyAndEncoderChoicesAreConsumed) {
   Engine.SetOption("acodec", "mp2");
   Engine.SetOption("scodec", "copy");
   Engine.SetOption("alang", "english");
-  ASSERT_TRUE(Engine.OpenOutputFile(Out("copy.mkv"))) << Engine.Run.LastErrorText;
-  EXPECT_TRUE(Engine.StreamCodecs.Outputs[0][0].StreamCopy);
-  EXPECT_FALSE(Engine.StreamCodecs.Outputs[0][1].StreamCopy);
+  ASSERT_TRUE(Engine.OpenOutputFile(Out("copy.mkv"))) << Engine.LastErrorText();
+  EXPECT_TRUE(Internals(Engine).StreamCodecs.Outputs[0][0].StreamCopy);
+  EXPECT_FALSE(Internals(Engine).StreamCodecs.Outputs[0][1].StreamCopy);
   EXPECT_EQ(Encoder(1)->codec_id, AV_CODEC_ID_MP2);
-  EXPECT_TRUE(Engine.StreamCodecs.Outputs[0][2].StreamCopy);
-  EXPECT_EQ(Engine.Options.VideoStreamCopy, 0);
-  EXPECT_EQ(Engine.Options.SubtitleStreamCopy, 0);
-  EXPECT_EQ(Engine.Options.AudioCodecName, nullptr);
+  EXPECT_TRUE(Internals(Engine).StreamCodecs.Outputs[0][2].StreamCopy);
+  EXPECT_EQ(Internals(Engine).Options.VideoStreamCopy, 0);
+  EXPECT_EQ(Internals(Engine).Options.SubtitleStreamCopy, 0);
+  EXPECT_EQ(Internals(Engine).Options.AudioCodecName, nullptr);
   const AVDictionaryEntry* Language = AVUtil().av_dict_get(
-      Engine.Files.OutputFiles[0]->streams[1]->metadata, "language", nullptr, 0);
+      Internals(Engine).Files.OutputFiles[0]->streams[1]->metadata, "language", nullptr, 0);
   ASSERT_NE(Language, nullptr);
   EXPECT_STREQ(Language->value, "eng");
-  EXPECT_TRUE(Engine.Options.AudioLanguage.empty());
+  EXPECT_TRUE(Internals(Engine).Options.AudioLanguage.empty());
 }
 
 TEST_F(TOutputFileTest, StreamFailuresNameTheStreamAndTakeTheOutputBack) {
   OpenInput("mpeg4_mp3.avi");
   Engine.SetOption("vcodec", "nosuchcodec");
   EXPECT_FALSE(Engine.OpenOutputFile(Out("a.avi")));
-  EXPECT_EQ(Engine.Run.LastErrorText, "new_video_stream fail: Unknown encoder 'nosuchcodec'");
+  EXPECT_EQ(Engine.LastErrorText(), "new_video_stream fail: Unknown encoder 'nosuchcodec'");
   Engine.SetOption("vcodec", "mpeg4");
   Engine.SetOption("acodec", "mpeg4");
   EXPECT_FALSE(Engine.OpenOutputFile(Out("a.avi")));
-  EXPECT_EQ(Engine.Run.LastErrorText, "new_audio_stream fail: Invalid encoder type 'mpeg4'");
-  EXPECT_EQ(Engine.Options.AudioCodecName, nullptr);
-  EXPECT_EQ(Engine.Files.OutputFileCount, 0);
-  EXPECT_TRUE(Engine.StreamCodecs.Outputs[0].empty());
+  EXPECT_EQ(Engine.LastErrorText(), "new_audio_stream fail: Invalid encoder type 'mpeg4'");
+  EXPECT_EQ(Internals(Engine).Options.AudioCodecName, nullptr);
+  EXPECT_EQ(Internals(Engine).Files.OutputFileCount, 0);
+  EXPECT_TRUE(Internals(Engine).StreamCodecs.Outputs[0].empty());
   EXPECT_FALSE(std::filesystem::exists(Out("a.avi")));
 }
 
 TEST_F(TOutputFileTest, RateControlOverridesParseOrFail) {
   OpenInput("mpeg4_mp3.avi");
   Engine.SetOption("rc_override", "0,100,2/101;200;-50");
-  ASSERT_TRUE(Engine.OpenOutputFile(Out("a.avi"))) << Engine.Run.LastErrorText;
+  ASSERT_TRUE(Engine.OpenOutputFile(Out("a.avi"))) << Engine.LastErrorText();
   const AVCodecContext* C = Encoder(0);
   ASSERT_EQ(C->rc_override_count, 2);
   EXPECT_EQ(C->rc_override[0].start_frame, 0);
@@ -175,22 +176,22 @@ TEST_F(TOutputFileTest, RateControlOverridesParseOrFail) {
     Engine.SetOption("rc_override", Bad);
     Engine.SetOption("vcodec", "mpeg4");
     EXPECT_FALSE(Engine.OpenOutputFile(Out("b.avi"))) << Bad;
-    EXPECT_EQ(Engine.Run.LastErrorText, "new_video_stream fail: error parsing rc_override") << Bad;
-    EXPECT_EQ(Engine.Options.VideoCodecName, nullptr);
+    EXPECT_EQ(Engine.LastErrorText(), "new_video_stream fail: error parsing rc_override") << Bad;
+    EXPECT_EQ(Internals(Engine).Options.VideoCodecName, nullptr);
   }
 }
 
 TEST_F(TOutputFileTest, VideoEncoderTakesTheOptionState) {
   OpenInput("mpeg4_mp3.avi");
-  Engine.Options.FrameRate = {29, 1}; // MPEG-1 knows 30000/1001 but not 29
-  Engine.Options.FramePadTop = Engine.Options.FramePadBottom = 8;
-  Engine.Options.FrameAspectRatio = 4.0f / 3.0f;
-  Engine.Options.FramePixFmt = AV_PIX_FMT_RGB24;
-  Engine.Options.VideoQscale = 3;
-  Engine.Options.IntraMatrix.reset(static_cast<uint16_t*>(AVUtil().av_mallocz(128)));
-  Engine.Options.IntraMatrix.get()[0] = 8;
+  Internals(Engine).Options.FrameRate = {29, 1}; // MPEG-1 knows 30000/1001 but not 29
+  Internals(Engine).Options.FramePadTop = Internals(Engine).Options.FramePadBottom = 8;
+  Internals(Engine).Options.FrameAspectRatio = 4.0f / 3.0f;
+  Internals(Engine).Options.FramePixFmt = AV_PIX_FMT_RGB24;
+  Internals(Engine).Options.VideoQscale = 3;
+  Internals(Engine).Options.IntraMatrix.reset(static_cast<uint16_t*>(AVUtil().av_mallocz(128)));
+  Internals(Engine).Options.IntraMatrix.get()[0] = 8;
   Engine.SetOption("vcodec", "mpeg1video");
-  ASSERT_TRUE(Engine.OpenOutputFile(Out("a.mpg"))) << Engine.Run.LastErrorText;
+  ASSERT_TRUE(Engine.OpenOutputFile(Out("a.mpg"))) << Engine.LastErrorText();
   const AVCodecContext* C = Encoder(0);
   EXPECT_EQ(C->time_base.num, 1001);
   EXPECT_EQ(C->time_base.den, 30000);
@@ -203,11 +204,11 @@ TEST_F(TOutputFileTest, VideoEncoderTakesTheOptionState) {
   EXPECT_EQ(C->intra_dc_precision, 0); // the library counts from 8
   // The encoder has a copy of the matrix of its own.
   ASSERT_NE(C->intra_matrix, nullptr);
-  EXPECT_NE(C->intra_matrix, Engine.Options.IntraMatrix.get());
+  EXPECT_NE(C->intra_matrix, Internals(Engine).Options.IntraMatrix.get());
   EXPECT_EQ(C->intra_matrix[0], 8);
 
   // 25 is listed and stays.
-  Engine.Options.FrameRate = {25, 1};
+  Internals(Engine).Options.FrameRate = {25, 1};
   Engine.SetOption("vcodec", "mpeg2video");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("b.mpg")));
   EXPECT_EQ(Encoder(0, 1)->time_base.den, 25);
@@ -215,8 +216,8 @@ TEST_F(TOutputFileTest, VideoEncoderTakesTheOptionState) {
 
 TEST_F(TOutputFileTest, AudioEncoderAndGlobalHeaders) {
   OpenInput("tone.mp3");
-  Engine.Options.AudioSampleFmt = AV_SAMPLE_FMT_S16; // AAC takes floats only
-  ASSERT_TRUE(Engine.OpenOutputFile(Out("a.mp4"))) << Engine.Run.LastErrorText;
+  Internals(Engine).Options.AudioSampleFmt = AV_SAMPLE_FMT_S16; // AAC takes floats only
+  ASSERT_TRUE(Engine.OpenOutputFile(Out("a.mp4"))) << Engine.LastErrorText();
   const AVCodecContext* C = Encoder(0);
   EXPECT_EQ(C->codec_id, AV_CODEC_ID_AAC);
   EXPECT_EQ(C->sample_fmt, AV_SAMPLE_FMT_FLTP);
@@ -224,20 +225,20 @@ TEST_F(TOutputFileTest, AudioEncoderAndGlobalHeaders) {
   EXPECT_TRUE(C->flags & AV_CODEC_FLAG_GLOBAL_HEADER); // MP4 wants global headers
 
   OpenInput("mpeg4_mp3.avi");
-  Engine.Settings.VideoGlobalHeader = 2;
+  Internals(Engine).Settings.VideoGlobalHeader = 2;
   ASSERT_TRUE(Engine.OpenOutputFile(Out("b.avi")));
   EXPECT_FALSE(Encoder(0, 1)->flags & AV_CODEC_FLAG_GLOBAL_HEADER);
   EXPECT_TRUE(Encoder(0, 1)->flags2 & AV_CODEC_FLAG2_LOCAL_HEADER);
 }
 
 TEST_F(TOutputFileTest, MetaDataBecomesContainerTagsWithinTheOldLimits) {
-  Engine.Options.Title = std::string(600, 't');
-  Engine.Options.Author = std::string(510, 'a') + "\xC3\xA9"; // é would cross the limit
-  Engine.Options.Genre = std::string(40, 'g');
-  Engine.Options.Year = 2009;
-  Engine.Options.Track = 7;
-  Engine.Options.RecTimestamp = 1234567890;
-  ASSERT_TRUE(Engine.OpenOutputFile(Out("tags.mp3"))) << Engine.Run.LastErrorText;
+  Internals(Engine).Options.Title = std::string(600, 't');
+  Internals(Engine).Options.Author = std::string(510, 'a') + "\xC3\xA9"; // é would cross the limit
+  Internals(Engine).Options.Genre = std::string(40, 'g');
+  Internals(Engine).Options.Year = 2009;
+  Internals(Engine).Options.Track = 7;
+  Internals(Engine).Options.RecTimestamp = 1234567890;
+  ASSERT_TRUE(Engine.OpenOutputFile(Out("tags.mp3"))) << Engine.LastErrorText();
   EXPECT_EQ(Tag("title"), std::string(511, 't'));
   EXPECT_EQ(Tag("artist"), std::string(510, 'a'));
   EXPECT_EQ(Tag("genre"), std::string(31, 'g'));
@@ -256,7 +257,7 @@ TEST_F(TOutputFileTest, MuxerSettingsReachTheMuxersThatHaveThem) {
   Engine.SetOption("muxpreload", "0.25");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("a.vob")));
   int64_t Preload = 0;
-  AVFormatContext* Output = Engine.Files.OutputFiles[0].get();
+  AVFormatContext* Output = Internals(Engine).Files.OutputFiles[0].get();
   AVUtil().av_opt_get_int(Output, "preload", AV_OPT_SEARCH_CHILDREN, &Preload);
   EXPECT_EQ(Preload, 250000);
   EXPECT_EQ(Output->max_delay, 700000);
@@ -264,7 +265,7 @@ TEST_F(TOutputFileTest, MuxerSettingsReachTheMuxersThatHaveThem) {
   Engine.SetOption("loop_output", "3");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("a.gif")));
   int64_t Loop = 0;
-  AVUtil().av_opt_get_int(Engine.Files.OutputFiles[1].get(), "loop", AV_OPT_SEARCH_CHILDREN, &Loop);
+  AVUtil().av_opt_get_int(Internals(Engine).Files.OutputFiles[1].get(), "loop", AV_OPT_SEARCH_CHILDREN, &Loop);
   EXPECT_EQ(Loop, 3);
 }
 
@@ -277,13 +278,13 @@ TEST_F(TOutputFileTest, NewStreamOptionsAddToTheLastOutput) {
   }
   OpenInput("multi.mkv");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("a.mkv")));
-  Engine.Files.AudioBitstreamFilters = {"null"};
+  Internals(Engine).Files.AudioBitstreamFilters = {"null"};
   Engine.SetOption("acodec", "mp2");
   Engine.SetOption("newaudio", "");
   EXPECT_EQ(StreamKinds(), "vasa");
   EXPECT_EQ(Encoder(3)->codec_id, AV_CODEC_ID_MP2);
-  EXPECT_EQ(Engine.Files.BitstreamFilterChains[0][3], TBitstreamFilterChain{"null"});
-  EXPECT_TRUE(Engine.Files.AudioBitstreamFilters.empty());
+  EXPECT_EQ(Internals(Engine).Files.BitstreamFilterChains[0][3], TBitstreamFilterChain{"null"});
+  EXPECT_TRUE(Internals(Engine).Files.AudioBitstreamFilters.empty());
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // Target presets: how the norm is chosen, what each target sets, and that the settings really
 // reach the encoders and the MPEG muxer of the output they are given before.
+#include "EngineInternals.h"
 #include "MediaTestSupport.h"
 
 #include <unistd.h>
@@ -35,16 +36,16 @@ protected:
     return "no error";
   }
   void Open(const std::string& AClip) {
-    ASSERT_TRUE(Engine.OpenInputFile(test::TestMedia(AClip))) << Engine.Run.LastErrorText;
+    ASSERT_TRUE(Engine.OpenInputFile(test::TestMedia(AClip))) << Engine.LastErrorText();
   }
   // Opens AClip, gives the target named by AOutput's stem, then opens AOutput.
   void Convert(const std::string& AClip, const std::string& AOutput) {
     Open(AClip);
     Engine.SetOption("target", AOutput.substr(0, AOutput.find('.')));
-    ASSERT_TRUE(Engine.OpenOutputFile((Dir / AOutput).string())) << Engine.Run.LastErrorText;
+    ASSERT_TRUE(Engine.OpenOutputFile((Dir / AOutput).string())) << Engine.LastErrorText();
   }
   AVCodecContext* Encoder(int AStream) {
-    return Engine.StreamCodecs.Outputs[0].at(AStream).Encoder.get();
+    return Internals(Engine).StreamCodecs.Outputs[0].at(AStream).Encoder.get();
   }
   int64_t PrivateOption(void* AContext, const char* AName) {
     int64_t Value = -1;
@@ -53,7 +54,7 @@ protected:
   }
   // Size and rate of the next output, as "WxH@num/den".
   std::string Picture() {
-    const TOptionState& O = Engine.Options;
+    const TOptionState& O = Internals(Engine).Options;
     return std::to_string(O.FrameWidth) + "x" + std::to_string(O.FrameHeight) + "@" +
            std::to_string(O.FrameRate.num) + "/" + std::to_string(O.FrameRate.den);
   }
@@ -67,7 +68,7 @@ TEST_F(TTargetPresetTest, NormFromPrefixFrameRateCodecTimeBaseOrFallback) {
   test::TEngineRecorder Recorder(Engine);
   ASSERT_EQ(ErrorOf("pal-dvd"), "no error");
   EXPECT_EQ(Picture(), "720x576@25/1");
-  EXPECT_FLOAT_EQ(Engine.Options.FrameAspectRatio, 16.0f / 9.0f);
+  EXPECT_FLOAT_EQ(Internals(Engine).Options.FrameAspectRatio, 16.0f / 9.0f);
   EXPECT_EQ(Recorder.LogLines(), (TLines{{1, "Assuming 16:9 for aspect ratio"}}));
 
   Engine.Reset();
@@ -110,32 +111,32 @@ TEST_F(TTargetPresetTest, ValueIsTrimmedAndTheTypeComparedExactly) {
 TEST_F(TTargetPresetTest, SvcdChannelRuleAndItsLibraryNames) {
   Engine.SetOption("ac", "1");
   ASSERT_EQ(ErrorOf("pal-svcd"), "no error");
-  EXPECT_EQ(Engine.Options.AudioChannels, 2);
+  EXPECT_EQ(Internals(Engine).Options.AudioChannels, 2);
   Engine.SetOption("ac", "6");
   ASSERT_EQ(ErrorOf("pal-svcd"), "no error");
-  EXPECT_EQ(Engine.Options.AudioChannels, 6);
+  EXPECT_EQ(Internals(Engine).Options.AudioChannels, 6);
   // Each name lands under its installed spelling; none is dropped.
   const TNames Svcd{"g", "b", "maxrate", "minrate", "bufsize", "scan_offset", "ab", "packetsize"};
   TNames Twice = Svcd;
   Twice.insert(Twice.end(), Svcd.begin(), Svcd.end());
-  EXPECT_EQ(Engine.LibOptions.OptNames, Twice);
+  EXPECT_EQ(Internals(Engine).LibOptions.OptNames, Twice);
 }
 
 TEST_F(TTargetPresetTest, DvPixelFormatFollowsNormAndKind) {
   ASSERT_EQ(ErrorOf("film-dv"), "no error");
-  EXPECT_EQ(Engine.Options.FramePixFmt, AV_PIX_FMT_YUV411P);
+  EXPECT_EQ(Internals(Engine).Options.FramePixFmt, AV_PIX_FMT_YUV411P);
   EXPECT_EQ(Picture(), "720x480@24000/1001");
-  EXPECT_STREQ(Engine.Options.FileOutputFormat->name, "dv");
+  EXPECT_STREQ(Internals(Engine).Options.FileOutputFormat->name, "dv");
   ASSERT_EQ(ErrorOf("pal-dv"), "no error");
-  EXPECT_EQ(Engine.Options.FramePixFmt, AV_PIX_FMT_YUV420P);
+  EXPECT_EQ(Internals(Engine).Options.FramePixFmt, AV_PIX_FMT_YUV420P);
   ASSERT_EQ(ErrorOf("ntsc-dv50"), "no error");
-  EXPECT_EQ(Engine.Options.FramePixFmt, AV_PIX_FMT_YUV422P);
-  EXPECT_EQ(Engine.Options.FrameAspectRatio, 0);
+  EXPECT_EQ(Internals(Engine).Options.FramePixFmt, AV_PIX_FMT_YUV422P);
+  EXPECT_EQ(Internals(Engine).Options.FrameAspectRatio, 0);
 }
 
 TEST_F(TTargetPresetTest, DvdSettingsReachTheEncodersAndTheMuxer) {
   Convert("mpeg4_mp3.avi", "dvd.vob");
-  EXPECT_STREQ(Engine.Files.OutputFiles[0]->oformat->name, "dvd");
+  EXPECT_STREQ(Internals(Engine).Files.OutputFiles[0]->oformat->name, "dvd");
   const AVCodecContext* Video = Encoder(0);
   EXPECT_EQ(Video->codec_id, AV_CODEC_ID_MPEG2VIDEO);
   EXPECT_EQ(Video->gop_size, 15);
@@ -150,7 +151,7 @@ TEST_F(TTargetPresetTest, DvdSettingsReachTheEncodersAndTheMuxer) {
   EXPECT_EQ(Audio->bit_rate, 448000); // the video rates stay with the video encoder
   EXPECT_EQ(Audio->sample_rate, 48000);
   EXPECT_EQ(Audio->ch_layout.nb_channels, 2);
-  AVFormatContext* Muxer = Engine.Files.OutputFiles[0].get();
+  AVFormatContext* Muxer = Internals(Engine).Files.OutputFiles[0].get();
   EXPECT_EQ(PrivateOption(Muxer, "muxrate"), 10080000);
   EXPECT_EQ(Muxer->packet_size, 2048u);
   EXPECT_EQ(PrivateOption(Muxer, "preload"), 500000);
@@ -158,7 +159,7 @@ TEST_F(TTargetPresetTest, DvdSettingsReachTheEncodersAndTheMuxer) {
 
 TEST_F(TTargetPresetTest, VcdPreloadAndSvcdScanOffsetReachTheirContexts) {
   Convert("mpeg4_mp3.avi", "vcd.mpg");
-  AVFormatContext* Muxer = Engine.Files.OutputFiles[0].get();
+  AVFormatContext* Muxer = Internals(Engine).Files.OutputFiles[0].get();
   EXPECT_EQ(PrivateOption(Muxer, "muxrate"), 1411200);
   EXPECT_EQ(Muxer->packet_size, 2324u);
   EXPECT_EQ(PrivateOption(Muxer, "preload"), 440000);

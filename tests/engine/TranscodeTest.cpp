@@ -1,5 +1,6 @@
 // Whole runs by stream copy: sources chosen for every output, maps, limits, stop, progress and
 // the report, several engines at once, and damaged inputs.
+#include "EngineInternals.h"
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
 
@@ -40,22 +41,22 @@ protected:
     Engine.SetOption("scodec", "copy");
   }
   void Input(const std::string& AName) {
-    ASSERT_TRUE(Engine.OpenInputFile(TestMedia(AName))) << Engine.Run.LastErrorText;
+    ASSERT_TRUE(Engine.OpenInputFile(TestMedia(AName))) << Engine.LastErrorText();
   }
   void Output(const std::string& AName) {
-    ASSERT_TRUE(Engine.OpenOutputFile(Out(AName))) << Engine.Run.LastErrorText;
+    ASSERT_TRUE(Engine.OpenOutputFile(Out(AName))) << Engine.LastErrorText();
   }
   void RecordProgress() {
-    Engine.Callbacks.ProgressCallback = [this](TCustomFFmpeg&, int AFrame, int AFps, int ATime,
+    Engine.SetProgressCallback([this](TCustomFFmpeg&, int AFrame, int AFps, int ATime,
                                                float AQuality, float, int64_t ASize, int ATotal) {
       Progress.push_back({AFrame, AFps, ATime, AQuality, ASize, ATotal});
-    };
+    });
   }
   // Runs on this thread; the run's error, if any.
   std::string RunToEnd() {
     Engine.Start(false, TConvertPriority::tpNormal);
-    EXPECT_TRUE(Engine.Run.Ended);
-    return Engine.Run.ErrorOccurred ? Engine.Run.ErrorMessage : std::string();
+    EXPECT_TRUE(Internals(Engine).Run.Ended);
+    return Engine.ErrorOccurred() ? Engine.ErrorMessage() : std::string();
   }
 
   std::filesystem::path Dir;
@@ -75,7 +76,7 @@ TEST_P(TStreamCopyTest, KeepsStreamsAndDuration) {
   Input(GetParam().Input);
   Output(GetParam().Output);
   ASSERT_EQ(RunToEnd(), "");
-  EXPECT_TRUE(Engine.Run.Finished);
+  EXPECT_TRUE(Engine.Finished());
   const TMediaFacts Source = ReadMediaFacts(TestMedia(GetParam().Input));
   const TMediaFacts Copy = ReadMediaFacts(Out(GetParam().Output));
   ASSERT_TRUE(Copy.Opened);
@@ -140,8 +141,8 @@ TEST_F(TTranscodeTest, MapFailuresNameWhatIsWrong) {
     ASSERT_TRUE(Engine.OpenOutputFile(Out("maps.mkv")));
     test::TEngineRecorder Recorder(Engine);
     Engine.Start(false, TConvertPriority::tpNormal);
-    EXPECT_TRUE(Engine.Run.ErrorOccurred);
-    EXPECT_EQ(Engine.Run.ErrorMessage, Case.Message);
+    EXPECT_TRUE(Engine.ErrorOccurred());
+    EXPECT_EQ(Engine.ErrorMessage(), Case.Message);
     EXPECT_EQ(Recorder.LogLines().back(), (test::TLogLine{-1, Case.Message}));
     EXPECT_EQ(Recorder.TerminationCount(), 1);
     EXPECT_FALSE(std::filesystem::exists(Out("maps.mkv")));  // nothing written: removed
@@ -190,7 +191,7 @@ TEST_F(TTranscodeTest, LimitsEndTheRun) {
   Output("frames.mkv");
   ASSERT_EQ(RunToEnd(), "");
   EXPECT_EQ(ReadMediaFacts(Out("frames.mkv")).Streams[0].Packets, 10);
-  EXPECT_TRUE(Engine.Run.Finished);
+  EXPECT_TRUE(Engine.Finished());
 
   TCustomFFmpeg Sized;
   Sized.Reset();
@@ -208,7 +209,7 @@ TEST_F(TTranscodeTest, LimitsEndTheRun) {
 
 TEST_F(TTranscodeTest, RecordingTimeEndsTheRunAndSetsTheTotal) {
   CopyAll();
-  Engine.Run.ReportInterval = 0;
+  Engine.SetReportInterval(0);
   RecordProgress();
   Input("mpeg4_mp3.avi");
   Engine.SetOption("t", "1");  // an output setting: after the input, which set its own length
@@ -232,8 +233,8 @@ TEST_F(TTranscodeTest, StopEndsWithACompleteShorterFile) {
   Engine.Stop();
   ASSERT_TRUE(Recorder.WaitForTermination());
   Thread->WaitFor();
-  EXPECT_FALSE(Engine.Run.Finished);
-  EXPECT_FALSE(Engine.Run.ErrorOccurred);
+  EXPECT_FALSE(Engine.Finished());
+  EXPECT_FALSE(Engine.ErrorOccurred());
   const TMediaFacts Copy = ReadMediaFacts(Out("stopped.mkv"));
   ASSERT_TRUE(Copy.Opened);
   ASSERT_EQ(Copy.Streams.size(), 2u);
@@ -243,7 +244,7 @@ TEST_F(TTranscodeTest, StopEndsWithACompleteShorterFile) {
 
 TEST_F(TTranscodeTest, ProgressOfACopy) {
   CopyAll();
-  Engine.Run.ReportInterval = 0;  // a report after every packet
+  Engine.SetReportInterval(0);  // a report after every packet
   RecordProgress();
   Input("mpeg4_mp3.avi");
   Output("out.mkv");
@@ -265,7 +266,7 @@ TEST_F(TTranscodeTest, ProgressOfACopy) {
 
 TEST_F(TTranscodeTest, AudioOnlyReportsHaveNoFrames) {
   CopyAll();
-  Engine.Run.ReportInterval = 0;
+  Engine.SetReportInterval(0);
   RecordProgress();
   Input("tone.mp3");
   Output("out.mka");
@@ -335,8 +336,8 @@ TEST_F(TTranscodeTest, TwoEnginesRunAtOnce) {
   ASSERT_TRUE(RecordSecond.WaitForTermination());
   First->WaitFor();
   Other->WaitFor();
-  EXPECT_TRUE(Engine.Run.Finished);
-  EXPECT_TRUE(Second.Run.Finished);
+  EXPECT_TRUE(Engine.Finished());
+  EXPECT_TRUE(Second.Finished());
   EXPECT_NEAR(ReadMediaFacts(Out("a.mkv")).Duration(), 2.0, 0.1);
   EXPECT_NEAR(ReadMediaFacts(Out("b.mkv")).Duration(), 2.0, 0.1);
 }
@@ -358,10 +359,10 @@ TEST_F(TTranscodeTest, CutInputsConvertWhatCanBeRead) {
     Cutter.SetOption("acodec", "copy");
     Cutter.SetOption("scodec", "copy");
     ASSERT_TRUE(Cutter.OpenInputFile(Cut(Source, Fraction, std::string("cut-") + Source)))
-        << Cutter.Run.LastErrorText;
+        << Cutter.LastErrorText();
     ASSERT_TRUE(Cutter.OpenOutputFile(Out(std::string("from-") + Source + ".mkv")));
     Cutter.Start(false, TConvertPriority::tpNormal);
-    EXPECT_TRUE(Cutter.Run.Ended) << Source;
+    EXPECT_TRUE(Internals(Cutter).Run.Ended) << Source;
     const TMediaFacts Copy = ReadMediaFacts(Out(std::string("from-") + Source + ".mkv"));
     ASSERT_TRUE(Copy.Opened) << Source;
     EXPECT_GT(Copy.Duration(), 0.3) << Source;

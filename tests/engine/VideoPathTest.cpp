@@ -4,6 +4,7 @@
 // the text formats, two-pass encoding, the per-frame statistics file and the app's main format
 // from every generated clip. The drop/repeat decision and the picture views are checked on
 // their own as well.
+#include "EngineInternals.h"
 #include "DecodedVideo.h"
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
@@ -167,15 +168,15 @@ protected:
     for (const auto& [Name, Value] : AOptions) Engine.SetOption(Name, Value);
   }
   void Input(const std::string& APath) {
-    ASSERT_TRUE(Engine.OpenInputFile(APath)) << Engine.Run.LastErrorText;
+    ASSERT_TRUE(Engine.OpenInputFile(APath)) << Engine.LastErrorText();
   }
   void Output(const std::string& AName) {
-    ASSERT_TRUE(Engine.OpenOutputFile(Out(AName))) << Engine.Run.LastErrorText;
+    ASSERT_TRUE(Engine.OpenOutputFile(Out(AName))) << Engine.LastErrorText();
   }
   // Runs on this thread; the run's error, if any.
   std::string RunToEnd() {
     Engine.Start(false, TConvertPriority::tpNormal);
-    return Engine.Run.ErrorOccurred ? Engine.Run.ErrorMessage : std::string();
+    return Engine.ErrorOccurred() ? Engine.ErrorMessage() : std::string();
   }
   int CountLines(const std::string& AText) {
     int Count = 0;
@@ -207,8 +208,8 @@ TEST_P(TVfrTest, FramesFollowTheInputClock) {
   Set(GetParam().Options);
   Output("vfr.mkv");
   ASSERT_EQ(RunToEnd(), "");
-  EXPECT_EQ(Engine.Stats.FramesDup, GetParam().Repeats);
-  EXPECT_EQ(Engine.Stats.FramesDrop, GetParam().Drops);
+  EXPECT_EQ(Internals(Engine).Stats.FramesDup, GetParam().Repeats);
+  EXPECT_EQ(Internals(Engine).Stats.FramesDrop, GetParam().Drops);
   EXPECT_EQ(CountLines("*** 2 dup!") * 2, GetParam().Repeats);
   EXPECT_EQ(CountLines("*** drop!"), GetParam().Drops);
   const TDecodedVideo Video = DecodeVideo(Out("vfr.mkv"));
@@ -232,7 +233,7 @@ TEST_F(TVideoPathTest, FrameLimitCutsPendingRepeats) {
   Set({{"vcodec", "mpeg4"}, {"r", "25"}, {"vframes", "6"}});
   Output("limit.mkv");
   ASSERT_EQ(RunToEnd(), "");
-  EXPECT_EQ(Engine.Stats.FramesDup, 2);
+  EXPECT_EQ(Internals(Engine).Stats.FramesDup, 2);
   EXPECT_EQ(DecodeVideo(Out("limit.mkv")).Pictures.size(), 6u);
 }
 
@@ -240,11 +241,11 @@ TEST_F(TVideoPathTest, StopEndsRepeatsAtOnce) {
   Input(TestMedia("vfr.mkv"));
   Set({{"vcodec", "mpeg4"}, {"r", "25"}, {"v", "3"}});
   Output("stop.mkv");
-  Engine.Callbacks.LogCallback = [](TCustomFFmpeg& AEngine, int, const std::string& AText) {
+  Engine.SetLogCallback([](TCustomFFmpeg& AEngine, int, const std::string& AText) {
     if (AText == "*** 2 dup!") AEngine.RequestStop();
-  };
+  });
   ASSERT_EQ(RunToEnd(), "");
-  EXPECT_FALSE(Engine.Run.Finished);
+  EXPECT_FALSE(Engine.Finished());
   EXPECT_EQ(DecodeVideo(Out("stop.mkv")).Pictures.size(), 4u);  // none of the late picture's
 }
 
@@ -255,7 +256,7 @@ TEST_F(TVideoPathTest, CropAndPadPlaceThePictureExactly) {
   // the pad bands take its place.
   Set({{"an", ""}, {"vcodec", "rawvideo"}, {"croptop", "16"}, {"cropleft", "8"},
        {"padtop", "16"}, {"padright", "8"}, {"padcolor", "0xFF8000"}});
-  const std::array<int32_t, 3> Colour = Engine.Options.PadColor;
+  const std::array<int32_t, 3> Colour = Internals(Engine).Options.PadColor;
   Output("croppad.mkv");
   ASSERT_EQ(RunToEnd(), "");
   const TDecodedVideo Original = DecodeVideo(Source);
@@ -331,14 +332,14 @@ TEST_F(TVideoPathTest, ScaledPicturesSurviveAnEncoderThatHoldsThem) {
     TCustomFFmpeg Converter;
     Converter.Reset();
     ASSERT_TRUE(Converter.OpenInputFile(Source));
-    Converter.Options.ThreadCount = Threads;
+    Internals(Converter).Options.ThreadCount = Threads;
     Converter.SetOption("an", "");
     Converter.SetOption("vcodec", "ffvhuff");
     Converter.SetOption("s", "88x72");
     const std::string Name = Out("held" + std::to_string(Threads) + ".mkv");
     ASSERT_TRUE(Converter.OpenOutputFile(Name));
     Converter.Start(false, TConvertPriority::tpNormal);
-    ASSERT_FALSE(Converter.Run.ErrorOccurred) << Converter.Run.ErrorMessage;
+    ASSERT_FALSE(Converter.ErrorOccurred()) << Converter.ErrorMessage();
     Results.push_back(DecodeVideo(Name));
   }
   ASSERT_EQ(Results[0].Pictures.size(), 50u);
@@ -369,13 +370,13 @@ TEST_P(TSubtitleTest, CuesKeepTheirTextAndTimes) {
     SCOPED_TRACE(Step.Output);
     TCustomFFmpeg Converter;
     Converter.Reset();
-    ASSERT_TRUE(Converter.OpenInputFile(From)) << Converter.Run.LastErrorText;
+    ASSERT_TRUE(Converter.OpenInputFile(From)) << Converter.LastErrorText();
     Converter.SetOption("vn", "");
     Converter.SetOption("an", "");
     if (*Step.Codec) Converter.SetOption("scodec", Step.Codec);
-    ASSERT_TRUE(Converter.OpenOutputFile(Out(Step.Output))) << Converter.Run.LastErrorText;
+    ASSERT_TRUE(Converter.OpenOutputFile(Out(Step.Output))) << Converter.LastErrorText();
     Converter.Start(false, TConvertPriority::tpNormal);
-    ASSERT_FALSE(Converter.Run.ErrorOccurred) << Converter.Run.ErrorMessage;
+    ASSERT_FALSE(Converter.ErrorOccurred()) << Converter.ErrorMessage();
 
     // MP4 fills the gaps between cues with empty samples (a zero text length); they show
     // nothing.
@@ -443,8 +444,8 @@ TEST_F(TVideoPathTest, TwoPassWritesThenReadsTheStatistics) {
     Converter.SetOption("passlogfile", Prefix);
     ASSERT_TRUE(Converter.OpenOutputFile(Out(std::string("pass") + Pass + ".avi")));
     Converter.Start(false, TConvertPriority::tpNormal);
-    ASSERT_FALSE(Converter.Run.ErrorOccurred) << Converter.Run.ErrorMessage;
-    EXPECT_TRUE(Converter.Run.Finished);
+    ASSERT_FALSE(Converter.ErrorOccurred()) << Converter.ErrorMessage();
+    EXPECT_TRUE(Converter.Finished());
     // The encoder's statistics, one line per encoded picture after its comments, written in
     // the first pass and read in the second.
     std::ifstream Log(Prefix + "-0.log");
@@ -473,7 +474,7 @@ TEST_F(TVideoPathTest, VstatsFileHasALinePerEncodedPicture) {
     Bytes += std::stoll(Match[2]);
   }
   EXPECT_EQ(Number, 50);
-  EXPECT_EQ(Bytes, Engine.Stats.VideoSize);  // every packet counted once
+  EXPECT_EQ(Bytes, Internals(Engine).Stats.VideoSize);  // every packet counted once
 }
 
 // The app's main format: MPEG-4 Part 2 through libxvid at 1500000 bit/s and MP3 through
@@ -497,7 +498,7 @@ TEST_P(TMainFormatTest, EveryClipConverts) {
   Set({{"vcodec", "libxvid"}, {"b", "1500000"}, {"acodec", "libmp3lame"}});
   Output("main.avi");
   ASSERT_EQ(RunToEnd(), "");
-  EXPECT_TRUE(Engine.Run.Finished);
+  EXPECT_TRUE(Engine.Finished());
   const test::TMediaFacts Facts = test::ReadMediaFacts(Out("main.avi"));
   ASSERT_EQ(Facts.Streams.size(), Case.Audio ? 2u : 1u);
   EXPECT_EQ(Facts.Streams[0].Codec, AV_CODEC_ID_MPEG4);

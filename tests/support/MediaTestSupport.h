@@ -47,16 +47,16 @@ struct TLogLine {
 class TEngineRecorder {
 public:
   explicit TEngineRecorder(TCustomFFmpeg& AEngine) {
-    AEngine.Callbacks.LogCallback = [this](TCustomFFmpeg&, int ALevel, const std::string& AText) {
+    AEngine.SetLogCallback([this](TCustomFFmpeg&, int ALevel, const std::string& AText) {
       std::lock_guard Guard(Lock);
       Lines.push_back({ALevel, AText});
-    };
-    AEngine.Callbacks.TerminateCallback = [this](TCustomFFmpeg&) {
+    });
+    AEngine.SetTerminateCallback([this](TCustomFFmpeg&) {
       std::lock_guard Guard(Lock);
       ++Terminations;
       TerminateThread = std::this_thread::get_id();
       Changed.notify_all();
-    };
+    });
   }
 
   bool WaitForTermination(std::chrono::seconds ATimeout = std::chrono::seconds(30)) {

@@ -25,11 +25,10 @@ using namespace pelorix;
 
 constexpr int ExitFinished = 0, ExitFailed = 1, ExitUsage = 2, ExitStopped = 3;
 
-std::atomic<bool>* StopFlag = nullptr;
+TCustomFFmpeg* Interrupted = nullptr;  // the engine a Ctrl-C stops, while it runs
 
 void OnInterrupt(int) {
-  // A lock-free store is all a signal handler may do here; the run polls the flag.
-  if (StopFlag) StopFlag->store(true);
+  if (Interrupted) Interrupted->SignalStop();
 }
 
 std::string ProgramFolder() {
@@ -60,17 +59,17 @@ int Usage() {
 class TDriver {
 public:
   TDriver() : ShowProgress(::isatty(STDERR_FILENO) != 0) {
-    Engine.Callbacks.LogCallback = [this](TCustomFFmpeg&, int ALevel, const std::string& AText) {
+    Engine.SetLogCallback([this](TCustomFFmpeg&, int ALevel, const std::string& AText) {
       if (ALevel < 0) return;  // the run's error: printed once, last, by Finish
       ClearProgress();
       std::fprintf(stderr, "%s\n", PlainLines(AText).c_str());
-    };
-    Engine.Callbacks.ProgressCallback = [this](TCustomFFmpeg&, int, int, int ACurrentDuration,
-                                               float, float, int64_t, int ATotalDuration) {
+    });
+    Engine.SetProgressCallback([this](TCustomFFmpeg&, int, int, int ACurrentDuration, float,
+                                      float, int64_t, int ATotalDuration) {
       if (!ShowProgress) return;
       std::fprintf(stderr, "\r%s", Bar.Format(ACurrentDuration, ATotalDuration).c_str());
       ProgressShown = true;
-    };
+    });
   }
 
   int Execute(int AArgumentCount, char** AArguments) {
@@ -84,7 +83,7 @@ public:
           if (++I == AArgumentCount) return Usage();
           const bool Opened = Argument == "-i" ? Engine.OpenInputFile(AArguments[I])
                                                : Engine.OpenOutputFile(AArguments[I]);
-          if (!Opened) return Fail(Engine.Run.LastErrorText);
+          if (!Opened) return Fail(Engine.LastErrorText());
         } else if (const size_t Equals = Argument.find('=');
                    Equals != std::string::npos && Equals > 0) {
           Engine.SetOption(Argument.substr(0, Equals), Argument.substr(Equals + 1));
@@ -95,16 +94,16 @@ public:
         return Fail(E.what());
       }
     }
-    StopFlag = &Engine.Run.StopRequested;
+    Interrupted = &Engine;
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     Engine.Start(false, TConvertPriority::tpNormal);
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    StopFlag = nullptr;
+    Interrupted = nullptr;
     ClearProgress();
-    if (Engine.Run.ErrorOccurred) return Fail(Engine.Run.ErrorMessage);
-    return Engine.Run.Finished ? ExitFinished : ExitStopped;
+    if (Engine.ErrorOccurred()) return Fail(Engine.ErrorMessage());
+    return Engine.Finished() ? ExitFinished : ExitStopped;
   }
 
 private:
