@@ -11,6 +11,7 @@
 // last thing printed, after "pelorix-transcode: "), 2 usage error, 3 stopped by the user.
 #include "FFmpeg.h"
 #include "MediaLibraries.h"
+#include "ProgramFolder.h"
 #include "ProgressBar.h"
 
 #include <unistd.h>
@@ -25,24 +26,18 @@ using namespace pelorix;
 
 constexpr int ExitFinished = 0, ExitFailed = 1, ExitUsage = 2, ExitStopped = 3;
 
-TCustomFFmpeg* Interrupted = nullptr;  // the engine a Ctrl-C stops, while it runs
+TCustomFFmpeg* Interrupted = nullptr; // the engine a Ctrl-C stops, while it runs
 
 void OnInterrupt(int) {
   if (Interrupted) Interrupted->SignalStop();
 }
 
-std::string ProgramFolder() {
-  char Path[4096];
-  const ssize_t Length = ::readlink("/proc/self/exe", Path, sizeof(Path) - 1);
-  if (Length <= 0) return ".";
-  const std::string Text(Path, static_cast<size_t>(Length));
-  return Text.substr(0, Text.rfind('/'));
-}
-
 // The engine's texts use "\r\n" inside messages; a terminal wants plain line breaks.
 std::string PlainLines(std::string AText) {
-  for (size_t Pos; (Pos = AText.find("\r\n")) != std::string::npos;) AText.erase(Pos, 1);
-  while (!AText.empty() && AText.back() == '\n') AText.pop_back();
+  for (size_t Pos; (Pos = AText.find("\r\n")) != std::string::npos;)
+    AText.erase(Pos, 1);
+  while (!AText.empty() && AText.back() == '\n')
+    AText.pop_back();
   return AText;
 }
 
@@ -60,12 +55,12 @@ class TDriver {
 public:
   TDriver() : ShowProgress(::isatty(STDERR_FILENO) != 0) {
     Engine.SetLogCallback([this](TCustomFFmpeg&, int ALevel, const std::string& AText) {
-      if (ALevel < 0) return;  // the run's error: printed once, last, by Finish
+      if (ALevel < 0) return; // the run's error: printed once, last, by Finish
       ClearProgress();
       std::fprintf(stderr, "%s\n", PlainLines(AText).c_str());
     });
-    Engine.SetProgressCallback([this](TCustomFFmpeg&, int, int, int ACurrentDuration, float,
-                                      float, int64_t, int ATotalDuration) {
+    Engine.SetProgressCallback([this](TCustomFFmpeg&, int, int, int ACurrentDuration, float, float,
+                                      int64_t, int ATotalDuration) {
       if (!ShowProgress) return;
       std::fprintf(stderr, "\r%s", Bar.Format(ACurrentDuration, ATotalDuration).c_str());
       ProgressShown = true;
@@ -123,7 +118,7 @@ private:
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
-  if (!LoadMediaLibraries(ProgramFolder() + "/lib", true)) return Fail(MediaLibrariesError());
+  if (!LoadMediaLibraries(ProgramFolder() + "lib", true)) return Fail(MediaLibrariesError());
   TDriver Driver;
   return Driver.Execute(argc, argv);
 }
