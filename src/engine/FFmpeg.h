@@ -188,6 +188,7 @@ struct TRunSettings {
   int64_t LimitFileSize = 0; // bytes, 0 = none
   int32_t PgmyuvCompatibilityHack = 0;
   float DtsDeltaThreshold = 10.0f; // seconds
+  int32_t CodecThreads = 1;        // threads of every decoder and encoder (SetThreadCount)
   int32_t SwsFlags = SWS_BICUBIC;
 };
 
@@ -331,6 +332,12 @@ public:
   void SetStartTime(int64_t AMicroseconds);
   void SetProgramId(int AProgramId);
   void SetHookRanges(const std::vector<THookRange>& ARanges);
+  // Threads of every decoder and encoder the transcode opens: 1 (the default) one thread, 0
+  // one per online processor (at most MaxCodecThreads), n > 1 n threads; negative: not set.
+  // The codecs thread by frames and by slices, as each supports.
+  void SetThreadCount(int ACount);
+  int ThreadCount() const { return Settings.CodecThreads; }
+  static constexpr int MaxCodecThreads = 16;
 
   static std::string FileOpenErrorText(const std::string& AFileName, int ACode);
 
@@ -470,6 +477,7 @@ private:
   static TFramePtr NewPicture(AVPixelFormat AFormat, int AWidth, int AHeight);
   void OpenPassLogFile(TOutputStream& AOutput, int ANumber);
   void LogStreamMapping();
+  void UseCodecThreads(AVCodecContext* AContext) const;
   void OpenDecoder(TInputStream& AInput);
   void OpenEncoder(TOutputStream& AOutput);
   void OpenCodecs();

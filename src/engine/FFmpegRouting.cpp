@@ -136,6 +136,13 @@ int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket
     if (Received < 0) return -1;
     if (++Frames == 2 && APacket && Settings.Verbose > 0)
       Log(0, FormatText("Multiple frames in a packet from stream %d", APacket->stream_index));
+    // A frame-threaded decoder gives each picture several packets later than one thread
+    // would: the clock of the last packet read runs ahead of the picture by that many
+    // pictures. Such a picture keeps its own time.
+    if (Kind == AVMEDIA_TYPE_VIDEO && (Decoder->active_thread_type & FF_THREAD_FRAME) &&
+        Frame->best_effort_timestamp != AV_NOPTS_VALUE)
+      AInput.NextPts = AVUtil().av_rescale_q(Frame->best_effort_timestamp, AInput.Stream->time_base,
+                                             AV_TIME_BASE_Q);
     AInput.Pts = AInput.NextPts;
     if (Kind == AVMEDIA_TYPE_AUDIO) {
       if (Frame->sample_rate > 0)

@@ -391,6 +391,13 @@ void TCustomFFmpeg::LogStreamMapping() {
   }
 }
 
+void TCustomFFmpeg::UseCodecThreads(AVCodecContext* AContext) const {
+  // One thread leaves the context as the options made it.
+  if (Settings.CodecThreads <= 1) return;
+  AContext->thread_count = Settings.CodecThreads;
+  AContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+}
+
 void TCustomFFmpeg::OpenDecoder(TInputStream& AInput) {
   AVCodecContext* Decoder = AInput.Decoder;
   if (!Decoder || AInput.DecoderOpen) return;
@@ -400,6 +407,7 @@ void TCustomFFmpeg::OpenDecoder(TInputStream& AInput) {
                                      static_cast<int>(Decoder->codec_id), AInput.FileIndex,
                                      AInput.StreamIndex));
   Decoder->pkt_timebase = AInput.Stream->time_base;
+  UseCodecThreads(Decoder);
   std::scoped_lock Guard(CodecLock());
   if (AVCodec().avcodec_open2(Decoder, Codec, nullptr) < 0)
     throw FFMpegException(FormatText("Error while opening codec for input stream #%d.%d",
@@ -427,6 +435,7 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
     }
     if (Encoder->time_base.num == 0) Encoder->time_base = AVRational{1, 1000};
   }
+  UseCodecThreads(Encoder);
   {
     std::scoped_lock Guard(CodecLock());
     if (AVCodec().avcodec_open2(Encoder, Codec, nullptr) < 0)

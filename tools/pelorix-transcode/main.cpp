@@ -1,16 +1,18 @@
 // pelorix-transcode: drives one engine from the command line, so the engine can be used and
 // checked without the window.
 //
-//   pelorix-transcode [-q] [NAME=VALUE | -i INPUT | -o OUTPUT]...
+//   pelorix-transcode [-q] [-threads N] [NAME=VALUE | -i INPUT | -o OUTPUT]...
 //
 // Arguments act left to right: NAME=VALUE is SetOption(NAME, VALUE), -i opens an input, -o an
-// output, -q hides the progress line. Then the run starts on this thread. Ctrl-C asks the
-// engine to stop; it finishes the file first.
+// output, -q hides the progress line, -threads N gives every decoder and encoder of the run N
+// threads (0: one per processor). Then the run starts on this thread. Ctrl-C asks the engine
+// to stop; it finishes the file first.
 //
 // Exit status: 0 finished, 1 an option, an open or the run failed (the engine's message is the
 // last thing printed, after "pelorix-transcode: "), 2 usage error, 3 stopped by the user.
 #include "FFmpeg.h"
 #include "MediaLibraries.h"
+#include "OptionConversions.h"
 #include "ProgramFolder.h"
 #include "ProgressBar.h"
 
@@ -47,7 +49,9 @@ int Fail(const std::string& AMessage) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: pelorix-transcode [-q] [NAME=VALUE | -i INPUT | -o OUTPUT]...\n");
+  std::fprintf(
+      stderr,
+      "usage: pelorix-transcode [-q] [-threads N] [NAME=VALUE | -i INPUT | -o OUTPUT]...\n");
   return ExitUsage;
 }
 
@@ -74,6 +78,9 @@ public:
       try {
         if (Argument == "-q") {
           ShowProgress = false;
+        } else if (Argument == "-threads") {
+          if (++I == AArgumentCount) return Usage();
+          Engine.SetThreadCount(StrToInt(AArguments[I]));
         } else if (Argument == "-i" || Argument == "-o") {
           if (++I == AArgumentCount) return Usage();
           const bool Opened = Argument == "-i" ? Engine.OpenInputFile(AArguments[I])
