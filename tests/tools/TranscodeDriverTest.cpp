@@ -117,6 +117,20 @@ TEST_F(TTranscodeDriverTest, CopyFinishesWithZero) {
   EXPECT_NEAR(test::ReadMediaFacts(Out("copy.mp4")).Duration(), 2.0, 0.1);
 }
 
+TEST_F(TTranscodeDriverTest, ThreadsConvertWithEveryProcessor) {
+  const TDriverRun Threaded =
+      RunDriver({"-q", "-threads", "0", "-i", test::TestMedia("h264_aac.mp4"), "vcodec=libxvid",
+                 "acodec=libmp3lame", "-o", Out("threads.avi")});
+  EXPECT_EQ(Threaded.Status, 0) << Threaded.Errors;
+  EXPECT_NEAR(test::ReadMediaFacts(Out("threads.avi")).Duration(), 2.0, 0.1);
+
+  const TDriverRun BadCount = RunDriver({"-threads", "many"});
+  EXPECT_EQ(BadCount.Status, 1);
+  EXPECT_EQ(LastLines(BadCount.Errors, 1),
+            "pelorix-transcode: 'many' is not a valid integer value\n");
+  EXPECT_EQ(RunDriver({"-threads"}).Status, 2);
+}
+
 TEST_F(TTranscodeDriverTest, InterruptFinishesTheFileAndExitsWithThree) {
   const TDriverRun Stopped =
       RunDriver({"-q", "vcodec=copy", "acodec=copy", "re=", "-i", test::TestMedia("h264_aac.mp4"),
