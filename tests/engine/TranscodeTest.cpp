@@ -4,6 +4,7 @@
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -224,15 +225,34 @@ TEST_F(TTranscodeTest, RecordingTimeEndsTheRunAndSetsTheTotal) {
 
 TEST_F(TTranscodeTest, StopEndsWithACompleteShorterFile) {
   CopyAll();
-  Engine.SetOption("re", ""); // read at the input's own pace: 2 s
   Input("h264_aac.mp4");
   Output("stopped.mkv");
   test::TEngineRecorder Recorder(Engine);
+  // The owner stops the run once 0.6 s of the file is written, however fast the machine is.
+  std::mutex Lock;
+  std::condition_variable Written;
+  bool Far = false, Stopped = false;
+  Engine.SetReportInterval(0);
+  Engine.SetProgressCallback(
+      [&](TCustomFFmpeg&, int, int, int ACurrentDuration, float, float, int64_t, int) {
+        std::unique_lock Guard(Lock);
+        if (ACurrentDuration < 600) return;
+        Far = true;
+        Written.notify_all();
+        Written.wait(Guard, [&] { return Stopped; });  // the stop lands before the next packet
+      });
   auto Thread = Engine.Start(true, TConvertPriority::tpNormal);
   ASSERT_NE(Thread, nullptr);
   Thread->Resume();
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  Engine.Stop();
+  bool Reached = false;
+  {
+    std::unique_lock Guard(Lock);
+    Reached = Written.wait_for(Guard, std::chrono::seconds(60), [&] { return Far; });
+    Engine.Stop();
+    Stopped = true;
+    Written.notify_all();
+  }
+  ASSERT_TRUE(Reached);
   ASSERT_TRUE(Recorder.WaitForTermination());
   Thread->WaitFor();
   EXPECT_FALSE(Engine.Finished());
