@@ -161,6 +161,22 @@ void WriteBench720pH264AacMp4(const std::filesystem::path& APath) {
   Muxer.Write(20.0);
 }
 
+// 1080p H.264 like the 720p clip, half as long: about as many samples to make, and pictures
+// large enough for the threaded conversions to have work to share.
+void WriteBench1080pH264AacMp4(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .Width = 1920,
+                  .Height = 1080,
+                  .GopSize = 50,
+                  .BitRate = 0,
+                  .BFrames = 2,
+                  .NoiseAmplitude = 3,
+                  .EncoderOptions = {{"preset", "ultrafast"}, {"qp", "23"}}});
+  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(10.0);
+}
+
 // Ten minutes of the two tones as AAC: the audio benchmark re-encodes it.
 void WriteBenchAac10MinM4a(const std::filesystem::path& APath) {
   TMuxer Muxer(APath, "mp4");
@@ -299,6 +315,10 @@ const std::vector<TMediaFile>& BenchFiles() {
        "MP4; H.264 1280x720 25 fps with grain, GOP 50, 2 B-frames + AAC 44100 Hz stereo "
        "(L 440 Hz, R 1000 Hz); 20 s",
        WriteBench720pH264AacMp4},
+      {"bench_1080p_h264_aac.mp4",
+       "MP4; H.264 1920x1080 25 fps with grain, GOP 50, 2 B-frames + AAC 44100 Hz stereo "
+       "(L 440 Hz, R 1000 Hz); 10 s",
+       WriteBench1080pH264AacMp4},
       {"bench_aac_10min.m4a", "M4A; AAC 44100 Hz stereo 128 kbit/s (L 440 Hz, R 1000 Hz); 600 s",
        WriteBenchAac10MinM4a},
   };
