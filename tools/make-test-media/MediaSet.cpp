@@ -322,10 +322,14 @@ void WriteMpeg1Ps(const std::filesystem::path& APath) {
   Muxer.Write(1.0);
 }
 
-// The packets of ASource written to ADestination stream after stream, each whole before the
-// next (not interleaved), with the same muxer.
-void RewriteStreamsInTurn(const std::filesystem::path& ASource,
-                          const std::filesystem::path& ADestination) {
+// Changes one packet's times on its way from one file to another (none: times kept).
+using TPacketRetime = void (*)(AVPacket& APacket, const AVStream& AStream, int64_t& AState);
+
+// The packets of ASource written to ADestination with the muxer its name calls for: stream
+// after stream, each whole before the next (not interleaved), or with AInTurn false in the
+// source's order, through av_interleaved_write_frame.
+void RewritePackets(const std::filesystem::path& ASource, const std::filesystem::path& ADestination,
+                    bool AInTurn, TPacketRetime ARetime) {
   AVFormatContext* Raw = nullptr;
   Check(avformat_open_input(&Raw, ASource.c_str(), nullptr, nullptr), "opening the source");
   std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> Input(
@@ -346,14 +350,20 @@ void RewriteStreamsInTurn(const std::filesystem::path& ASource,
   Check(avio_open(&Output->pb, ADestination.c_str(), AVIO_FLAG_WRITE), "opening the file");
   Check(avformat_write_header(Output.get(), nullptr), "writing the header");
   TPacketPtr Packet(CheckAllocated(av_packet_alloc(), "packet"));
-  for (unsigned Wanted = 0; Wanted < Input->nb_streams; ++Wanted) {
+  std::vector<int64_t> States(Input->nb_streams, 0);
+  const unsigned Rounds = AInTurn ? Input->nb_streams : 1;
+  for (unsigned Wanted = 0; Wanted < Rounds; ++Wanted) {
     Check(avformat_seek_file(Input.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE), "rewinding");
     while (av_read_frame(Input.get(), Packet.get()) >= 0) {
-      if (static_cast<unsigned>(Packet->stream_index) == Wanted) {
-        av_packet_rescale_ts(Packet.get(), Input->streams[Wanted]->time_base,
-                             Output->streams[Wanted]->time_base);
+      const auto Index = static_cast<unsigned>(Packet->stream_index);
+      if (!AInTurn || Index == Wanted) {
+        if (ARetime) ARetime(*Packet, *Input->streams[Index], States[Index]);
+        av_packet_rescale_ts(Packet.get(), Input->streams[Index]->time_base,
+                             Output->streams[Index]->time_base);
         Packet->pos = -1;
-        Check(av_write_frame(Output.get(), Packet.get()), "writing a packet");
+        Check(AInTurn ? av_write_frame(Output.get(), Packet.get())
+                      : av_interleaved_write_frame(Output.get(), Packet.get()),
+              "writing a packet");
       }
       av_packet_unref(Packet.get());
     }
@@ -365,8 +375,23 @@ void RewriteStreamsInTurn(const std::filesystem::path& ASource,
 void WriteNonInterleavedAvi(const std::filesystem::path& APath) {
   const std::filesystem::path Interleaved = APath.string() + ".interleaved.avi";
   WriteMpeg4Mp3Avi(Interleaved);
-  RewriteStreamsInTurn(Interleaved, APath);
+  RewritePackets(Interleaved, APath, true, nullptr);
   std::filesystem::remove(Interleaved);
+}
+
+// Every second audio packet carries the time of the one before, as ASF stamps several audio
+// payloads with one send time: the decoded clock runs a frame back at each of them.
+void StampAudioInPairs(AVPacket& APacket, const AVStream& AStream, int64_t& AState) {
+  if (AStream.codecpar->codec_type != AVMEDIA_TYPE_AUDIO) return;
+  if (AState % 2 == 1) APacket.pts = APacket.dts = APacket.pts - APacket.duration;
+  ++AState;
+}
+
+void WritePairedAudioMkv(const std::filesystem::path& APath) {
+  const std::filesystem::path Source = APath.string() + ".source.asf";
+  WriteWmvAsf(Source);
+  RewritePackets(Source, APath, false, StampAudioInPairs);
+  std::filesystem::remove(Source);
 }
 
 void PutBigEndian(std::string& ABytes, uint32_t AValue, int ACount) {
@@ -533,6 +558,10 @@ const std::vector<TMediaFile>& MediaFiles() {
       {"wmv.asf",
        "ASF; WMV 8 176x144 25 fps + WMA 2 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
        WriteWmvAsf},
+      {"paired_audio.mkv",
+       "Matroska; the streams of wmv.asf, every second audio packet stamped with the time of "
+       "the one before; 2 s",
+       WritePairedAudioMkv},
       {"surround.mkv", "Matroska; AC-3 48000 Hz 5.1, one tone per channel; 1 s", WriteSurroundMkv},
       {"hirate.wav", "WAV; PCM s16le 96000 Hz stereo (L 440 Hz, R 1000 Hz); 0.5 s",
        WriteHighRateWav},
