@@ -491,7 +491,7 @@ private:
   void PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& ASource);
   void InheritSourceProperties(TOutputStream& AOutput, TInputStream& ASource);
   void FitAudioToEncoder(TOutputStream& AOutput, bool AChannels, bool ASampleRate);
-  void ExplainAudioRefusal(const TOutputStream& AOutput);
+  std::vector<std::string> AudioRefusals(const TOutputStream& AOutput) const;
   static TFramePtr NewPicture(AVPixelFormat AFormat, int AWidth, int AHeight);
   void OpenPassLogFile(TOutputStream& AOutput, int ANumber);
   void LogStreamMapping();

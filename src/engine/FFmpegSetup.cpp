@@ -414,22 +414,26 @@ void TCustomFFmpeg::FitAudioToEncoder(TOutputStream& AOutput, bool AChannels, bo
   }
 }
 
-// Says which asked-for channel layout or rate an audio encoder refused, and what it takes.
-void TCustomFFmpeg::ExplainAudioRefusal(const TOutputStream& AOutput) {
+// Which asked-for channel layout or rate an audio encoder does not take, and what it takes;
+// empty when it takes both. Read before the open: a failed open clears the layout.
+std::vector<std::string> TCustomFFmpeg::AudioRefusals(const TOutputStream& AOutput) const {
+  std::vector<std::string> Reasons;
   const AVCodecContext* C = AOutput.Encoder;
   const ::AVCodec* Encoder = C->codec ? C->codec : AVCodec().avcodec_find_encoder(C->codec_id);
-  if (!Encoder || C->codec_type != AVMEDIA_TYPE_AUDIO) return;
+  if (!Encoder || C->codec_type != AVMEDIA_TYPE_AUDIO) return Reasons;
   if (!ListsLayout(Encoder, C->ch_layout)) {
     char Name[64] = {};
     AVUtil().av_channel_layout_describe(&C->ch_layout, Name, sizeof Name);
-    Log(0, FormatText("Output stream #%d.%d: %d channels (%s) asked for; encoder %s takes %s",
-                      AOutput.FileIndex, AOutput.StreamIndex, C->ch_layout.nb_channels, Name,
-                      Encoder->name, ListedLayouts(Encoder).c_str()));
+    Reasons.push_back(FormatText(
+        "Output stream #%d.%d: %d channels (%s) asked for; encoder %s takes %s", AOutput.FileIndex,
+        AOutput.StreamIndex, C->ch_layout.nb_channels, Name, Encoder->name,
+        ListedLayouts(Encoder).c_str()));
   }
   if (!ListsRate(Encoder, C->sample_rate))
-    Log(0, FormatText("Output stream #%d.%d: %d Hz asked for; encoder %s takes %s Hz",
-                      AOutput.FileIndex, AOutput.StreamIndex, C->sample_rate, Encoder->name,
-                      ListedRates(Encoder).c_str()));
+    Reasons.push_back(FormatText("Output stream #%d.%d: %d Hz asked for; encoder %s takes %s Hz",
+                                 AOutput.FileIndex, AOutput.StreamIndex, C->sample_rate,
+                                 Encoder->name, ListedRates(Encoder).c_str()));
+  return Reasons;
 }
 
 void TCustomFFmpeg::PrepareEncoding(TOutputStream& AOutput, TInputStream& ASource) {
@@ -595,6 +599,7 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
     }
     if (Encoder->time_base.num == 0) Encoder->time_base = AVRational{1, 1000};
   }
+  const std::vector<std::string> Refusals = AudioRefusals(AOutput);
   int Opened = 0;
   {
     std::scoped_lock Guard(CodecLock());
@@ -602,7 +607,7 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
     if (Opened >= 0) Stats.OpenEncoderList.insert(Stats.OpenEncoderList.begin(), Encoder);
   }
   if (Opened < 0) {
-    ExplainAudioRefusal(AOutput);
+    for (const std::string& Reason : Refusals) Log(0, Reason);
     throw FFMpegException(FormatText(
         "Error while opening codec for output stream #%d.%d - maybe incorrect parameters such "
         "as bit_rate, rate, width or height",
