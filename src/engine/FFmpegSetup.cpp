@@ -618,6 +618,15 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
   // replace when the header is written.
   AVCodec().avcodec_parameters_from_context(AOutput.Stream->codecpar, Encoder);
   AOutput.Stream->time_base = Encoder->time_base;
+  // The encoder's buffer model ("bufsize", "maxrate") reaches muxers only as stream side data:
+  // the MPEG program-stream muxers size the system header's buffers from it.
+  for (int I = 0; I < Encoder->nb_coded_side_data; ++I) {
+    const AVPacketSideData& Side = Encoder->coded_side_data[I];
+    if (Side.type != AV_PKT_DATA_CPB_PROPERTIES) continue;
+    uint8_t* Data = AVFormat().av_stream_new_side_data(AOutput.Stream, Side.type, Side.size);
+    if (!Data) throw FFMpegException("av_malloc failed");
+    std::memcpy(Data, Side.data, Side.size);
+  }
 }
 
 void TCustomFFmpeg::OpenCodecs() {

@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <regex>
 
 namespace pelorix {
@@ -282,6 +284,23 @@ TEST_F(TRealWorldTest, CopiedMpegVideoGetsItsPresentationTimes) {
     std::sort(Times.begin(), Times.end());
     for (size_t I = 1; I < Times.size(); ++I) EXPECT_EQ(Times[I] - Times[I - 1], 40) << I;
   }
+}
+
+// A disc's buffer sizes reach the program-stream muxer: a VCD's system header declares the
+// 40 kB video buffer of the standard (46 units of 1024 bytes: 6 kB of the muxer's own plus
+// "bufsize" 327680 bits), not the muxer's default of 230.
+TEST_F(TRealWorldTest, VcdSystemHeaderDeclaresTheDiscsVideoBuffer) {
+  ASSERT_EQ(Convert("mpeg4_mp3.avi", {{"target", "pal-vcd"}}, "disc.mpg"), "");
+  std::ifstream File(Out("disc.mpg"), std::ios::binary);
+  const std::string Bytes((std::istreambuf_iterator<char>(File)), {});
+  const size_t Header = Bytes.find(std::string("\0\0\1\xBB", 4));
+  ASSERT_NE(Header, std::string::npos);
+  const auto Byte = [&](size_t AAt) { return static_cast<uint8_t>(Bytes.at(AAt)); };
+  const size_t Length = Byte(Header + 4) << 8 | Byte(Header + 5);
+  int VideoBound = -1;
+  for (size_t At = Header + 12; At + 3 <= Header + 6 + Length; At += 3)
+    if (Byte(At) == 0xE0) VideoBound = (Byte(At + 1) & 0x1F) << 8 | Byte(At + 2);
+  EXPECT_EQ(VideoBound, 46);
 }
 
 // The report's bit rate is the file's size over the time reached.
