@@ -15,11 +15,11 @@ namespace pelorix {
 
 namespace {
 
-// Time of one frame of a picture stream in microseconds. The stream's frame rate gives it; the
-// codec time base is only the fallback, since some codecs count fields in it (H.264: 1/50 at
-// 25 frames per second).
+// Time of one frame of a picture stream in microseconds. The stream's picture rate gives it
+// (the average where the base rate is a tick or a field rate); the codec time base is only the
+// fallback, since some codecs count fields in it (H.264: 1/50 at 25 frames per second).
 int64_t FrameDuration(const TInputStream& AInput) {
-  const AVRational Rate = AInput.Stream->r_frame_rate;
+  const AVRational Rate = TCustomFFmpeg::PictureRateOf(AInput.Stream);
   if (Rate.num > 0 && Rate.den > 0) return static_cast<int64_t>(1000000) * Rate.den / Rate.num;
   const AVRational TimeBase = AInput.CodecTimeBase;
   if (TimeBase.num == 0 || TimeBase.den == 0) return 0;
