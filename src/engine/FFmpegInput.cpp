@@ -212,7 +212,7 @@ AVRational TCustomFFmpeg::PictureRateOf(const AVStream* AStream) {
   // either way well above the pictures actually shown per second.
   if (Valid(Average) && (!Valid(Rate) || AsDouble(Rate) > 1.5 * AsDouble(Average))) Rate = Average;
   if (!Valid(Rate)) return AStream->r_frame_rate;
-  // Encoders take the rate as a time base of at most 16-bit terms (MPEG-4 Part 2 refuses a
+  // Encoders take the rate as a time base of at most 16-bit terms (MPEG-4 Visual refuses a
   // larger denominator); an average such as 630000/86999 becomes its nearest such fraction.
   if (Rate.num > 65535 || Rate.den > 65535) Rate = AVUtil().av_d2q(AsDouble(Rate), 65535);
   return Rate;

@@ -243,16 +243,17 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& AOutput, TInputStream& AInput,
   const AVRational From = AInput.Stream->time_base;
   const AVRational To = AOutput.Stream->time_base;
   Out->stream_index = AOutput.StreamIndex;
+  const int64_t Dts = APacket.dts != AV_NOPTS_VALUE
+                        ? APacket.dts
+                        : AVUtil().av_rescale_q(AInput.Pts, AV_TIME_BASE_Q, From);
   int64_t Pts = APacket.pts;
   const AVCodecID Codec = AInput.Stream->codecpar->codec_id;
   if (Codec == AV_CODEC_ID_MPEG1VIDEO || Codec == AV_CODEC_ID_MPEG2VIDEO) {
-    const int64_t Derived = MissingMpegPts(AOutput, AInput, APacket, APacket.dts);
+    const int64_t Derived = MissingMpegPts(AOutput, AInput, APacket, Dts);
     if (Pts == AV_NOPTS_VALUE) Pts = Derived;
   }
   Out->pts = Pts != AV_NOPTS_VALUE ? AVUtil().av_rescale_q(Pts, From, To) : AV_NOPTS_VALUE;
-  Out->dts = APacket.dts != AV_NOPTS_VALUE
-                 ? AVUtil().av_rescale_q(APacket.dts, From, To)
-                 : AVUtil().av_rescale_q(AInput.Pts, AV_TIME_BASE_Q, To);
+  Out->dts = AVUtil().av_rescale_q(Dts, From, To);
   Out->duration = AVUtil().av_rescale_q(APacket.duration, From, To);
   Out->pos = -1;
   WriteFrame(Files.OutputFiles[AOutput.FileIndex].get(), Out, AOutput);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
 
@@ -391,15 +392,14 @@ void TCustomFFmpeg::FitAudioToEncoder(TOutputStream& AOutput, bool AChannels, bo
   const ::AVCodec* Encoder = C->codec ? C->codec : AVCodec().avcodec_find_encoder(C->codec_id);
   if (!Encoder) return;
   if (AChannels && !ListsLayout(Encoder, C->ch_layout)) {
-    const AVChannelLayout* Best = nullptr;
     const int Wanted = C->ch_layout.nb_channels;
+    const AVChannelLayout* Same = nullptr;
+    const AVChannelLayout* Below = nullptr;
     for (const AVChannelLayout* L = Encoder->ch_layouts; L->nb_channels != 0; ++L) {
-      const int Count = L->nb_channels;
-      if (!Best || (Count == Wanted && Best->nb_channels != Wanted) ||
-          (Best->nb_channels != Wanted && Count < Wanted &&
-           (Best->nb_channels > Wanted || Count > Best->nb_channels)))
-        Best = L;
+      if (L->nb_channels == Wanted && !Same) Same = L;
+      if (L->nb_channels < Wanted && (!Below || L->nb_channels > Below->nb_channels)) Below = L;
     }
+    const AVChannelLayout* Best = Same ? Same : Below ? Below : Encoder->ch_layouts;
     if (Best) {
       AVUtil().av_channel_layout_uninit(&C->ch_layout);
       AVUtil().av_channel_layout_copy(&C->ch_layout, Best);
