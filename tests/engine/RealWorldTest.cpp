@@ -72,6 +72,41 @@ AVRational AverageRate(const std::string& AFileName) {
   return {0, 0};
 }
 
+// The picture rate an output takes from a stream's base and average rates. Field-coded H.264
+// (a base rate of fields) cannot be made with the installed encoders, so the rule is checked
+// on the rates such a stream reports.
+struct TRateCase {
+  const char* Name;
+  AVRational Base, Average, Expected;
+};
+
+TEST(TPictureRate, BaseRateUnlessItIsATickOrAFieldRate) {
+  test::RequireMediaLibraries();
+  const TRateCase Cases[] = {
+      {"Constant", {25, 1}, {25, 1}, {25, 1}},
+      {"AFewPicturesMissing", {25, 1}, {249, 10}, {25, 1}},
+      {"FieldCoded", {60000, 1001}, {30000, 1001}, {30000, 1001}},
+      {"PhoneTick", {600, 1}, {240, 23}, {240, 23}},
+      {"NoBaseRate", {0, 0}, {24000, 1001}, {24000, 1001}},
+      {"NoAverage", {50, 1}, {0, 0}, {50, 1}},
+      // 630000 pictures in 86999 s: the nearest fraction of 16-bit terms.
+      {"LongAverage", {90000, 1}, {630000, 86999}, {630000, 86999}},
+  };
+  TFormatContextPtr Context(AVFormat().avformat_alloc_context());
+  ASSERT_TRUE(Context);
+  AVStream* Stream = AVFormat().avformat_new_stream(Context.get(), nullptr);
+  ASSERT_NE(Stream, nullptr);
+  for (const TRateCase& Case : Cases) {
+    SCOPED_TRACE(Case.Name);
+    Stream->r_frame_rate = Case.Base;
+    Stream->avg_frame_rate = Case.Average;
+    const AVRational Rate = TCustomFFmpeg::PictureRateOf(Stream);
+    EXPECT_LE(Rate.num, 65535);
+    EXPECT_LE(Rate.den, 65535);
+    EXPECT_NEAR(av_q2d(Rate), av_q2d(Case.Expected), 1e-6);
+  }
+}
+
 // The app's main format, libxvid and libmp3lame in AVI: each clip keeps its pictures, its
 // length and its sound.
 struct TMainCase {
