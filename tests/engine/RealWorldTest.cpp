@@ -8,9 +8,12 @@
 #include "MediaTestSupport.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <regex>
 
 namespace pelorix {
@@ -336,6 +339,32 @@ TEST_F(TRealWorldTest, VcdSystemHeaderDeclaresTheDiscsVideoBuffer) {
   for (size_t At = Header + 12; At + 3 <= Header + 6 + Length; At += 3)
     if (Byte(At) == 0xE0) VideoBound = (Byte(At + 1) & 0x1F) << 8 | Byte(At + 2);
   EXPECT_EQ(VideoBound, 46);
+}
+
+// The libraries' log text while a collector is installed (process-wide: this test only).
+std::mutex LibraryTextLock;
+std::string LibraryText;
+void CollectLibraryText(void*, int, const char* AFormat, va_list AArguments) {
+  char Line[1024];
+  std::vsnprintf(Line, sizeof Line, AFormat, AArguments);
+  std::lock_guard Guard(LibraryTextLock);
+  LibraryText += Line;
+}
+
+// The output's description comes after the encoders opened, with what they will write.
+TEST_F(TRealWorldTest, OutputDumpShowsTheEncodersParameters) {
+  AVUtil().av_log_set_callback(CollectLibraryText);
+  const std::string Error =
+      Convert("tone.wav", {{"acodec", "pcm_s16le"}, {"vn", ""}}, "dump.wav");
+  AVUtil().av_log_set_callback(AVUtil().av_log_default_callback);
+  ASSERT_EQ(Error, "");
+  std::lock_guard Guard(LibraryTextLock);
+  const size_t Output = LibraryText.find("Output #0");
+  ASSERT_NE(Output, std::string::npos);
+  const std::string Dump = LibraryText.substr(Output);
+  EXPECT_NE(Dump.find("pcm_s16le"), std::string::npos) << Dump;
+  EXPECT_NE(Dump.find("44100 Hz, stereo"), std::string::npos) << Dump;
+  EXPECT_EQ(Dump.find("0 channels"), std::string::npos) << Dump;
 }
 
 // The report's bit rate is the file's size over the time reached.
