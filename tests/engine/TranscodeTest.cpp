@@ -60,6 +60,20 @@ protected:
     return Engine.ErrorOccurred() ? Engine.ErrorMessage() : std::string();
   }
 
+  // Runs both engines on their own threads at once, until both have ended.
+  static bool RunAtOnce(TCustomFFmpeg& AFirst, test::TEngineRecorder& AFirstRecorder,
+                        TCustomFFmpeg& ASecond, test::TEngineRecorder& ASecondRecorder) {
+    auto First = AFirst.Start(true, TConvertPriority::tpLower);
+    auto Second = ASecond.Start(true, TConvertPriority::tpLower);
+    if (!First || !Second) return false;
+    First->Resume();
+    Second->Resume();
+    const bool Ended = AFirstRecorder.WaitForTermination() && ASecondRecorder.WaitForTermination();
+    First->WaitFor();
+    Second->WaitFor();
+    return Ended;
+  }
+
   std::filesystem::path Dir;
   TCustomFFmpeg Engine;
   std::vector<TProgress> Progress;
@@ -353,14 +367,7 @@ TEST_F(TTranscodeTest, TwoEnginesRunAtOnce) {
   ASSERT_TRUE(Second.OpenInputFile(TestMedia("mpeg4_mp3.avi")));
   ASSERT_TRUE(Second.OpenOutputFile(Out("b.mkv")));
   test::TEngineRecorder RecordFirst(Engine), RecordSecond(Second);
-  auto First = Engine.Start(true, TConvertPriority::tpLower);
-  auto Other = Second.Start(true, TConvertPriority::tpLower);
-  First->Resume();
-  Other->Resume();
-  ASSERT_TRUE(RecordFirst.WaitForTermination());
-  ASSERT_TRUE(RecordSecond.WaitForTermination());
-  First->WaitFor();
-  Other->WaitFor();
+  ASSERT_TRUE(RunAtOnce(Engine, RecordFirst, Second, RecordSecond));
   EXPECT_TRUE(Engine.Finished());
   EXPECT_TRUE(Second.Finished());
   EXPECT_NEAR(ReadMediaFacts(Out("a.mkv")).Duration(), 2.0, 0.1);
@@ -384,14 +391,7 @@ TEST_F(TTranscodeTest, TwoEnginesAtOnceKeepTheirOwnQuantiserHistograms) {
         << E->LastErrorText();
   }
   test::TEngineRecorder RecordFirst(Engine), RecordSecond(Second);
-  auto First = Engine.Start(true, TConvertPriority::tpLower);
-  auto Other = Second.Start(true, TConvertPriority::tpLower);
-  First->Resume();
-  Other->Resume();
-  ASSERT_TRUE(RecordFirst.WaitForTermination());
-  ASSERT_TRUE(RecordSecond.WaitForTermination());
-  First->WaitFor();
-  Other->WaitFor();
+  ASSERT_TRUE(RunAtOnce(Engine, RecordFirst, Second, RecordSecond));
   // The last report: 32 hex digits, one per quantiser 0..31; which of them are not 0.
   const auto CountedQuantisers = [](const std::vector<test::TLogLine>& ALines) {
     const std::regex Last(R"(frame=\s*50 fps=\s*\d+ q=\d+\.\d L([0-9A-F]{32})size=.*)");
