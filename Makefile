@@ -1,5 +1,6 @@
 # Pelorix: the two commands a new machine needs are `make run` and `make test`.
-# SANITIZE=1 builds into build-sanitize/ with AddressSanitizer and UndefinedBehaviorSanitizer.
+# SANITIZE=1 builds into build-sanitize/ with AddressSanitizer and UndefinedBehaviorSanitizer;
+# SANITIZE=thread builds into build-tsan/ with ThreadSanitizer.
 
 SANITIZE ?= 0
 JOBS ?= $(shell nproc)
@@ -7,6 +8,9 @@ JOBS ?= $(shell nproc)
 ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-sanitize
 CMAKE_FLAGS += -DPELORIX_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+else ifeq ($(SANITIZE),thread)
+BUILD_DIR ?= build-tsan
+CMAKE_FLAGS += -DPELORIX_SANITIZE_THREAD=ON -DCMAKE_BUILD_TYPE=Debug
 else
 BUILD_DIR ?= build
 endif
@@ -34,4 +38,4 @@ bench: build
 	@bench/run-all $(BUILD_DIR)
 
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-tsan

@@ -331,6 +331,11 @@ public:
   void SetStartTime(int64_t AMicroseconds);
   void SetProgramId(int AProgramId);
   void SetHookRanges(const std::vector<THookRange>& ARanges);
+  // Owner's thread, before a run: "copyts" can only switch the copy on; these set either way.
+  void SetCopyTimestamps(bool ACopy) { Settings.CopyTs = ACopy ? 1 : 0; }
+  // Owner's thread, before a run: the recording date in whole seconds since 1970 UTC, as
+  // "timestamp" sets it from a date text.
+  void SetRecordingTimestamp(int64_t ASeconds) { Options.RecTimestamp = ASeconds; }
 
   static std::string FileOpenErrorText(const std::string& AFileName, int ACode);
 
