@@ -97,4 +97,13 @@ void TFileList::SetStatus(int ARow, const QString& AText, const QString& AToolTi
 
 void TFileList::Clear() { setRowCount(0); }
 
+void TFileList::paintEvent(QPaintEvent* AEvent) {
+  QTableWidget::paintEvent(AEvent);
+  if (rowCount() > 0) return;
+  QPainter Painter(viewport());
+  Painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+  Painter.drawText(viewport()->rect(), Qt::AlignCenter,
+                   QStringLiteral("Press \u201cAdd...\u201d to choose the files to convert"));
+}
+
 } // namespace pelorix

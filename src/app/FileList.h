@@ -41,6 +41,10 @@ public:
   // Sets the Status cell and its tool tip (an empty tip clears it).
   void SetStatus(int ARow, const QString& AText, const QString& AToolTip = QString());
   void Clear();
+
+protected:
+  // An empty list says how to fill it.
+  void paintEvent(QPaintEvent* AEvent) override;
 };
 
 } // namespace pelorix

@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QToolButton>
 
 #include <exception>
 
@@ -37,6 +38,17 @@ QString WithSeparator(QString AFolder) {
 }
 
 QString DefaultAppFolder() { return QString::fromStdString(ProgramFolder()); }
+
+// The two large buttons: the picture above the caption.
+QToolButton* MakeBigButton(QWidget* AParent, const QString& AName, const QString& AText) {
+  auto* Button = new QToolButton(AParent);
+  Button->setObjectName(AName);
+  Button->setText(AText);
+  Button->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+  Button->setIconSize(QSize(32, 32));
+  Button->setFocusPolicy(Qt::StrongFocus);
+  return Button;
+}
 
 QLabel* MakeLink(QWidget* AParent, const QString& AName, const QString& AText) {
   auto* Link = new QLabel(QStringLiteral("<a href=\"#\">%1</a>").arg(AText), AParent);
@@ -85,19 +97,17 @@ void TfrmMain::CreateControls() {
   Image1->setGeometry(5, 0, 761, 100);
   connect(Image1, &TBanner::Clicked, this, [this] { Dialogs.OpenUrl(QUrl(SiteAddress)); });
 
-  btnOpen = new QPushButton(QStringLiteral("Add..."), Client);
-  btnOpen->setObjectName(QStringLiteral("btnOpen"));
+  btnOpen = MakeBigButton(Client, QStringLiteral("btnOpen"), QStringLiteral("Add..."));
   btnOpen->setGeometry(5, 113, 94, 72);
   btnOpen->setToolTip(QStringLiteral("Open one or more videos to the list"));
   btnOpen->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
-  connect(btnOpen, &QPushButton::clicked, this, [this] { Guarded([this] { btnOpenClick(); }); });
+  connect(btnOpen, &QToolButton::clicked, this, [this] { Guarded([this] { btnOpenClick(); }); });
 
-  btnConvert = new QPushButton(QStringLiteral("Convert!"), Client);
-  btnConvert->setObjectName(QStringLiteral("btnConvert"));
+  btnConvert = MakeBigButton(Client, QStringLiteral("btnConvert"), QStringLiteral("Convert!"));
   btnConvert->setGeometry(125, 113, 94, 72);
   btnConvert->setToolTip(QStringLiteral("Convert all the videos from the list"));
   btnConvert->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
-  connect(btnConvert, &QPushButton::clicked, this, [this] { Guarded([this] { btnConvertClick(); }); });
+  connect(btnConvert, &QToolButton::clicked, this, [this] { Guarded([this] { btnConvertClick(); }); });
 
   StaticText1 = new QLabel(QStringLiteral("Output Format:"), Client);
   StaticText1->setObjectName(QStringLiteral("StaticText1"));

@@ -24,6 +24,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QToolButton;
 
 namespace pelorix {
 
@@ -88,6 +89,7 @@ private:
   void StartRun();
   bool SetOutput(int AIndex, const QString& AEntryText);
   void SetRunControls(bool ARunning);
+  void ShowConvertCaption(bool ARunning);
   void VexoCProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration);
   void VexoCTerminate(int AIndex, bool AFinished, bool AException, const QString& AMessage);
   void EndRun();
@@ -107,8 +109,8 @@ private:
   std::function<void(TOutputOptions&)> AdjustOutput;
 
   TBanner* Image1 = nullptr;
-  QPushButton* btnOpen = nullptr;
-  QPushButton* btnConvert = nullptr;
+  QToolButton* btnOpen = nullptr;
+  QToolButton* btnConvert = nullptr;
   QLabel* StaticText1 = nullptr;
   QComboBox* selFormat = nullptr;
   QLabel* lblMoreSoftware = nullptr;

@@ -16,6 +16,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QToolButton>
 
 namespace pelorix {
 
@@ -33,14 +34,14 @@ void TfrmMain::ConnectConverter() {
                               int ATotalOutputDuration) {
     QMetaObject::invokeMethod(
         this, [this, AIndex, ACurrentDuration, ATotalOutputDuration] {
-          VexoCProgress(AIndex, ACurrentDuration, ATotalOutputDuration);
+          Guarded([&] { VexoCProgress(AIndex, ACurrentDuration, ATotalOutputDuration); });
         },
         Qt::QueuedConnection);
   });
   VexoC->SetOnTerminate([this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
     QMetaObject::invokeMethod(
         this, [this, AIndex, AFinished, AException, Message = QString::fromStdString(AMessage)] {
-          VexoCTerminate(AIndex, AFinished, AException, Message);
+          Guarded([&] { VexoCTerminate(AIndex, AFinished, AException, Message); });
         },
         Qt::QueuedConnection);
   });
@@ -156,10 +157,14 @@ void TfrmMain::SetRunControls(bool ARunning) {
     Control->setEnabled(!ARunning);
   AddFiles1->setEnabled(!ARunning);
   btnConvert->setEnabled(true);
-  btnConvert->setText(ARunning ? QStringLiteral("Stop") : QStringLiteral("Convert!"));
-  btnConvert->setIcon(style()->standardIcon(ARunning ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+  ShowConvertCaption(ARunning);
   // After a run the same-folder rule holds again for the folder controls.
   if (!ARunning) chkSameFolderClick();
+}
+
+void TfrmMain::ShowConvertCaption(bool ARunning) {
+  btnConvert->setText(ARunning ? QStringLiteral("Stop") : QStringLiteral("Convert!"));
+  btnConvert->setIcon(style()->standardIcon(ARunning ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
 }
 
 int TfrmMain::RowOfTask(int AIndex) const {
@@ -195,8 +200,7 @@ void TfrmMain::VexoCTerminate(int AIndex, bool AFinished, bool AException, const
 
   if (Canceled) {
     SetTitle(QStringLiteral(" [Job Canceled]"));
-    btnConvert->setText(QStringLiteral("Convert!"));
-    btnConvert->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
+    ShowConvertCaption(false);
     for (int R = 0; R < lvFiles->RowCount(); ++R) {
       const QString Status = lvFiles->Status(R);
       if (Status != StatusDone && Status != StatusFailed) lvFiles->SetStatus(R, StatusCanceled);

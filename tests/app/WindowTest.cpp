@@ -212,6 +212,7 @@ private slots:
   void RendersAPictureOfTheWindow() {
     TWindowHarness H;
     TfrmMain& W = H.Open();
+    QVERIFY(W.grab().save(QStringLiteral(PELORIX_TEST_OUTPUT_DIR "/pelorix-window-empty.png")));
     H.Add({MediaFile(QStringLiteral("mpeg4_aac.3gp")), MediaFile(QStringLiteral("h264_aac.mp4")),
            MediaFile(QStringLiteral("tone.mp3"))});
     H.Files().SetStatus(0, StatusDone);
