@@ -67,6 +67,8 @@ private slots:
     QCOMPARE(W.Converter().TaskCount(), 3);
   }
 
+  // Needs a process of its own, as every case here has one: a load that succeeded earlier
+  // in the process would last.
   void MissingLibraryFolderStopsTheAddBeforeTheDialog() {
     TWindowHarness H(false);
     H.Open();
