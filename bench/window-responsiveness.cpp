@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
   std::setlocale(LC_NUMERIC, "C");
 
   QTemporaryDir Program, Out;
-  QFile::link(QApplication::applicationDirPath() + QStringLiteral("/lib"), Program.filePath(QStringLiteral("lib")));
+  // The library folder of the build, beside this program's folder.
+  QFile::link(QApplication::applicationDirPath() + QStringLiteral("/../bin/lib"), Program.filePath(QStringLiteral("lib")));
   TBenchDialogs Dialogs;
   for (int I = 1; I < argc; ++I) Dialogs.Files << QString::fromLocal8Bit(argv[I]);
   Dialogs.Folder = Out.path();

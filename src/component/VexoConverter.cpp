@@ -42,7 +42,11 @@ TTaskIndexError::TTaskIndexError(int AIndex)
 
 TCustomConverter::TCustomConverter() { EnterComponentList(this); }
 
-TCustomConverter::~TCustomConverter() {
+TCustomConverter::~TCustomConverter() { ShutDown(); }
+
+void TCustomConverter::ShutDown() {
+  if (ShutDownDone) return;
+  ShutDownDone = true;
   // Off the list first, so that no library line reaches this converter any more; then no
   // more starts, every engine asked to stop, and each task destroyed once its threads are done.
   LeaveComponentList(this);
@@ -238,21 +242,37 @@ void TCustomConverter::Start(int AThreadCount) {
 }
 
 void TCustomConverter::Stop() {
-  std::scoped_lock Guard(Lock);
-  LeftToStart = 0;
-  std::vector<TFFmpeg*> Listed;
+  std::vector<TFFmpeg*> Unreported;
   {
-    std::lock_guard Scan(ScanLock);
-    for (int I = 0; I < TaskList.Count(); ++I) Listed.push_back(&TaskList.At(I));
-  }
-  for (TFFmpeg* Task : Listed) {
-    if (Task->StopBeforeRun()) {
-      // Never started: the engine reports the end from an idle-priority thread of its own.
-      Task->Stop();
-    } else if (Task->Phase() != TTaskPhase::tsEnded) {
-      Task->AskStop();
+    std::scoped_lock Guard(Lock);
+    LeftToStart = 0;
+    std::vector<TFFmpeg*> Listed;
+    {
+      std::lock_guard Scan(ScanLock);
+      for (int I = 0; I < TaskList.Count(); ++I) Listed.push_back(&TaskList.At(I));
+    }
+    for (TFFmpeg* Task : Listed) {
+      if (Task->StopBeforeRun()) {
+        // Never started: the engine reports the end from an idle-priority thread of its own.
+        try {
+          Task->Stop();
+        } catch (...) {
+          Unreported.push_back(Task);  // no thread for it: reported from here instead
+        }
+      } else if (Task->Phase() != TTaskPhase::tsEnded) {
+        Task->AskStop();
+      }
     }
   }
+  for (TFFmpeg* Task : Unreported) ReportEndHere(*Task);
+}
+
+void TCustomConverter::ReportEndHere(TFFmpeg& ATask) {
+  {
+    TEventScope Scope;
+    DoTaskTerminate(ATask);
+  }
+  ATask.NoteEndReported();
 }
 
 // --- Properties and events ---
@@ -488,7 +508,14 @@ void TCustomConverter::StartTask(TFFmpeg& ATask, bool AAsync) {
     ATask.Start(false, ThreadPriority());
     return;
   }
-  std::shared_ptr<TWorkerThread> Thread = ATask.Start(true, ThreadPriority());
+  std::shared_ptr<TWorkerThread> Thread;
+  try {
+    Thread = ATask.Start(true, ThreadPriority());
+  } catch (...) {
+    // No thread could be made: the task still ends, once, from here.
+    ReportEndHere(ATask);
+    return;
+  }
   if (!Thread) return;  // refused: the end has already been reported
   ATask.SetThreadID(Thread->ThreadId());
   ATask.Publish();

