@@ -2,6 +2,7 @@
 #include "MainWindow.h"
 
 #include "AppBrand.h"
+#include "AppTexts.h"
 #include "FileList.h"
 #include "FormatEntry.h"
 #include "ProgramFolder.h"
@@ -28,9 +29,6 @@ namespace {
 // The client area; the window manager's frame carries the title.
 constexpr int ClientWidth = 771;
 constexpr int ClientHeight = 539;
-
-const QString LibraryError = QStringLiteral("Error: Lib cannot be loaded.");
-const QString OpenFilters = QStringLiteral("All Supported Files (*.3gp);;All Files (*)");
 
 QString WithSeparator(QString AFolder) {
   if (!AFolder.endsWith(QLatin1Char('/'))) AFolder += QLatin1Char('/');
@@ -179,7 +177,7 @@ void TfrmMain::Guarded(const std::function<void()>& ABody) {
   } catch (const std::exception& AError) {
     Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, QString::fromStdString(AError.what()));
   } catch (...) {
-    Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, QStringLiteral("Error found"));
+    Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::ErrorFound);
   }
 }
 
@@ -187,7 +185,7 @@ bool TfrmMain::CheckLibraries() { return VexoC->LoadLibraries(LibraryFolder().to
 
 bool TfrmMain::LoadConverterLibraries() {
   if (VexoC->LoadLibraries(LibraryFolder().toStdString(), true)) return true;
-  Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, LibraryError);
+  Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::LibraryError);
   return false;
 }
 
@@ -207,7 +205,7 @@ int TfrmMain::CreateTask(const QString& AFile, int APosition, bool& AOpened) {
 void TfrmMain::btnOpenClick() {
   if (RunActive) return;
   if (!LoadConverterLibraries()) return;
-  const QStringList Files = Dialogs.OpenFiles(this, OpenFilters);
+  const QStringList Files = Dialogs.OpenFiles(this, texts::OpenFilters);
   if (Files.isEmpty()) return;
 
   if (VexoC->TaskCount() == 0 || Canceled) {

@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 
 #include "AppBrand.h"
+#include "AppTexts.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -20,13 +21,13 @@ void TfrmMain::ReadSettings() {
 bool TfrmMain::WriteSettings() {
   QString FailedPath;
   if (Settings.Write({txtOutput->text(), chkSameFolder->isChecked()}, FailedPath)) return true;
-  Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, QStringLiteral("Unable to write to %1").arg(FailedPath));
+  Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::UnableToWrite.arg(FailedPath));
   return false;
 }
 
 void TfrmMain::btnFolderChangeClick() {
   if (!txtOutput->isEnabled()) return;
-  const QString Folder = Dialogs.PickFolder(this, QStringLiteral("Select an Output Folder:"));
+  const QString Folder = Dialogs.PickFolder(this, texts::PickFolderTitle);
   if (!Folder.isEmpty()) txtOutput->setText(Folder);
 }
 

@@ -3,6 +3,7 @@
 #include "MainWindow.h"
 
 #include "AppBrand.h"
+#include "AppTexts.h"
 #include "FileList.h"
 #include "FormatEntry.h"
 #include "OutputName.h"
@@ -28,6 +29,8 @@ constexpr int ProgressIntervalMs = 100;
 void TfrmMain::ConnectConverter() {
   VexoC->SetLogLevel(TLogLevel::llQuiet);
   VexoC->SetProgressInterval(ProgressIntervalMs);
+  // Conversions yield to the window: a busy machine must not make it stutter.
+  VexoC->SetThreadPriority(TConvertPriority::tpLower);
   // Worker threads, under the converter's lock: copy the values and queue them; never wait
   // for the GUI thread, which may itself be waiting for that lock in Stop.
   VexoC->SetOnProgress([this](int AIndex, int, int, int ACurrentDuration, float, float, int64_t,
@@ -66,12 +69,11 @@ void TfrmMain::StopRun() {
 
 void TfrmMain::StartRun() {
   if (!VexoC->Probe().LoadLibraries(LibraryFolder().toStdString(), true)) {
-    Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, QStringLiteral("Error: Lib cannot be loaded."));
+    Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::LibraryError);
     return;
   }
   if (lvFiles->RowCount() == 0) {
-    Dialogs.Message(this, TMessageKind::mkInformation, QStringLiteral("Information"),
-                    QStringLiteral("Please choose a file."));
+    Dialogs.Message(this, TMessageKind::mkInformation, texts::InformationTitle, texts::ChooseAFile);
     VexoC->ClearTasks();
     TaskRows.clear();
     Canceled = false;
@@ -81,10 +83,7 @@ void TfrmMain::StartRun() {
   const QString EntryText = selFormat->currentText();
   if (VexoC->TaskCount() == 0 || Canceled) {
     if (EntryText == LastFormatText &&
-        !Dialogs.Ask(this, QStringLiteral("Information"),
-                     QStringLiteral("File(s) from the list was already converted to this format\r\n") +
-                         EntryText + QStringLiteral("\r\n") +
-                         QStringLiteral("Do you wish to convert agin?")))
+        !Dialogs.Ask(this, texts::InformationTitle, texts::ConvertAgainQuestion(EntryText)))
       return;
     VexoC->ClearTasks();
     TaskRows.clear();
@@ -107,7 +106,7 @@ void TfrmMain::StartRun() {
     VexoC->RemoveTask(Index);
     TaskRows.erase(TaskRows.begin() + Index);
     TaskOutputs.erase(TaskOutputs.begin() + Index);
-    Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, QStringLiteral("Error found"));
+    Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::ErrorFound);
   }
   VexoC->Probe().Close();
 
