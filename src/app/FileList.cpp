@@ -2,6 +2,8 @@
 #include "FileList.h"
 
 #include <QApplication>
+#include <QDropEvent>
+#include <QMimeData>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QPainter>
@@ -15,6 +17,14 @@ namespace {
 enum TColumn { colSource, colStatus, colPath, ColumnCount };
 constexpr int SourceWidth = 333;
 constexpr int StatusWidth = 199;
+
+QStringList LocalFiles(const QMimeData* AData) {
+  QStringList Files;
+  if (AData)
+    for (const QUrl& Url : AData->urls())
+      if (Url.isLocalFile()) Files << Url.toLocalFile();
+  return Files;
+}
 } // namespace
 
 QString ProgressCellText(int ACurrentDuration, int ATotalOutputDuration) {
@@ -67,6 +77,8 @@ TFileList::TFileList(QWidget* AParent) : QTableWidget(0, ColumnCount, AParent) {
   setTextElideMode(Qt::ElideMiddle);
   setItemDelegateForColumn(colStatus, new TStatusDelegate(this));
   setContextMenuPolicy(Qt::CustomContextMenu);
+  setAcceptDrops(true);
+  setDragDropMode(QAbstractItemView::DropOnly);
 }
 
 int TFileList::AddRow(const QString& AFullPath) {
@@ -96,6 +108,21 @@ void TFileList::SetStatus(int ARow, const QString& AText, const QString& AToolTi
 }
 
 void TFileList::Clear() { setRowCount(0); }
+
+void TFileList::dragEnterEvent(QDragEnterEvent* AEvent) {
+  if (isEnabled() && !LocalFiles(AEvent->mimeData()).isEmpty()) AEvent->acceptProposedAction();
+}
+
+void TFileList::dragMoveEvent(QDragMoveEvent* AEvent) {
+  if (isEnabled() && !LocalFiles(AEvent->mimeData()).isEmpty()) AEvent->acceptProposedAction();
+}
+
+void TFileList::dropEvent(QDropEvent* AEvent) {
+  const QStringList Files = LocalFiles(AEvent->mimeData());
+  if (Files.isEmpty()) return;
+  AEvent->acceptProposedAction();
+  emit FilesDropped(Files);
+}
 
 void TFileList::paintEvent(QPaintEvent* AEvent) {
   QTableWidget::paintEvent(AEvent);

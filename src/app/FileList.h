@@ -42,7 +42,14 @@ public:
   void SetStatus(int ARow, const QString& AText, const QString& AToolTip = QString());
   void Clear();
 
+signals:
+  // Local files dropped onto the list, in the order given.
+  void FilesDropped(const QStringList& AFiles);
+
 protected:
+  void dragEnterEvent(QDragEnterEvent* AEvent) override;
+  void dragMoveEvent(QDragMoveEvent* AEvent) override;
+  void dropEvent(QDropEvent* AEvent) override;
   // An empty list says how to fill it.
   void paintEvent(QPaintEvent* AEvent) override;
 };

@@ -133,6 +133,8 @@ void TfrmMain::CreateControls() {
   ListMenu->setObjectName(QStringLiteral("pmFiles"));
   ListMenu->addAction(AddFiles1);
   ListMenu->addSeparator();
+  connect(lvFiles, &TFileList::FilesDropped, this,
+          [this](const QStringList& AFiles) { Guarded([&] { FilesDropped(AFiles); }); });
   connect(lvFiles, &QWidget::customContextMenuRequested, this, [this, ListMenu](const QPoint& APos) {
     ListMenu->popup(lvFiles->viewport()->mapToGlobal(APos));
   });
@@ -207,7 +209,17 @@ void TfrmMain::btnOpenClick() {
   if (!LoadConverterLibraries()) return;
   const QStringList Files = Dialogs.OpenFiles(this, texts::OpenFilters);
   if (Files.isEmpty()) return;
+  AddFiles(Files);
+}
 
+void TfrmMain::FilesDropped(const QStringList& AFiles) {
+  // Like "Add...": never during a run, and only with the libraries at hand.
+  if (RunActive || !btnOpen->isEnabled()) return;
+  if (!LoadConverterLibraries()) return;
+  AddFiles(AFiles);
+}
+
+void TfrmMain::AddFiles(const QStringList& AFiles) {
   if (VexoC->TaskCount() == 0 || Canceled) {
     lvFiles->Clear();
     VexoC->ClearTasks();
@@ -215,8 +227,8 @@ void TfrmMain::btnOpenClick() {
     TaskOutputs.clear();
     Canceled = false;
   }
-  for (int Position = 0; Position < Files.size(); ++Position) {
-    const QString File = QFileInfo(Files[Position]).absoluteFilePath();
+  for (int Position = 0; Position < AFiles.size(); ++Position) {
+    const QString File = QFileInfo(AFiles[Position]).absoluteFilePath();
     // A file that does not open, or whose task cannot be made, gets no row.
     bool Opened = false;
     if (CreateTask(File, Position + 1, Opened) < 0) continue;

@@ -77,6 +77,9 @@ private:
 
   // Adding files and rebuilding the tasks from the rows.
   void btnOpenClick();
+  // Adds AFiles as the open dialog would; files dropped onto the list come here too.
+  void AddFiles(const QStringList& AFiles);
+  void FilesDropped(const QStringList& AFiles);
   bool LoadConverterLibraries();
   // Opens AFile with the component's probe and creates its task: the task's index, or -1
   // (AOpened tells whether the probe could open the file). APosition is shown in the title.

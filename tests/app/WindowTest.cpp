@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QSettings>
 
@@ -65,6 +66,26 @@ private slots:
     H.Control<QAction>("AddFiles1")->trigger();
     QCOMPARE(H.Files().RowCount(), 3);
     QCOMPARE(W.Converter().TaskCount(), 3);
+  }
+
+  void FilesDroppedOnTheListAreAdded() {
+    TWindowHarness H;
+    H.Open();
+    QMimeData Data;
+    Data.setUrls({QUrl::fromLocalFile(MediaFile(QStringLiteral("mpeg4_aac.3gp"))),
+                  QUrl(QStringLiteral("https://pelorix.org/clip.3gp")),
+                  QUrl::fromLocalFile(MediaFile(QStringLiteral("tone.mp3")))});
+    QWidget* Target = H.Files().viewport();
+    const QPoint Where = Target->rect().center();
+    QDragEnterEvent Enter(Where, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &Enter);
+    QVERIFY(Enter.isAccepted());
+    QDropEvent Drop(Where, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &Drop);
+    QCOMPARE(H.Files().RowCount(), 2);
+    QCOMPARE(H.Files().item(1, 0)->text(), QStringLiteral("tone.mp3"));
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Ready]"));
+    QVERIFY(H.Dialogs.FileFilters.isEmpty());
   }
 
   // Needs a process of its own, as every case here has one: a load that succeeded earlier
