@@ -58,7 +58,10 @@ TOutputOptions MakeOutputOptions(const QString& AEntryText, const TSourceFacts& 
   }
 
   if (!Options.DisableVideo) {
-    Options.FrameSize = std::to_string(ASource.Video.Width) + "x" + std::to_string(ASource.Video.Height);
+    // The encoders take even sizes only: an odd line or column is left out rather than the
+    // whole file refused. An unknown size is left to the engine.
+    const int32_t Width = ASource.Video.Width & ~1, Height = ASource.Video.Height & ~1;
+    if (Width > 0 && Height > 0) Options.FrameSize = std::to_string(Width) + "x" + std::to_string(Height);
     Options.VideoBitrate = VideoBitrate;
   }
   return Options;

@@ -21,7 +21,8 @@ TSourceFacts SourceFactsOf(const TAVProbe& AProbe);
 
 // The output record: no video for audio formats, audio sources and sources without video;
 // the XviD entry gets libxvid/libmp3lame; the audio stream's channels, rate and bit rate are
-// kept (MP3 limits applied for the XviD entry), the picture size and 1500000 bit/s for video.
+// kept (MP3 limits applied for the XviD entry), the picture size (made even) and 1500000 bit/s
+// for video.
 TOutputOptions MakeOutputOptions(const QString& AEntryText, const TSourceFacts& ASource);
 
 // The nearest sample rate an MP3 stream can carry (8000 .. 48000 Hz); -1 stays -1.

@@ -190,7 +190,7 @@ void TfrmMain::VexoCTerminate(int AIndex, bool AFinished, bool AException, const
       const QString& Output = TaskOutputs[static_cast<size_t>(AIndex)];
       if (!Output.isEmpty() && QFileInfo(Output).isFile()) QFile::remove(Output);
     } else if (AFinished) {
-      lvFiles->SetStatus(Row, StatusDone);
+      lvFiles->SetStatus(Row, StatusDone, TaskOutputs[static_cast<size_t>(AIndex)]);
     } else {
       lvFiles->SetStatus(Row, StatusCanceled);
     }

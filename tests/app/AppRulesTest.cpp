@@ -87,6 +87,14 @@ private slots:
     QCOMPARE(Out.AudioBitrate, 32000);
     QVERIFY(!Out.DisableVideo);
 
+    // Odd sizes lose their last line or column; an unknown size is left to the engine.
+    Clip.Video.Width = 175;
+    Clip.Video.Height = 145;
+    QCOMPARE(MakeOutputOptions(XvidEntryText, Clip).FrameSize, std::string("174x144"));
+    Clip.Video.Width = -1;
+    QVERIFY(MakeOutputOptions(XvidEntryText, Clip).FrameSize.empty());
+    Clip.Video.Width = 176;
+
     // Without an extension the video stays; an audio extension or no video stream drops it.
     Clip.OpenedFileName = QStringLiteral("/m/clip");
     QVERIFY(!MakeOutputOptions(XvidEntryText, Clip).DisableVideo);

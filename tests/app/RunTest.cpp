@@ -141,6 +141,7 @@ private slots:
     QCOMPARE(W.Converter().TaskCount(), 0);
     QCOMPARE(W.LastFormat(), QStringLiteral("XviD Video (*.avi)"));
 
+    QCOMPARE(H.Files().item(0, 1)->toolTip(), Folder + QLatin1Char('/') + XvidName);
     const TOutputFacts Out = ProbeOutput(Folder + QLatin1Char('/') + XvidName);
     QCOMPARE(Out.VideoStreams, 1);
     QCOMPARE(Out.AudioStreams, 1);
