@@ -1,0 +1,57 @@
+// lvFiles: the report list of source files, one row per file with the columns "Source" (the
+// file name), "Status" and "Path" (the folder, ending with a separator). The Status cell holds
+// "Ready", "Done", "Canceled", "Failed" or a progress bar, written "{|" followed by the
+// percentage ("{|" alone: the total is unknown, a busy bar). GUI thread.
+#pragma once
+
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+
+namespace pelorix {
+
+inline const QString StatusReady = QStringLiteral("Ready");
+inline const QString StatusDone = QStringLiteral("Done");
+inline const QString StatusCanceled = QStringLiteral("Canceled");
+inline const QString StatusFailed = QStringLiteral("Failed");
+inline const QString ProgressMark = QStringLiteral("{|");
+
+// The Status cell text for a progress report: "{|" + P with P = current * 100 / total,
+// computed in 64 bits, toward zero, clamped to 0..100; "{|" when the total is unknown (<= 0).
+QString ProgressCellText(int ACurrentDuration, int ATotalOutputDuration);
+
+// Paints "{|"-cells as the style's progress bar; other cells as usual.
+class TStatusDelegate final : public QStyledItemDelegate {
+public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+  void paint(QPainter* APainter, const QStyleOptionViewItem& AOption,
+             const QModelIndex& AIndex) const override;
+};
+
+class TFileList final : public QTableWidget {
+  Q_OBJECT
+public:
+  explicit TFileList(QWidget* AParent);
+
+  int RowCount() const { return rowCount(); }
+  // Appends a row for AFullPath; returns its index.
+  int AddRow(const QString& AFullPath);
+  // "Path" cell followed by "Source" cell.
+  QString FullPath(int ARow) const;
+  QString Status(int ARow) const;
+  // Sets the Status cell and its tool tip (an empty tip clears it).
+  void SetStatus(int ARow, const QString& AText, const QString& AToolTip = QString());
+  void Clear();
+
+signals:
+  // Local files dropped onto the list, in the order given.
+  void FilesDropped(const QStringList& AFiles);
+
+protected:
+  void dragEnterEvent(QDragEnterEvent* AEvent) override;
+  void dragMoveEvent(QDragMoveEvent* AEvent) override;
+  void dropEvent(QDropEvent* AEvent) override;
+  // An empty list says how to fill it.
+  void paintEvent(QPaintEvent* AEvent) override;
+};
+
+} // namespace pelorix

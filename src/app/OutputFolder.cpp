@@ -1,0 +1,48 @@
+// The settings and the output folder: reading and writing conf.ini, the folder picker, the
+// "Browse" button and the same-folder rule.
+#include "MainWindow.h"
+
+#include "AppBrand.h"
+#include "AppTexts.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QUrl>
+
+namespace pelorix {
+
+void TfrmMain::ReadSettings() {
+  const TSettingsValues Values = Settings.Read();
+  txtOutput->setText(Values.Output);
+  chkSameFolder->setChecked(Values.SameFolder);
+}
+
+bool TfrmMain::WriteSettings() {
+  QString FailedPath;
+  if (Settings.Write({txtOutput->text(), chkSameFolder->isChecked()}, FailedPath)) return true;
+  Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::UnableToWrite.arg(FailedPath));
+  return false;
+}
+
+void TfrmMain::btnFolderChangeClick() {
+  if (!txtOutput->isEnabled()) return;
+  const QString Folder = Dialogs.PickFolder(this, texts::PickFolderTitle);
+  if (!Folder.isEmpty()) txtOutput->setText(Folder);
+}
+
+void TfrmMain::btnBrowseClick() {
+  // Handed over even when the folder does not exist yet; the desktop says so.
+  Dialogs.OpenUrl(QUrl::fromLocalFile(txtOutput->text()));
+}
+
+void TfrmMain::chkSameFolderClick() {
+  const bool OwnFolder = !chkSameFolder->isChecked();
+  if (!RunActive) {
+    txtOutput->setEnabled(OwnFolder);
+    btnFolderChange->setEnabled(txtOutput->isEnabled());
+  }
+  btnBrowse->setEnabled(OwnFolder);
+}
+
+} // namespace pelorix

@@ -1,0 +1,230 @@
+// The run: "Convert!" gives every task its output and starts the converter, the converter's
+// progress and end events update the rows, "Stop" stops the run.
+#include "MainWindow.h"
+
+#include "AppBrand.h"
+#include "AppTexts.h"
+#include "FileList.h"
+#include "FormatEntry.h"
+#include "OutputName.h"
+#include "OutputPlan.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+
+namespace pelorix {
+
+namespace {
+constexpr int RunThreads = 1;  // one task at a time, on a worker thread
+constexpr int ProgressIntervalMs = 100;
+}
+
+void TfrmMain::ConnectConverter() {
+  VexoC->SetLogLevel(TLogLevel::llQuiet);
+  VexoC->SetProgressInterval(ProgressIntervalMs);
+  // Conversions yield to the window: a busy machine must not make it stutter.
+  VexoC->SetThreadPriority(TConvertPriority::tpLower);
+  // Worker threads, under the converter's lock: copy the values and queue them; never wait
+  // for the GUI thread, which may itself be waiting for that lock in Stop.
+  VexoC->SetOnProgress([this](int AIndex, int, int, int ACurrentDuration, float, float, int64_t,
+                              int ATotalOutputDuration) {
+    QMetaObject::invokeMethod(
+        this, [this, AIndex, ACurrentDuration, ATotalOutputDuration] {
+          Guarded([&] { VexoCProgress(AIndex, ACurrentDuration, ATotalOutputDuration); });
+        },
+        Qt::QueuedConnection);
+  });
+  VexoC->SetOnTerminate([this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+    QMetaObject::invokeMethod(
+        this, [this, AIndex, AFinished, AException, Message = QString::fromStdString(AMessage)] {
+          Guarded([&] { VexoCTerminate(AIndex, AFinished, AException, Message); });
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void TfrmMain::btnConvertClick() {
+  if (RunActive) {
+    StopRun();
+    return;
+  }
+  StartRun();
+}
+
+void TfrmMain::StopRun() {
+  if (!RunActive || StopPending) return;
+  StopPending = true;
+  Canceled = true;
+  // Add and Convert wait for the run's final event: a new run must not race the old one.
+  btnConvert->setEnabled(false);
+  VexoC->Stop();
+}
+
+void TfrmMain::StartRun() {
+  if (!VexoC->Probe().LoadLibraries(LibraryFolder().toStdString(), true)) {
+    Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::LibraryError);
+    return;
+  }
+  if (lvFiles->RowCount() == 0) {
+    Dialogs.Message(this, TMessageKind::mkInformation, texts::InformationTitle, texts::ChooseAFile);
+    VexoC->ClearTasks();
+    TaskRows.clear();
+    Canceled = false;
+    btnOpen->setFocus();
+    return;
+  }
+  const QString EntryText = selFormat->currentText();
+  if (VexoC->TaskCount() == 0 || Canceled) {
+    if (EntryText == LastFormatText &&
+        !Dialogs.Ask(this, texts::InformationTitle, texts::ConvertAgainQuestion(EntryText)))
+      return;
+    VexoC->ClearTasks();
+    TaskRows.clear();
+    Canceled = false;
+    DoLoadFromList();
+  }
+
+  TaskOutputs.assign(TaskRows.size(), QString());
+  // A task whose output cannot be set leaves the list; the next one takes its index.
+  const int Count = VexoC->TaskCount();
+  int Index = 0;
+  for (int Step = 0; Step < Count && Index < VexoC->TaskCount(); ++Step) {
+    if (SetOutput(Index, EntryText)) {
+      btnConvert->setFocus();
+      ++Index;
+      continue;
+    }
+    const QString Why = QString::fromStdString(VexoC->LastError());
+    lvFiles->SetStatus(TaskRows[static_cast<size_t>(Index)], StatusFailed, Why);
+    VexoC->RemoveTask(Index);
+    TaskRows.erase(TaskRows.begin() + Index);
+    TaskOutputs.erase(TaskOutputs.begin() + Index);
+    Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::ErrorFound);
+  }
+  VexoC->Probe().Close();
+
+  if (VexoC->TaskCount() == 0) {
+    // Nothing to convert: back to idle, the rows say why.
+    SetTitle(QStringLiteral(" [Done]"));
+    return;
+  }
+  RunActive = true;
+  StopPending = false;
+  CloseAfterRun = false;
+  Canceled = false;
+  SetRunControls(true);
+  SetTitle(QStringLiteral(" [Converting...]"));
+  VexoC->Start(RunThreads);
+}
+
+bool TfrmMain::SetOutput(int AIndex, const QString& AEntryText) {
+  TFFmpeg& Task = VexoC->Tasks(AIndex);
+  if (VexoC->TaskInputContext(AIndex) == nullptr) return false;
+  const TSourceFacts Source = SourceFactsOf(Task.Probe());
+  const TFormatEntry Entry = ParseFormatEntry(AEntryText);
+
+  QString OutputPath;
+  if (chkSameFolder->isChecked()) {
+    OutputPath = MakeOutputName(Source.OpenedFileName, Entry.Extension, Entry.Label);
+  } else {
+    const QString Folder = txtOutput->text();
+    if (!QFileInfo(Folder).isDir()) QDir().mkpath(Folder);  // a failure shows when the output opens
+    OutputPath = MakeOutputName(Folder + QLatin1Char('/') + QFileInfo(Source.OpenedFileName).fileName(),
+                                Entry.Extension, Entry.Label);
+  }
+  TOutputOptions Options = MakeOutputOptions(AEntryText, Source);
+  if (AdjustOutput) AdjustOutput(Options);
+  if (!VexoC->SetTaskOutput(AIndex, OutputPath.toStdString(), &Options)) {
+    // The name was free before: whatever the failed opening left there is ours to remove.
+    if (QFileInfo(OutputPath).isFile()) QFile::remove(OutputPath);
+    return false;
+  }
+  TaskOutputs[static_cast<size_t>(AIndex)] = OutputPath;
+  return true;
+}
+
+void TfrmMain::SetRunControls(bool ARunning) {
+  for (QWidget* Control : std::initializer_list<QWidget*>{btnOpen, btnFolderChange, selFormat, txtOutput,
+                                                          chkSameFolder})
+    Control->setEnabled(!ARunning);
+  AddFiles1->setEnabled(!ARunning);
+  btnConvert->setEnabled(true);
+  ShowConvertCaption(ARunning);
+  // After a run the same-folder rule holds again for the folder controls.
+  if (!ARunning) chkSameFolderClick();
+}
+
+void TfrmMain::ShowConvertCaption(bool ARunning) {
+  btnConvert->setText(ARunning ? QStringLiteral("Stop") : QStringLiteral("Convert!"));
+  btnConvert->setIcon(style()->standardIcon(ARunning ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+}
+
+int TfrmMain::RowOfTask(int AIndex) const {
+  if (AIndex < 0 || static_cast<size_t>(AIndex) >= TaskRows.size()) return -1;
+  const int Row = TaskRows[static_cast<size_t>(AIndex)];
+  return Row < lvFiles->RowCount() ? Row : -1;
+}
+
+void TfrmMain::VexoCProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration) {
+  const int Row = RowOfTask(AIndex);
+  if (!RunActive || Row < 0) return;
+  const QString Status = lvFiles->Status(Row);
+  if (Status == StatusDone || Status == StatusCanceled || Status == StatusFailed) return;
+  lvFiles->SetStatus(Row, ProgressCellText(ACurrentDuration, ATotalOutputDuration));
+}
+
+void TfrmMain::VexoCTerminate(int AIndex, bool AFinished, bool AException, const QString& AMessage) {
+  if (!RunActive) return;
+  const int Row = RowOfTask(AIndex);
+  if (Row >= 0) {
+    if (AException) {
+      // A failed conversion is not "Done" and leaves no partial file behind.
+      lvFiles->SetStatus(Row, StatusFailed, AMessage);
+      const QString& Output = TaskOutputs[static_cast<size_t>(AIndex)];
+      if (!Output.isEmpty() && QFileInfo(Output).isFile()) QFile::remove(Output);
+    } else if (AFinished) {
+      lvFiles->SetStatus(Row, StatusDone, TaskOutputs[static_cast<size_t>(AIndex)]);
+    } else {
+      lvFiles->SetStatus(Row, StatusCanceled);
+    }
+    emit TaskEnded(Row);
+  }
+
+  if (Canceled) {
+    SetTitle(QStringLiteral(" [Job Canceled]"));
+    ShowConvertCaption(false);
+    for (int R = 0; R < lvFiles->RowCount(); ++R) {
+      const QString Status = lvFiles->Status(R);
+      if (Status != StatusDone && Status != StatusFailed) lvFiles->SetStatus(R, StatusCanceled);
+    }
+    if (AIndex == -1) EndRun();
+    return;
+  }
+  if (AIndex != -1) return;
+
+  SetTitle(QStringLiteral(" [Done]"));
+  bool AnyDone = false;
+  for (const int TaskRow : TaskRows)
+    if (TaskRow < lvFiles->RowCount() && lvFiles->Status(TaskRow) == StatusDone) AnyDone = true;
+  // Only a run that converted something counts as converted to this format.
+  if (AnyDone) LastFormatText = selFormat->currentText();
+  VexoC->ClearTasks();
+  EndRun();
+}
+
+void TfrmMain::EndRun() {
+  RunActive = false;
+  StopPending = false;
+  SetRunControls(false);
+  emit RunFinished();
+  if (CloseAfterRun) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+}
+
+} // namespace pelorix

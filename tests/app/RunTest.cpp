@@ -1,0 +1,359 @@
+// Runs through the window: real conversions of the small generated clips, watched through
+// the rows, the title and the files written.
+#include "AVProbe.h"
+#include "WindowTestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QProcess>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+using namespace pelorix;
+using namespace pelorix::test;
+
+namespace {
+
+struct TOutputFacts {
+  int VideoStreams = -1;
+  int AudioStreams = -1;
+  QString VideoCodec;
+  QString AudioCodec;
+  int Width = -1;
+  int Height = -1;
+  int Channels = -1;
+  int SampleRate = -1;
+};
+
+// Probes a written file with the libraries the window loaded.
+TOutputFacts ProbeOutput(const QString& APath) {
+  TOutputFacts Facts;
+  TAVProbe Probe;
+  if (!Probe.Open(APath.toStdString())) return Facts;
+  Facts.VideoStreams = Probe.VideoStreamCount();
+  Facts.AudioStreams = Probe.AudioStreamCount();
+  TVideoStreamInfo Video;
+  Probe.VideoStreamInfo(-1, Video);
+  TAudioStreamInfo Audio;
+  Probe.AudioStreamInfo(-1, Audio);
+  Facts.VideoCodec = QString::fromLatin1(Video.CodecName.data());
+  Facts.AudioCodec = QString::fromLatin1(Audio.CodecName.data());
+  Facts.Width = Video.Width;
+  Facts.Height = Video.Height;
+  Facts.Channels = Audio.Channels;
+  Facts.SampleRate = Audio.SampleRate;
+  return Facts;
+}
+
+// A WAV file whose sound is in a format no decoder knows: it opens, and its conversion fails
+// once it runs.
+void WriteUndecodableWav(const QString& APath) {
+  QByteArray Format;
+  QDataStream Out(&Format, QIODevice::WriteOnly);
+  Out.setByteOrder(QDataStream::LittleEndian);
+  Out << quint16(0x7777) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
+  const QByteArray Data(16000, '\0');
+  QByteArray Riff = "WAVEfmt ";
+  QDataStream R(&Riff, QIODevice::Append);
+  R.setByteOrder(QDataStream::LittleEndian);
+  R << quint32(Format.size());
+  Riff += Format + "data";
+  QDataStream D(&Riff, QIODevice::Append);
+  D.setByteOrder(QDataStream::LittleEndian);
+  D << quint32(Data.size());
+  Riff += Data;
+  QFile File(APath);
+  File.open(QIODevice::WriteOnly);
+  QDataStream F(&File);
+  F.setByteOrder(QDataStream::LittleEndian);
+  File.write("RIFF");
+  F << quint32(Riff.size());
+  File.write(Riff);
+}
+
+// Holds the first task's worker at its first picture until released.
+class TGate {
+public:
+  void Wait() {
+    std::unique_lock Lock(Mutex);
+    Reached = true;
+    Changed.wait(Lock, [this] { return Open; });
+  }
+  void Release() {
+    std::lock_guard Lock(Mutex);
+    Open = true;
+    Changed.notify_all();
+  }
+  bool WasReached() {
+    std::lock_guard Lock(Mutex);
+    return Reached;
+  }
+
+private:
+  std::mutex Mutex;
+  std::condition_variable Changed;
+  bool Reached = false;
+  bool Open = false;
+};
+
+const QString Clip = QStringLiteral("mpeg4_aac.3gp");
+const QString XvidName = QStringLiteral("mpeg4_aac (XviD Video).avi");
+
+} // namespace
+
+class TRunTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void AFullRunWritesXvidWithMp3() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    // The output folder does not exist yet: the run makes it.
+    const QString Folder = H.WorkPath(QStringLiteral("new/deeper"));
+    H.Dialogs.FolderAnswers << Folder;
+    H.Button("btnFolderChange").click();
+    H.Add({MediaFile(Clip)});
+
+    QStringList Seen;
+    connect(&H.Files(), &QTableWidget::itemChanged, this,
+            [&Seen](QTableWidgetItem* AItem) { if (AItem->column() == 1) Seen << AItem->text(); });
+    QSignalSpy Finished(&W, &TfrmMain::RunFinished);
+    H.Button("btnConvert").click();
+    // Converting: the five controls are off, "Browse" stays, the button stops.
+    QVERIFY(W.Converting());
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Converting...]"));
+    QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Stop"));
+    for (const char* Name : {"btnOpen", "btnFolderChange", "selFormat", "txtOutput", "chkSameFolder"})
+      QVERIFY2(!H.Control<QWidget>(Name)->isEnabled(), Name);
+    QVERIFY(!H.Control<QAction>("AddFiles1")->isEnabled());
+    QVERIFY(H.Button("btnBrowse").isEnabled());
+    QVERIFY(Finished.wait(120000));
+
+    QVERIFY(std::any_of(Seen.begin(), Seen.end(), [](const QString& S) { return S.startsWith(QStringLiteral("{|")); }));
+    QCOMPARE(H.Files().Status(0), QStringLiteral("Done"));
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Done]"));
+    QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Convert!"));
+    for (const char* Name : {"btnOpen", "btnFolderChange", "selFormat", "txtOutput"})
+      QVERIFY2(H.Control<QWidget>(Name)->isEnabled(), Name);
+    QVERIFY(H.Control<QAction>("AddFiles1")->isEnabled());
+    QCOMPARE(W.Converter().TaskCount(), 0);
+    QCOMPARE(W.LastFormat(), QStringLiteral("XviD Video (*.avi)"));
+
+    QCOMPARE(H.Files().item(0, 1)->toolTip(), Folder + QLatin1Char('/') + XvidName);
+    const TOutputFacts Out = ProbeOutput(Folder + QLatin1Char('/') + XvidName);
+    QCOMPARE(Out.VideoStreams, 1);
+    QCOMPARE(Out.AudioStreams, 1);
+    QCOMPARE(Out.VideoCodec, QStringLiteral("mpeg4"));
+    QCOMPARE(Out.AudioCodec, QStringLiteral("mp3"));
+    QCOMPARE(Out.Width, 176);
+    QCOMPARE(Out.Height, 144);
+    QCOMPARE(Out.Channels, 1);
+    QCOMPARE(Out.SampleRate, 16000);
+  }
+
+  void ASecondRunAsksBeforeConvertingAgain() {
+    TWindowHarness H;
+    H.Open();
+    H.Add({MediaFile(Clip)});
+    QVERIFY(H.ConvertAndWait());
+
+    // No: nothing changes.
+    H.Button("btnConvert").click();
+    QCOMPARE(H.Dialogs.Questions,
+             QStringList{QStringLiteral("File(s) from the list was already converted to this format\r\n"
+                                        "XviD Video (*.avi)\r\nDo you wish to convert agin?")});
+    QVERIFY(!H.Window->Converting());
+    QCOMPARE(H.Statuses(), QStringList{QStringLiteral("Done")});
+    QVERIFY(!QFile::exists(H.OutFolder() + QStringLiteral("/mpeg4_aac (XviD Video [1]).avi")));
+
+    // Yes: the tasks are made again from the rows and get numbered names.
+    H.Dialogs.AskAnswers << true;
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(H.Statuses(), QStringList{QStringLiteral("Done")});
+    QVERIFY(QFile::exists(H.OutFolder() + QStringLiteral("/mpeg4_aac (XviD Video [1]).avi")));
+
+    // A cancelled add after a finished run changes nothing; a real one starts a new list.
+    H.Button("btnOpen").click();
+    QCOMPARE(H.Files().RowCount(), 1);
+    H.Add({MediaFile(QStringLiteral("tone.mp3"))});
+    QCOMPARE(H.Files().RowCount(), 1);
+    QCOMPARE(H.Files().item(0, 0)->text(), QStringLiteral("tone.mp3"));
+  }
+
+  void SourcesWithoutVideoGiveNoVideoAndOthersKeepIt() {
+    TWindowHarness H;
+    H.Open();
+    const QString M4a = H.WorkPath(QStringLiteral("tone.m4a"));
+    QCOMPARE(QProcess::execute(QStringLiteral(PELORIX_TRANSCODE_PROGRAM),
+                               {QStringLiteral("-q"), QStringLiteral("-i"), MediaFile(QStringLiteral("tone.wav")),
+                                QStringLiteral("acodec=aac"), QStringLiteral("-o"), M4a}),
+             0);
+    const QString Bare = H.WorkPath(QStringLiteral("clip"));
+    QVERIFY(QFile::copy(MediaFile(Clip), Bare));
+    H.Add({MediaFile(QStringLiteral("tone.mp3")), M4a, Bare});
+    QCOMPARE(H.Files().RowCount(), 3);
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusDone, StatusDone}));
+
+    const TOutputFacts Mp3 = ProbeOutput(H.OutFolder() + QStringLiteral("/tone (XviD Video).avi"));
+    QCOMPARE(Mp3.VideoStreams, 0);
+    QCOMPARE(Mp3.AudioCodec, QStringLiteral("mp3"));
+    QCOMPARE(Mp3.Channels, 2);
+    QCOMPARE(Mp3.SampleRate, 44100);
+    const TOutputFacts Aac = ProbeOutput(H.OutFolder() + QStringLiteral("/tone (XviD Video [1]).avi"));
+    QCOMPARE(Aac.VideoStreams, 0);
+    QCOMPARE(Aac.AudioStreams, 1);
+    const TOutputFacts Plain = ProbeOutput(H.OutFolder() + QStringLiteral("/clip (XviD Video).avi"));
+    QCOMPARE(Plain.VideoStreams, 1);
+    QCOMPARE(Plain.VideoCodec, QStringLiteral("mpeg4"));
+  }
+
+  void SameNamesFromTwoFoldersDoNotCollide() {
+    TWindowHarness H;
+    H.Open();
+    QDir(H.WorkPath(QString())).mkpath(QStringLiteral("a"));
+    QDir(H.WorkPath(QString())).mkpath(QStringLiteral("b"));
+    QVERIFY(QFile::copy(MediaFile(Clip), H.WorkPath(QStringLiteral("a/clip.3gp"))));
+    QVERIFY(QFile::copy(MediaFile(QStringLiteral("ntsc.mp4")), H.WorkPath(QStringLiteral("b/clip.3gp"))));
+    H.Add({H.WorkPath(QStringLiteral("a/clip.3gp")), H.WorkPath(QStringLiteral("b/clip.3gp"))});
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusDone}));
+    QCOMPARE(ProbeOutput(H.OutFolder() + QStringLiteral("/clip (XviD Video).avi")).SampleRate, 16000);
+    QCOMPARE(ProbeOutput(H.OutFolder() + QStringLiteral("/clip (XviD Video [1]).avi")).SampleRate, 48000);
+  }
+
+  void OutputsBesideTheirSourcesWhenAsked() {
+    TWindowHarness H;
+    H.StoreSettings(H.WorkPath(QStringLiteral("unused")), QStringLiteral("1"));
+    TfrmMain& W = H.Open();
+    const QString Source = H.WorkPath(QStringLiteral("phone.3gp"));
+    QVERIFY(QFile::copy(MediaFile(Clip), Source));
+    H.Add({Source});
+    QVERIFY(H.ConvertAndWait());
+    QVERIFY(QFile::exists(H.WorkPath(QStringLiteral("phone (XviD Video).avi"))));
+    QVERIFY(!QFileInfo::exists(H.WorkPath(QStringLiteral("unused"))));
+    // After the run the box still rules the folder controls.
+    QVERIFY(!H.Control<QLineEdit>("txtOutput")->isEnabled());
+    QVERIFY(!H.Button("btnBrowse").isEnabled());
+    QVERIFY(!W.Converting());
+  }
+
+  void StopDuringTheFirstOfThreeCancelsAll() {
+    TWindowHarness H;
+    TGate Gate;
+    TfrmMain& W = H.Open([](TOutputOptions& AOptions) { AOptions.CustomHook = true; });
+    W.Converter().SetOnCustomHook([&Gate](int AIndex, THookBitmap&, int, int64_t, bool&, bool&) {
+      if (AIndex == 0) Gate.Wait();
+    });
+    H.Add({MediaFile(Clip), MediaFile(Clip), MediaFile(Clip)});
+    QSignalSpy Finished(&W, &TfrmMain::RunFinished);
+    H.Button("btnConvert").click();
+    QTRY_VERIFY_WITH_TIMEOUT(Gate.WasReached(), 60000);
+
+    H.Button("btnConvert").click();  // "Stop"
+    QVERIFY(W.JobCanceled());
+    // Until the run's final event, neither a new add nor a new run may start.
+    bool Checked = false;
+    connect(&W, &TfrmMain::TaskEnded, this, [&] {
+      if (Checked || !W.Converting()) return;
+      Checked = true;
+      QVERIFY(!H.Button("btnOpen").isEnabled());
+      QVERIFY(!H.Button("btnConvert").isEnabled());
+      QVERIFY(!H.Control<QAction>("AddFiles1")->isEnabled());
+      H.Button("btnOpen").click();
+      H.Button("btnConvert").click();
+      H.Control<QAction>("AddFiles1")->trigger();
+    });
+    Gate.Release();
+    QVERIFY(Finished.wait(120000));
+    QVERIFY(Checked);
+    QCOMPARE(H.Dialogs.FileFilters.size(), 1);  // only the first add opened the dialog
+    QCOMPARE(H.Statuses(), (QStringList{StatusCanceled, StatusCanceled, StatusCanceled}));
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Job Canceled]"));
+    QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Convert!"));
+    QVERIFY(H.Button("btnConvert").isEnabled());
+    QVERIFY(H.Button("btnOpen").isEnabled());
+    QVERIFY(W.LastFormat().isEmpty());
+    // The stopped file is finished off and kept.
+    QVERIFY(ProbeOutput(H.OutFolder() + QLatin1Char('/') + XvidName).VideoStreams == 1);
+
+    // The next add after a stop starts a new list.
+    H.Add({MediaFile(QStringLiteral("tone.mp3"))});
+    QCOMPARE(H.Files().RowCount(), 1);
+    QVERIFY(!W.JobCanceled());
+    QCOMPARE(W.Converter().TaskCount(), 1);
+  }
+
+  void AConversionThatFailsReadsFailedAndLeavesNoFile() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    const QString Broken = H.WorkPath(QStringLiteral("broken.wav"));
+    WriteUndecodableWav(Broken);
+    H.Add({Broken, MediaFile(Clip)});
+    QCOMPARE(H.Files().RowCount(), 2);
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(H.Statuses(), (QStringList{StatusFailed, StatusDone}));
+    QVERIFY(H.Files().item(0, 1)->toolTip().contains(QStringLiteral("Unsupported codec")));
+    QVERIFY(!QFile::exists(H.OutFolder() + QStringLiteral("/broken (XviD Video).avi")));
+    QVERIFY(QFile::exists(H.OutFolder() + QLatin1Char('/') + XvidName));
+    QCOMPARE(W.LastFormat(), QStringLiteral("XviD Video (*.avi)"));
+  }
+
+  void AnOutputThatCannotBeSetKeepsRowsAndTasksAligned() {
+    TWindowHarness H;
+    int Calls = 0;
+    // The second task's record is one the converter refuses (a codec tag must have 4 letters).
+    TfrmMain& W = H.Open([&Calls](TOutputOptions& AOptions) {
+      if (++Calls == 2) AOptions.AudioTag = "abc";
+    });
+    H.Add({MediaFile(Clip), MediaFile(QStringLiteral("tone.mp3")), MediaFile(QStringLiteral("h264_aac.mp4"))});
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(H.Dialogs.MessageTexts(), QStringList{QStringLiteral("Error found")});
+    QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusFailed, StatusDone}));
+    QVERIFY(!H.Files().item(1, 1)->toolTip().isEmpty());
+    QVERIFY(QFile::exists(H.OutFolder() + QLatin1Char('/') + XvidName));
+    QVERIFY(QFile::exists(H.OutFolder() + QStringLiteral("/h264_aac (XviD Video).avi")));
+    QVERIFY(!QFile::exists(H.OutFolder() + QStringLiteral("/tone (XviD Video).avi")));
+    QCOMPARE(W.Converter().TaskCount(), 0);
+  }
+
+  void ARunWithNothingToConvertReturnsToIdle() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    H.Dialogs.FolderAnswers << QStringLiteral("/proc/pelorix-none/out");  // cannot be made
+    H.Button("btnFolderChange").click();
+    H.Add({MediaFile(Clip)});
+    H.Button("btnConvert").click();
+    QVERIFY(!W.Converting());
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Done]"));
+    QCOMPARE(H.Statuses(), QStringList{StatusFailed});
+    QCOMPARE(H.Dialogs.MessageTexts(), QStringList{QStringLiteral("Error found")});
+    QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Convert!"));
+    QVERIFY(H.Button("btnOpen").isEnabled());
+    QVERIFY(W.LastFormat().isEmpty());
+  }
+
+  void ClosingDuringARunFinishesTheFileFirst() {
+    TWindowHarness H;
+    TGate Gate;
+    TfrmMain& W = H.Open([](TOutputOptions& AOptions) { AOptions.CustomHook = true; });
+    W.Converter().SetOnCustomHook([&Gate](int, THookBitmap&, int, int64_t, bool&, bool&) { Gate.Wait(); });
+    H.Add({MediaFile(Clip)});
+    QSignalSpy Finished(&W, &TfrmMain::RunFinished);
+    H.Button("btnConvert").click();
+    QTRY_VERIFY_WITH_TIMEOUT(Gate.WasReached(), 60000);
+    QVERIFY(!W.close());  // waits for the run
+    QVERIFY(W.isVisible());
+    Gate.Release();
+    QVERIFY(Finished.wait(120000));
+    QTRY_VERIFY_WITH_TIMEOUT(!W.isVisible(), 60000);
+    QCOMPARE(H.Dialogs.ClosingBanners, 1);
+    QVERIFY(QFile::exists(H.AppFolder() + QStringLiteral("conf.ini")));
+    QCOMPARE(ProbeOutput(H.OutFolder() + QLatin1Char('/') + XvidName).VideoStreams, 1);
+  }
+};
+
+PELORIX_WINDOW_TEST_MAIN(TRunTest)
+#include "RunTest.moc"

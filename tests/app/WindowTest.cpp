@@ -1,0 +1,215 @@
+// The window without a run: its controls, adding files, the settings it reads and writes,
+// the output folder controls, and a picture of it for people to look at.
+#include "AppBrand.h"
+#include "WindowTestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QSettings>
+
+using namespace pelorix;
+using namespace pelorix::test;
+
+class TWindowTest : public QObject {
+  Q_OBJECT
+
+private slots:
+  void StartsIdleWithItsFixedControls() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    QCOMPARE(W.minimumSize(), QSize(771, 539));
+    QCOMPARE(W.maximumSize(), QSize(771, 539));
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org"));
+    QCOMPARE(H.Control<QComboBox>("selFormat")->currentText(), QStringLiteral("XviD Video (*.avi)"));
+    auto* Same = H.Control<QCheckBox>("chkSameFolder");
+    QVERIFY(!Same->isVisible());
+    QVERIFY(!Same->isEnabled());
+    QCOMPARE(H.Control<QLineEdit>("txtOutput")->text(), H.OutFolder());
+    QCOMPARE(H.Files().editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    // The banner and "Website" open the site, "More Software" its own window.
+    QTest::mouseClick(H.Control<QWidget>("Image1"), Qt::LeftButton);
+    emit H.Control<QLabel>("lblWebsite")->linkActivated(QStringLiteral("#"));
+    emit H.Control<QLabel>("lblMoreSoftware")->linkActivated(QStringLiteral("#"));
+    QCOMPARE(H.Dialogs.Urls, (QList<QUrl>{QUrl(SiteAddress), QUrl(SiteAddress)}));
+    QCOMPARE(H.Dialogs.MoreSoftware, 1);
+  }
+
+  void AddingFilesBuildsTheList() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    H.Add({MediaFile(QStringLiteral("mpeg4_aac.3gp"))});
+    QCOMPARE(H.Dialogs.FileFilters.value(0), QStringLiteral("All Supported Files (*.3gp);;All Files (*)"));
+    QCOMPARE(H.Files().RowCount(), 1);
+    QCOMPARE(H.Files().item(0, 0)->text(), QStringLiteral("mpeg4_aac.3gp"));
+    QCOMPARE(H.Files().Status(0), QStringLiteral("Ready"));
+    QCOMPARE(H.Files().item(0, 2)->text(), QStringLiteral(PELORIX_TEST_MEDIA_DIR "/"));
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Ready]"));
+    QCOMPARE(W.Converter().TaskCount(), 1);
+    QCOMPARE(W.focusWidget(), H.Control<QComboBox>("selFormat"));
+
+    // A second add keeps the first row; files that do not open get no row and no message.
+    H.Add({MediaFile(QStringLiteral("garbage.bin")), MediaFile(QStringLiteral("tone.mp3")),
+           MediaFile(QStringLiteral("empty.avi"))});
+    QCOMPARE(H.Files().RowCount(), 2);
+    QCOMPARE(H.Files().item(1, 0)->text(), QStringLiteral("tone.mp3"));
+    QCOMPARE(W.Converter().TaskCount(), 2);
+    QVERIFY(H.Dialogs.Messages.isEmpty());
+
+    // A cancelled dialog changes nothing; the menu item adds like the button.
+    H.Button("btnOpen").click();
+    QCOMPARE(H.Files().RowCount(), 2);
+    H.Dialogs.FileAnswers << QStringList{MediaFile(QStringLiteral("h264_aac.mp4"))};
+    H.Control<QAction>("AddFiles1")->trigger();
+    QCOMPARE(H.Files().RowCount(), 3);
+    QCOMPARE(W.Converter().TaskCount(), 3);
+  }
+
+  void FilesDroppedOnTheListAreAdded() {
+    TWindowHarness H;
+    H.Open();
+    QMimeData Data;
+    Data.setUrls({QUrl::fromLocalFile(MediaFile(QStringLiteral("mpeg4_aac.3gp"))),
+                  QUrl(QStringLiteral("https://pelorix.org/clip.3gp")),
+                  QUrl::fromLocalFile(MediaFile(QStringLiteral("tone.mp3")))});
+    QWidget* Target = H.Files().viewport();
+    const QPoint Where = Target->rect().center();
+    QDragEnterEvent Enter(Where, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &Enter);
+    QVERIFY(Enter.isAccepted());
+    QDropEvent Drop(Where, Qt::CopyAction, &Data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &Drop);
+    QCOMPARE(H.Files().RowCount(), 2);
+    QCOMPARE(H.Files().item(1, 0)->text(), QStringLiteral("tone.mp3"));
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Ready]"));
+    QVERIFY(H.Dialogs.FileFilters.isEmpty());
+  }
+
+  // Needs a process of its own, as every case here has one: a load that succeeded earlier
+  // in the process would last.
+  void MissingLibraryFolderStopsTheAddBeforeTheDialog() {
+    TWindowHarness H(false);
+    H.Open();
+    H.Add({MediaFile(QStringLiteral("mpeg4_aac.3gp"))});
+    QCOMPARE(H.Dialogs.MessageTexts(), QStringList{QStringLiteral("Error: Lib cannot be loaded.")});
+    QVERIFY(H.Dialogs.FileFilters.isEmpty());
+    QCOMPARE(H.Files().RowCount(), 0);
+    H.Button("btnConvert").click();
+    QCOMPARE(H.Dialogs.Messages.size(), 2);
+    QCOMPARE(H.Dialogs.Messages.last().Text, QStringLiteral("Error: Lib cannot be loaded."));
+  }
+
+  void ConvertingAnEmptyListAsksForAFile() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    H.Button("btnConvert").click();
+    QCOMPARE(H.Dialogs.Messages.size(), 1);
+    QCOMPARE(H.Dialogs.Messages[0].Kind, TMessageKind::mkInformation);
+    QCOMPARE(H.Dialogs.Messages[0].Title, QStringLiteral("Information"));
+    QCOMPARE(H.Dialogs.Messages[0].Text, QStringLiteral("Please choose a file."));
+    QVERIFY(!W.Converting());
+    QCOMPARE(W.focusWidget(), &H.Button("btnOpen"));
+  }
+
+  void SettingsAreReadAtStartAndWrittenAtClose() {
+    TWindowHarness H;
+    H.StoreSettings(QStringLiteral("/srv/clips"), QStringLiteral("1"));
+    TfrmMain& W = H.Open();
+    // A stored same-folder choice disables the folder controls from the start.
+    QVERIFY(H.Control<QCheckBox>("chkSameFolder")->isChecked());
+    QVERIFY(!H.Control<QLineEdit>("txtOutput")->isEnabled());
+    QVERIFY(!H.Button("btnFolderChange").isEnabled());
+    QVERIFY(!H.Button("btnBrowse").isEnabled());
+    QCOMPARE(H.Control<QLineEdit>("txtOutput")->text(), QStringLiteral("/srv/clips"));
+    QCOMPARE(W.SettingsFile(), H.AppFolder() + QStringLiteral("conf.ini"));
+
+    W.close();
+    QCOMPARE(H.Dialogs.ClosingBanners, 1);
+    QSettings Stored(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
+    QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(), QStringLiteral("/srv/clips"));
+    QCOMPARE(Stored.value(QStringLiteral("Main/booSameFolder")).toString(), QStringLiteral("1"));
+  }
+
+  void FirstStartUsesTheDefaultFolder() {
+    TWindowHarness H;
+    TWindowSetup Setup;
+    Setup.AppFolder = H.AppFolder();
+    Setup.Dialogs = &H.Dialogs;
+    TfrmMain W(Setup);
+    const QString Default = QDir::homePath() + QStringLiteral("/orvaneVideo");
+    QCOMPARE(W.findChild<QLineEdit*>(QStringLiteral("txtOutput"))->text(), Default);
+    QVERIFY(!W.findChild<QCheckBox*>(QStringLiteral("chkSameFolder"))->isChecked());
+    W.close();
+    QSettings Stored(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
+    QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(), Default);
+    QCOMPARE(Stored.value(QStringLiteral("Main/booSameFolder")).toString(), QStringLiteral("0"));
+  }
+
+  void SettingsThatCannotBeWrittenAreReportedAndTheWindowCloses() {
+    const QByteArray Saved = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", "/proc/pelorix-missing-config");
+    TScriptedDialogs Dialogs;
+    TWindowSetup Setup;
+    Setup.AppFolder = QStringLiteral("/proc/pelorix-missing/");
+    Setup.Dialogs = &Dialogs;
+    {
+      TfrmMain W(Setup);
+      W.show();
+      QVERIFY(W.close());
+    }
+    qputenv("XDG_CONFIG_HOME", Saved);
+    QCOMPARE(Dialogs.MessageTexts(),
+             QStringList{QStringLiteral("Unable to write to /proc/pelorix-missing-config/pelorix/conf.ini")});
+  }
+
+  void TheFolderPickerChangesTheFolderOnlyWhenConfirmed() {
+    TWindowHarness H;
+    H.Open();
+    auto* Output = H.Control<QLineEdit>("txtOutput");
+    H.Button("btnFolderChange").click();  // cancelled
+    QCOMPARE(Output->text(), H.OutFolder());
+    QCOMPARE(H.Dialogs.FolderTitles, QStringList{QStringLiteral("Select an Output Folder:")});
+    H.Dialogs.FolderAnswers << QStringLiteral("/srv/new");
+    QTest::mouseDClick(Output, Qt::LeftButton);  // a double click acts as "Change"
+    QCOMPARE(Output->text(), QStringLiteral("/srv/new"));
+    QCOMPARE(H.Dialogs.FolderTitles.size(), 2);
+
+    // "Browse" hands the folder to the desktop even when it does not exist.
+    H.Button("btnBrowse").click();
+    QCOMPARE(H.Dialogs.Urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral("/srv/new"))});
+
+    // The same-folder box takes the folder controls with it.
+    auto* Same = H.Control<QCheckBox>("chkSameFolder");
+    Same->setChecked(true);
+    QVERIFY(!Output->isEnabled());
+    QVERIFY(!H.Button("btnFolderChange").isEnabled());
+    QVERIFY(!H.Button("btnBrowse").isEnabled());
+    QTest::mouseDClick(Output, Qt::LeftButton);
+    QCOMPARE(H.Dialogs.FolderTitles.size(), 2);
+    Same->setChecked(false);
+    QVERIFY(Output->isEnabled());
+    QVERIFY(H.Button("btnFolderChange").isEnabled());
+    QVERIFY(H.Button("btnBrowse").isEnabled());
+  }
+
+  // Not a check of behaviour: a picture of the window in the build tree, for people.
+  void RendersAPictureOfTheWindow() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    QVERIFY(W.grab().save(QStringLiteral(PELORIX_TEST_OUTPUT_DIR "/pelorix-window-empty.png")));
+    H.Add({MediaFile(QStringLiteral("mpeg4_aac.3gp")), MediaFile(QStringLiteral("h264_aac.mp4")),
+           MediaFile(QStringLiteral("tone.mp3"))});
+    H.Files().SetStatus(0, StatusDone);
+    H.Files().SetStatus(1, QStringLiteral("{|64"));
+    W.activateWindow();
+    const QString Path = QStringLiteral(PELORIX_TEST_OUTPUT_DIR "/pelorix-window.png");
+    QVERIFY(W.grab().save(Path));
+    QVERIFY(QFileInfo(Path).size() > 0);
+  }
+};
+
+PELORIX_WINDOW_TEST_MAIN(TWindowTest)
+#include "WindowTest.moc"
