@@ -1,3 +1,4 @@
+// The libavcodec binding: its library description and entry table.
 #include "AVCodecHlpr.h"
 
 #include "AVUtilHlpr.h"
@@ -8,13 +9,14 @@ namespace pelorix {
 TAVCodecEntries AVCodecEntries;
 
 TLibraryBinding& AVCodecLibrary() {
-  static TLibraryBinding Binding({
-      "libavcodec", LIBAVCODEC_VERSION_MAJOR, {},
-      {&AVUtilLibrary(), &SwResampleLibrary()},
-      [](TLibraryBinding& ABinding) {
-        auto& Entries = AVCodecEntries;
-        PELORIX_AVCODEC_ENTRIES(PELORIX_BIND_ENTRY)
-      }});
+  static TLibraryBinding Binding({"libavcodec",
+                                  LIBAVCODEC_VERSION_MAJOR,
+                                  {},
+                                  {&AVUtilLibrary(), &SwResampleLibrary()},
+                                  [](TLibraryBinding& ABinding) {
+                                    auto& Entries = AVCodecEntries;
+                                    PELORIX_AVCODEC_ENTRIES(PELORIX_BIND_ENTRY)
+                                  }});
   return Binding;
 }
 

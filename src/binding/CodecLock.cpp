@@ -1,3 +1,4 @@
+// The process-wide lock around stream probing and codec opening and closing.
 #include "CodecLock.h"
 
 namespace pelorix {

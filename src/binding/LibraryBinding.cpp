@@ -1,3 +1,4 @@
+// Loading one shared library from the library folder and resolving its entry points by name.
 #include "LibraryBinding.h"
 
 #include <dlfcn.h>
@@ -61,7 +62,8 @@ void* LoadLibraryFromFolder(const std::string& AFolder, const std::string& AFile
   ::dlerror();
   void* Handle = ::dlopen(JoinPath(AFolder, AFileName).c_str(), LoadMode);
   if (!Handle) ASystemError = LastLoaderError();
-  for (auto It = Preloaded.rbegin(); It != Preloaded.rend(); ++It) ::dlclose(*It);
+  for (auto It = Preloaded.rbegin(); It != Preloaded.rend(); ++It)
+    ::dlclose(*It);
   return Handle;
 }
 
@@ -86,8 +88,8 @@ void* TLibraryBinding::Resolve(const char* AName) {
 }
 
 void TLibraryBinding::FailEntry(const char* AName) {
-  throw TBindingError(Format("Load function %s@%s error: %s", AName, LibraryFileName(),
-                             ResolveError));
+  throw TBindingError(
+      Format("Load function %s@%s error: %s", AName, LibraryFileName(), ResolveError));
 }
 
 bool TLibraryBinding::InitLibrary(std::string& AError, const std::string& AFolder,

@@ -1,3 +1,4 @@
+// Loading, checking and releasing the whole set of media libraries, and the libraries' log level.
 #include "MediaLibraries.h"
 
 #include "AVCodecHlpr.h"
@@ -23,7 +24,7 @@ std::string LoadError;
 
 // Load order of the engine side; unloading goes the same way.
 std::array<TLibraryBinding*, 7> EngineLibraries() {
-  return {&AVCodecLibrary(), &AVFilterLibrary(),    &AVFormatLibrary(), &AVUtilLibrary(),
+  return {&AVCodecLibrary(), &AVFilterLibrary(),   &AVFormatLibrary(), &AVUtilLibrary(),
           &SwScaleLibrary(), &SwResampleLibrary(), &MyUtilLibrary()};
 }
 
@@ -70,21 +71,28 @@ bool LoadMediaLibraries(const std::string& AFolder, bool AVersioned) {
 
 void UnloadMediaLibraries() {
   Loaded = false;
-  for (TLibraryBinding* Library : EngineLibraries()) Library->UnloadLibrary();
+  for (TLibraryBinding* Library : EngineLibraries())
+    Library->UnloadLibrary();
 }
 
-bool MediaLibrariesLoaded() { return Loaded; }
+bool MediaLibrariesLoaded() {
+  return Loaded;
+}
 
-std::string MediaLibrariesError() { return LoadError; }
+std::string MediaLibrariesError() {
+  return LoadError;
+}
 
 bool LoadProbeLibraries(std::string& AError, const std::string& AFolder, bool AVersioned) {
   bool AllBound = true;
-  for (TLibraryBinding* Library : ProbeLibraries()) AllBound = AllBound && Library->IsLibraryBound();
+  for (TLibraryBinding* Library : ProbeLibraries())
+    AllBound = AllBound && Library->IsLibraryBound();
   if (AllBound) return true;
   AError.clear();
   for (TLibraryBinding* Library : ProbeLibraries()) {
     if (!Library->InitLibrary(AError, AFolder, AVersioned)) {
-      for (TLibraryBinding* Loaded : ProbeLibraries()) Loaded->UnloadLibrary();
+      for (TLibraryBinding* Loaded : ProbeLibraries())
+        Loaded->UnloadLibrary();
       return false;
     }
   }
@@ -101,10 +109,14 @@ void CheckMediaLibraries() {
 int LibraryLogLevelOf(int AScale) {
   if (AScale < 0) return AV_LOG_QUIET;
   switch (AScale) {
-  case 0: return AV_LOG_ERROR;
-  case 1: return AV_LOG_INFO;
-  case 2: return AV_LOG_DEBUG;
-  default: return AV_LOG_TRACE;
+  case 0:
+    return AV_LOG_ERROR;
+  case 1:
+    return AV_LOG_INFO;
+  case 2:
+    return AV_LOG_DEBUG;
+  default:
+    return AV_LOG_TRACE;
   }
 }
 

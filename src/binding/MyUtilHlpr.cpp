@@ -1,3 +1,4 @@
+// The C-runtime support binding: the formatted-text and file functions, bound from the C library.
 #include "MyUtilHlpr.h"
 
 namespace pelorix {

@@ -1,3 +1,4 @@
+// The texts of a failed file open, shared by the engine and the probe.
 #include "OpenErrorText.h"
 
 #include "MediaObjects.h"
@@ -29,7 +30,7 @@ std::string FileOpenErrorText(const std::string& AFileName, int ACode) {
 }
 
 int OpenErrorCode(const std::string& AFileName, int AResult, bool AForcedFormat) {
-  if (AResult == AVERROR_EOF) return AVERROR(EIO);  // the file ended inside its header
+  if (AResult == AVERROR_EOF) return AVERROR(EIO); // the file ended inside its header
   if (AResult != AVERROR_INVALIDDATA) return AResult;
   if (AForcedFormat) return AVERROR(EINVAL);
   AVIOContext* Raw = nullptr;

@@ -19,7 +19,6 @@ constexpr int DefaultBitBufferSize = 262144;
 struct TInputFile {
   int32_t EofReached = 0;
   int32_t FirstStreamIndex = 0;
-  int32_t BufferSize = 0;  // not used
   int32_t StreamCount = 0;
 };
 

@@ -52,7 +52,8 @@ enum class THookAction { haContinue, haIgnore, haStop };
 
 // The engine's outward callbacks. The receiver is whatever the function captures; the engine
 // passes itself first. An empty function is never called.
-using TLogCallback = std::function<void(TCustomFFmpeg& ASender, int ALevel, const std::string& AText)>;
+using TLogCallback =
+    std::function<void(TCustomFFmpeg& ASender, int ALevel, const std::string& AText)>;
 using TProgressCallback =
     std::function<void(TCustomFFmpeg& ASender, int AFrameNumber, int AFPS, int ACurrentDuration,
                        float AQuality, float ABitRate, int64_t ACurrentSize, int ATotalDuration)>;
@@ -60,20 +61,23 @@ using TTerminateCallback = std::function<void(TCustomFFmpeg& ASender)>;
 using TBeforeHookCallback =
     std::function<void(TCustomFFmpeg& ASender, int64_t APTS, THookAction& AAction)>;
 using TCustomHookCallback =
-    std::function<void(TCustomFFmpeg& ASender, THookBitmap& ABitmap, int AFrameNumber,
-                       int64_t APTS, bool& AUpdate, bool& AStopHook)>;
+    std::function<void(TCustomFFmpeg& ASender, THookBitmap& ABitmap, int AFrameNumber, int64_t APTS,
+                       bool& AUpdate, bool& AStopHook)>;
 
 // Codec kinds in the libraries' order: the index into the parked codec option contexts.
 enum TCodecKind { ckVideo, ckAudio, ckData, ckSubtitle, ckAttachment, ckCount };
 
-using TBitstreamFilterChain = std::vector<std::string>;  // filter specs, applied in order
+// The kinds that have a frame limit ("vframes", "aframes", "dframes" and subtitles).
+constexpr int FrameLimitKinds = ckAttachment;
+
+using TBitstreamFilterChain = std::vector<std::string>; // filter specs, applied in order
 
 // 1. Files and maps.
 struct TFileState {
   std::array<TInputContextPtr, MaxFiles> InputFiles;
   int32_t InputFileCount = 0;
-  std::array<int64_t, MaxFiles> InputTsOffset{};                             // microseconds
-  std::array<std::array<double, MaxStreams>, MaxFiles> InputTsScale{};       // 0 = none
+  std::array<int64_t, MaxFiles> InputTsOffset{};                       // microseconds
+  std::array<std::array<double, MaxStreams>, MaxFiles> InputTsScale{}; // 0 = none
   std::array<TOutputContextPtr, MaxFiles> OutputFiles;
   int32_t OutputFileCount = 0;
   std::array<TStreamMap, MaxStreamMaps> StreamMaps{};
@@ -89,16 +93,16 @@ struct TFileState {
 // input stream (filled when the input opens) and one encoder context per output stream
 // (configured when the stream is created, opened by the transcode).
 struct TInputStreamCodec {
-  TCodecContextPtr Decoder;        // not open; every "codec context" read of an input
-  AVRational CodecTimeBase{0, 1};  // the stream's codec time base, also kept in the decoder
-  bool RateEmu = false;            // read at the input's real-time rate
-  float Quality = 0;               // quality of the last decoded picture (same-quality encoding)
+  TCodecContextPtr Decoder;       // not open; every "codec context" read of an input
+  AVRational CodecTimeBase{0, 1}; // the stream's codec time base, also kept in the decoder
+  bool RateEmu = false;           // read at the input's real-time rate
+  float Quality = 0;              // quality of the last decoded picture (same-quality encoding)
 };
 
 struct TOutputStreamCodec {
-  TCodecContextPtr Encoder;  // configured, not open; stays empty for no context
-  bool StreamCopy = false;   // packets are copied, the encoder is not used
-  float Quality = 0;         // lambda of a fixed quantiser (118 x qscale), 0 = none
+  TCodecContextPtr Encoder; // configured, not open; stays empty for no context
+  bool StreamCopy = false;  // packets are copied, the encoder is not used
+  float Quality = 0;        // lambda of a fixed quantiser (118 x qscale), 0 = none
 };
 
 struct TStreamCodecState {
@@ -115,12 +119,13 @@ struct TOptionState {
   int32_t FramePixFmt = -1;
   int32_t AudioSampleFmt = -1;
   int32_t FramePadTop = 0, FramePadBottom = 0, FramePadLeft = 0, FramePadRight = 0;
-  std::array<int32_t, 3> PadColor{16, 128, 128};  // Y, U, V
+  std::array<int32_t, 3> PadColor{16, 128, 128}; // Y, U, V
   int32_t FrameTopBand = 0, FrameBottomBand = 0, FrameLeftBand = 0, FrameRightBand = 0;
-  std::array<int32_t, 4> MaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};  // v, a, d, s
+  // Frame limits per kind, indexed by TCodecKind: video, audio, data, subtitle.
+  std::array<int32_t, FrameLimitKinds> MaxFrames{INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
   AVRational FrameRate{0, 0};
   float VideoQscale = 0;
-  TAvMatrix IntraMatrix, InterMatrix;  // 64 entries each
+  TAvMatrix IntraMatrix, InterMatrix; // 64 entries each
   TAvString VideoRcOverride;
   int32_t VideoDisable = 0;
   int32_t VideoDiscard = 0;
@@ -146,12 +151,12 @@ struct TOptionState {
   TAvString SubtitleCodecName;
   std::string SubtitleLanguage;
   int32_t AudioStreamCopy = 0, VideoStreamCopy = 0, SubtitleStreamCopy = 0;
-  float MuxPreload = 0.5f;   // seconds
-  float MuxMaxDelay = 0.7f;  // seconds
-  int64_t RecordingTime = std::numeric_limits<int64_t>::max();  // microseconds
-  int64_t StartTime = 0;                                        // microseconds
-  int64_t RecTimestamp = 0;                                     // seconds
-  int64_t InputTsOffsetOption = 0;                              // microseconds
+  float MuxPreload = 0.5f;                                     // seconds
+  float MuxMaxDelay = 0.7f;                                    // seconds
+  int64_t RecordingTime = std::numeric_limits<int64_t>::max(); // microseconds
+  int64_t StartTime = 0;                                       // microseconds
+  int64_t RecTimestamp = 0;                                    // seconds
+  int64_t InputTsOffsetOption = 0;                             // microseconds
   std::string Title, Author, Copyright, Comment, Genre, Album;
   int32_t Year = 0, Track = 0;
   int32_t ProgramId = 0;
@@ -168,22 +173,23 @@ struct TRunSettings {
   std::string PassLogFileName;
   int32_t VideoSyncMethod = -1;
   int32_t AudioSyncMethod = 0;
-  float AudioDriftThreshold = 0.1f;  // seconds
+  float AudioDriftThreshold = 0.1f; // seconds
   uint8_t CopyTs = 0;
   int32_t Shortest = 0;
   int32_t VideoGlobalHeader = 0;
   TAvString VstatsFileName;
-  TCFilePtr VstatsFile;  // opened by the transcode, closed by Cleanup
+  TCFilePtr VstatsFile; // opened by the transcode, closed by Cleanup
   int32_t AudioVolume = 256;
   uint8_t ExitOnError = 0;
   uint8_t UsingVhook = 0;
   uint8_t UsingVideoFilters = 0;
   int32_t Verbose = 1;
   int32_t InputSync = 0;
-  int64_t LimitFileSize = 0;  // bytes, 0 = none
+  int64_t LimitFileSize = 0; // bytes, 0 = none
   int32_t PgmyuvCompatibilityHack = 0;
-  float DtsDeltaThreshold = 10.0f;  // seconds
-  int32_t SwsFlags = 4;             // bicubic
+  float DtsDeltaThreshold = 10.0f; // seconds
+  int32_t CodecThreads = 1;        // threads of every decoder and encoder (SetThreadCount)
+  int32_t SwsFlags = SWS_BICUBIC;
 };
 
 // 4. Options given by name and parked in the libraries' option contexts until a real codec
@@ -192,13 +198,13 @@ struct TRunSettings {
 // one encoder or muxer cannot live on a parking context; their texts are kept here instead.
 struct TParkedOption {
   std::string Name;
-  int Flags = 0;          // the option's flags, as the kind test sees them
-  bool Private = false;   // value kept in PrivateValues, not in the parking context
+  int Flags = 0;        // the option's flags, as the kind test sees them
+  bool Private = false; // value kept in PrivateValues, not in the parking context
 };
 
 struct TParkingList {
   std::vector<TParkedOption> Names;
-  std::map<std::string, std::string> PrivateValues;  // last value parked per private name
+  std::map<std::string, std::string> PrivateValues; // last value parked per private name
 };
 
 struct TLibraryOptionState {
@@ -208,24 +214,25 @@ struct TLibraryOptionState {
   std::array<TParkingList, ckCount> CodecParked;
   TParkingList FormatParked;
   TParkingList ScaleParked;
-  std::vector<std::string> OptNames;  // every name accepted, in order, duplicates kept
+  std::vector<std::string> OptNames; // every name accepted, in order, duplicates kept
 };
 
 // 5. Run statistics and buffers, written by the transcode.
 struct TRunStatistics {
-  int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0;  // bytes
+  int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0; // bytes
   int32_t FramesDup = 0, FramesDrop = 0;
-  int64_t TimerStart = 0;  // microseconds
+  std::array<uint32_t, 52> QpHistogram{}; // pictures per quantiser, for "qphist"
+  int64_t TimerStart = 0;                 // microseconds
   std::vector<uint8_t> BitBuffer;
-  int32_t BitBufferSize = DefaultBitBufferSize;  // grows with the largest picture of a run
-  std::vector<uint8_t> SubtitleBuffer;  // encoded subtitles; made at the first, then kept
+  int32_t BitBufferSize = DefaultBitBufferSize; // grows with the largest picture of a run
+  std::vector<uint8_t> SubtitleBuffer;          // encoded subtitles; made at the first, then kept
   // Codecs opened by the running transcode, newest first; an aborted run closes them.
   std::vector<AVCodecContext*> OpenEncoderList, OpenDecoderList;
 };
 
 // 6. Run state and errors. The flags are read and written by different threads.
 struct TRunState {
-  std::shared_ptr<TWorkerThread> Thread;  // set by an asynchronous Start, cleared by EndRun
+  std::shared_ptr<TWorkerThread> Thread; // set by an asynchronous Start, cleared by EndRun
   std::atomic<bool> Running{false};
   std::atomic<bool> StopRequested{false};
   std::atomic<bool> Finished{false};
@@ -254,11 +261,11 @@ struct THookRange {
 
 // Made on first need during a run and freed by Cleanup (which starts the state over).
 struct THookState {
-  std::vector<THookRange> HookTimeRanges;  // sorted by End
-  size_t HookRangeIndex = 0;               // where the search of the ranges starts
-  int32_t HookFrameNumber = 0;             // pictures pre-processed so far
-  THookAction HookState = THookAction::haContinue;  // the decision for the current picture
-  TFrameHookList Modules;  // added by "vhook", released by Cleanup
+  std::vector<THookRange> HookTimeRanges;          // sorted by End
+  size_t HookRangeIndex = 0;                       // where the search of the ranges starts
+  int32_t HookFrameNumber = 0;                     // pictures pre-processed so far
+  THookAction HookState = THookAction::haContinue; // the decision for the current picture
+  TFrameHookList Modules;                          // added by "vhook", released by Cleanup
   // The working copy of the current picture (deinterlaced or about to be changed by a hook);
   // the picture handed on shares its buffer.
   TFramePtr HookBuffer;
@@ -330,6 +337,12 @@ public:
   // Owner's thread, before a run: the recording date in whole seconds since 1970 UTC, as
   // "timestamp" sets it from a date text.
   void SetRecordingTimestamp(int64_t ASeconds) { Options.RecTimestamp = ASeconds; }
+  // Threads of every decoder and encoder the transcode opens: 1 (the default) one thread, 0
+  // one per online processor (at most MaxCodecThreads), n > 1 n threads; negative: not set.
+  // The codecs thread by frames and by slices, as each supports.
+  void SetThreadCount(int ACount);
+  int ThreadCount() const { return Settings.CodecThreads; }
+  static constexpr int MaxCodecThreads = 16;
 
   static std::string FileOpenErrorText(const std::string& AFileName, int ACode);
 
@@ -372,7 +385,7 @@ public:
   }
 
   // --- Input and output files (owner's thread) ---
-  // Each returns false with the reason in Run.LastErrorText; the options an open takes are
+  // Each returns false with the reason in LastErrorText(); the options an open takes are
   // consumed whether it succeeds or not.
   bool OpenInputFile(const std::string& AFileName);
   bool OpenOutputFile(const std::string& AFileName);
@@ -403,7 +416,6 @@ protected:
 private:
   // --- Options (FFmpegOptions.cpp) ---
   void DoNothing(const std::string& AName);
-  void NotYetSupported(const std::string& AName);
   bool ParkLibraryOption(const std::string& AName, const std::string& AValue);
   TParkingList* ParkingListOf(void* AOptionContext);
 
@@ -437,7 +449,7 @@ private:
 
   // --- Target presets (FFmpegTargets.cpp) ---
   void OptTarget(const std::string& AValue);
-  int GuessTargetNorm(const std::string& AFallbackNorm);  // 0 PAL, 1 NTSC, 2 film
+  int GuessTargetNorm(const std::string& AFallbackNorm); // 0 PAL, 1 NTSC, 2 film
 
   // --- Input (FFmpegInput.cpp) ---
   void BuildDemuxerOptions(TAvDictionary& AOptions);
@@ -470,6 +482,7 @@ private:
   static TFramePtr NewPicture(AVPixelFormat AFormat, int AWidth, int AHeight);
   void OpenPassLogFile(TOutputStream& AOutput, int ANumber);
   void LogStreamMapping();
+  void UseCodecThreads(AVCodecContext* AContext) const;
   void OpenDecoder(TInputStream& AInput);
   void OpenEncoder(TOutputStream& AOutput);
   void OpenCodecs();
@@ -492,8 +505,7 @@ private:
   void EmulateRate(TInputStream& AInput);
   bool BeforeStart(const TInputStream& AInput) const;
   void RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame);
-  void EncodeVideoFrame(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
-                        AVFrame* AFrame);
+  void EncodeVideoFrame(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame);
   void RouteCopies(TInputStream& AInput, int AIndex, const AVPacket& APacket);
   int DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPacket& APacket);
   void CopyPacket(TOutputStream& AOutput, TInputStream& AInput, const AVPacket& APacket);
@@ -512,10 +524,9 @@ private:
   void WriteVideoStats(TOutputStream& AOutput, int AFrameSize);
 
   // --- Audio (FFmpegAudio.cpp) ---
-  void OutputAudio(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
-                   AVFrame* AFrame);
+  void OutputAudio(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame);
   void FlushAudioQueue(TOutputStream& AOutput);
-  void ScaleVolume(AVFrame* AFrame);  // "vol", on every decoded block before it is routed
+  void ScaleVolume(AVFrame* AFrame); // "vol", on every decoded block before it is routed
   void PrepareResampler(TOutputStream& AOutput, const AVFrame* AFrame);
   bool QueueSamples(TOutputStream& AOutput, const uint8_t* const* APlanes, int ACount);
   void DrainResampler(TOutputStream& AOutput);
@@ -529,8 +540,7 @@ private:
   void RunCustomHook(AVFrame* AWork, int64_t APts);
 
   // --- Video and subtitles (FFmpegVideo.cpp, FFmpegSubtitles.cpp) ---
-  void OutputVideo(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
-                   AVFrame* AFrame, int& AFrameSize);
+  void OutputVideo(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame, int& AFrameSize);
   void OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
                       AVSubtitle* ASubtitle, int64_t APts);
   int64_t VideoFramesDue(TOutputStream& AOutput);
@@ -545,10 +555,8 @@ private:
   // --- Video filters (FFmpegFilters.cpp) ---
   int BuildVideoFilters(TInputStream& AInput, TOutputStream& AOutput);
   // The picture through AOutput's graph, and what comes out on to its encoder.
-  void FilterVideoFrame(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
-                        AVFrame* AFrame);
-  void OutputFilteredPictures(AVFormatContext* AFile, TOutputStream& AOutput,
-                              TInputStream& AInput);
+  void FilterVideoFrame(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame);
+  void OutputFilteredPictures(TOutputStream& AOutput, TInputStream& AInput);
   int GetFilteredPicture(TOutputStream& AOutput, int64_t& APts);
   // End of input AIndex: its graphs give up the pictures they hold.
   void DrainVideoFilters(TInputStream& AInput, int AIndex);
@@ -557,7 +565,7 @@ private:
   void CloseOutputFiles();
   void RunFailed(const std::string& AMessage);
 
-  friend class TEngineInternals;  // the tests' one way into the state records below
+  friend class TEngineInternals; // the tests' one way into the state records below
 
   // --- State, grouped as the model above: the engine's own, behind the operations ---
   TFileState Files;
@@ -569,11 +577,10 @@ private:
   TRunState Run;
   TCallbacks Callbacks;
   THookState Hooks;
-  TTranscodeTables Tables;  // working tables of the running transcode
-
+  TTranscodeTables Tables; // working tables of the running transcode
 
   std::mutex WorkersLock;
-  std::vector<std::shared_ptr<TWorkerThread>> Workers;  // every thread that runs for this engine
+  std::vector<std::shared_ptr<TWorkerThread>> Workers; // every thread that runs for this engine
   std::atomic<bool> EndScheduled{false};
 };
 

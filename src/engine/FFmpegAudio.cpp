@@ -87,7 +87,8 @@ void ScaleSamples(uint8_t* APlane, int ACount, int AVolume, TWide ACentre) {
 template <class TSample> void ScaleFloats(uint8_t* APlane, int ACount, int AVolume) {
   const TSample Factor = static_cast<TSample>(AVolume) / 256;
   auto* Samples = reinterpret_cast<TSample*>(APlane);
-  for (int I = 0; I < ACount; ++I) Samples[I] *= Factor;
+  for (int I = 0; I < ACount; ++I)
+    Samples[I] *= Factor;
 }
 
 } // namespace
@@ -135,8 +136,7 @@ void TCustomFFmpeg::ScaleVolume(AVFrame* AFrame) {
   }
 }
 
-void TCustomFFmpeg::OutputAudio(AVFormatContext*, TOutputStream& AOutput, TInputStream& AInput,
-                                AVFrame* AFrame) {
+void TCustomFFmpeg::OutputAudio(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame) {
   const AVCodecContext* Encoder = AOutput.Encoder;
   const int InChannels = AFrame->ch_layout.nb_channels;
   const int InRate = AFrame->sample_rate;
@@ -151,7 +151,7 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext*, TOutputStream& AOutput, TInput
 
   const int Queued = AVUtil().av_audio_fifo_size(AOutput.Fifo.get());
   const double InputTime =
-      static_cast<double>(AOutput.SyncStream->Pts - Options.StartTime) / 1000000.0;
+      static_cast<double>(AOutput.SyncStream->Pts - Options.StartTime) / AV_TIME_BASE;
   int Dropped = 0;
   int Silence = 0;
   if (Settings.AudioSyncMethod != 0) {
@@ -212,7 +212,8 @@ void TCustomFFmpeg::OutputAudio(AVFormatContext*, TOutputStream& AOutput, TInput
     const size_t Skip = static_cast<size_t>(Dropped) * AVUtil().av_get_bytes_per_sample(Format) *
                         (Planar ? 1 : InChannels);
     AOutput.BlockPlanes.resize(static_cast<size_t>(PlaneCount));
-    for (int P = 0; P < PlaneCount; ++P) AOutput.BlockPlanes[P] = AFrame->extended_data[P] + Skip;
+    for (int P = 0; P < PlaneCount; ++P)
+      AOutput.BlockPlanes[P] = AFrame->extended_data[P] + Skip;
     Planes = AOutput.BlockPlanes.data();
   }
   if (!QueueSamples(AOutput, Planes, Count)) return;
@@ -225,7 +226,7 @@ void TCustomFFmpeg::PrepareResampler(TOutputStream& AOutput, const AVFrame* AFra
   if (!AOutput.AudioResample && InFormat == Encoder->sample_fmt) {
     // The blocks go to the queue as they are.
     AOutput.Resampler.reset();
-    AOutput.ReformatPair = -6;
+    AOutput.ReformatPair = NoReformatPair;
     return;
   }
   const int Pair = Encoder->sample_fmt + AV_SAMPLE_FMT_NB * InFormat;
@@ -238,7 +239,7 @@ void TCustomFFmpeg::PrepareResampler(TOutputStream& AOutput, const AVFrame* AFra
   // before the new one takes over.
   DrainResampler(AOutput);
   AOutput.Resampler.reset();
-  AOutput.ReformatPair = -6;
+  AOutput.ReformatPair = NoReformatPair;
 
   const int InChannels = AFrame->ch_layout.nb_channels;
   TChannelLayout InLayout;
@@ -263,9 +264,9 @@ void TCustomFFmpeg::PrepareResampler(TOutputStream& AOutput, const AVFrame* AFra
   if (Result >= 0) Result = SwResample().swr_init(Raw);
   if (Result < 0) {
     if (AOutput.AudioResample)
-      throw FFMpegException(FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz",
-                                       InChannels, AFrame->sample_rate,
-                                       Encoder->ch_layout.nb_channels, Encoder->sample_rate));
+      throw FFMpegException(
+          FormatText("Can not resample %d channels @ %d Hz to %d channels @ %d Hz", InChannels,
+                     AFrame->sample_rate, Encoder->ch_layout.nb_channels, Encoder->sample_rate));
     throw FFMpegException(FormatText("Cannot convert %s sample format to %s sample format",
                                      SampleFormatName(InFormat),
                                      SampleFormatName(Encoder->sample_fmt)));
@@ -311,9 +312,8 @@ void TCustomFFmpeg::DrainResampler(TOutputStream& AOutput) {
     const int Count =
         SwResample().swr_convert(Resampler, Buffer->extended_data, Buffer->nb_samples, nullptr, 0);
     if (Count <= 0) return;
-    if (AVUtil().av_audio_fifo_write(AOutput.Fifo.get(),
-                                     reinterpret_cast<void**>(Buffer->extended_data),
-                                     Count) != Count)
+    if (AVUtil().av_audio_fifo_write(
+            AOutput.Fifo.get(), reinterpret_cast<void**>(Buffer->extended_data), Count) != Count)
       throw FFMpegException("av_fifo_realloc2() failed");
   }
 }
@@ -322,7 +322,8 @@ void TCustomFFmpeg::EncodeQueuedAudio(TOutputStream& AOutput, bool ALast) {
   AVAudioFifo* Fifo = AOutput.Fifo.get();
   const int FrameSize = AOutput.Encoder->frame_size;
   if (FrameSize > 1) {
-    while (AVUtil().av_audio_fifo_size(Fifo) >= FrameSize) SendAudioFrame(AOutput, FrameSize);
+    while (AVUtil().av_audio_fifo_size(Fifo) >= FrameSize)
+      SendAudioFrame(AOutput, FrameSize);
     // The last frame may be short: the encoder takes it as it is or pads it itself.
     if (ALast && AVUtil().av_audio_fifo_size(Fifo) > 0)
       SendAudioFrame(AOutput, AVUtil().av_audio_fifo_size(Fifo));
@@ -335,8 +336,8 @@ void TCustomFFmpeg::EncodeQueuedAudio(TOutputStream& AOutput, bool ALast) {
 
 void TCustomFFmpeg::SendAudioFrame(TOutputStream& AOutput, int ACount) {
   AVCodecContext* Encoder = AOutput.Encoder;
-  ReserveSamples(AOutput.EncodeFrame, Encoder->sample_fmt, Encoder->ch_layout,
-                 Encoder->sample_rate, ACount);
+  ReserveSamples(AOutput.EncodeFrame, Encoder->sample_fmt, Encoder->ch_layout, Encoder->sample_rate,
+                 ACount);
   AVFrame* Frame = AOutput.EncodeFrame.get();
   // An encoder may keep a reference to the last frame; then the frame gets a buffer of its own
   // instead of overwriting what the encoder still reads.

@@ -46,8 +46,8 @@ int TCustomFFmpeg::BuildVideoFilters(TInputStream& AInput, TOutputStream& AOutpu
   return 0;
 }
 
-void TCustomFFmpeg::FilterVideoFrame(AVFormatContext* AFile, TOutputStream& AOutput,
-                                     TInputStream& AInput, AVFrame* AFrame) {
+void TCustomFFmpeg::FilterVideoFrame(TOutputStream& AOutput, TInputStream& AInput,
+                                     AVFrame* AFrame) {
   // The picture's aspect is the decoder's, as the source stream describes it; a decoder that
   // knows none leaves the picture's own.
   const AVRational Aspect = AInput.Decoder && AInput.Decoder->sample_aspect_ratio.num != 0
@@ -56,15 +56,14 @@ void TCustomFFmpeg::FilterVideoFrame(AVFormatContext* AFile, TOutputStream& AOut
   const int Result = AOutput.Filters.Send(*AFrame, AInput.Pts, Aspect);
   if (Result < 0)
     throw FFMpegException(FileOpenErrorText("av_buffersrc_add_frame_flags()", Result));
-  OutputFilteredPictures(AFile, AOutput, AInput);
+  OutputFilteredPictures(AOutput, AInput);
 }
 
 // Every picture the graph has ready goes to the encoder, with its time as the source's
 // current time.
-void TCustomFFmpeg::OutputFilteredPictures(AVFormatContext* AFile, TOutputStream& AOutput,
-                                           TInputStream& AInput) {
+void TCustomFFmpeg::OutputFilteredPictures(TOutputStream& AOutput, TInputStream& AInput) {
   while (GetFilteredPicture(AOutput, AInput.Pts) > 0)
-    EncodeVideoFrame(AFile, AOutput, AInput, AOutput.PicRef.get());
+    EncodeVideoFrame(AOutput, AInput, AOutput.PicRef.get());
   AVUtil().av_frame_unref(AOutput.PicRef.get());
 }
 
@@ -89,7 +88,7 @@ void TCustomFFmpeg::DrainVideoFilters(TInputStream& AInput, int AIndex) {
     const int64_t End = AInput.NextPts != AV_NOPTS_VALUE ? AInput.NextPts : AInput.Pts;
     const int Result = Output->Filters.Close(End);
     if (Result < 0) throw FFMpegException(FileOpenErrorText("av_buffersrc_close()", Result));
-    OutputFilteredPictures(Files.OutputFiles[Output->FileIndex].get(), *Output, AInput);
+    OutputFilteredPictures(*Output, AInput);
   }
 }
 

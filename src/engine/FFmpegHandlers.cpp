@@ -6,9 +6,9 @@
 #include "FFmpeg.h"
 
 #include "OptionConversions.h"
+#include "ProgramFolder.h"
 
 #include <locale.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -56,7 +56,8 @@ double CFloating(const char* AText) {
 // no digit follows. Held to the 32-bit range.
 int32_t LeadingInteger(const char* AText) {
   const char* P = AText;
-  while (*P == ' ' || *P == '\t') ++P;
+  while (*P == ' ' || *P == '\t')
+    ++P;
   bool Negative = false;
   if (*P == '+' || *P == '-') Negative = *P++ == '-';
   int Base = 10;
@@ -80,8 +81,8 @@ int32_t LeadingInteger(const char* AText) {
       break;
     Magnitude = std::min<int64_t>(Magnitude * Base + Digit, int64_t{INT32_MAX} + 1);
   }
-  return static_cast<int32_t>(std::clamp<int64_t>(Negative ? -Magnitude : Magnitude, INT32_MIN,
-                                                  INT32_MAX));
+  return static_cast<int32_t>(
+      std::clamp<int64_t>(Negative ? -Magnitude : Magnitude, INT32_MIN, INT32_MAX));
 }
 
 int32_t IntegerOrZero(const std::string& AText) {
@@ -102,7 +103,7 @@ double FloatOrZero(const std::string& AText) {
 
 // Microseconds to whole seconds, rounded to the nearest, halves to even.
 int64_t RoundedSeconds(int64_t AMicroseconds) {
-  constexpr int64_t Second = 1000000;
+  constexpr int64_t Second = AV_TIME_BASE;
   int64_t Seconds = AMicroseconds / Second;
   int64_t Rest = AMicroseconds % Second;
   if (Rest < 0) {
@@ -124,15 +125,6 @@ std::vector<std::string> FormatTable(TDescribe ADescribe, int ACount) {
     Lines.push_back(Trimmed(Buffer));
   }
   return Lines;
-}
-
-// The folder of the running program, with its trailing separator; empty when unknown.
-std::string ProgramFolder() {
-  char Path[4096];
-  const ssize_t Length = ::readlink("/proc/self/exe", Path, sizeof(Path) - 1);
-  if (Length <= 0) return {};
-  const std::string Program(Path, static_cast<size_t>(Length));
-  return Program.substr(0, Program.rfind('/') + 1);
 }
 
 // The side a crop or pad option acts on, from the end of its name: 0 top, 1 bottom, 2 left,
@@ -344,8 +336,8 @@ void TCustomFFmpeg::OptCrop(const std::string& AName, int32_t AValue) {
     throw FFMpegException(std::string(Vertical ? "Vertical" : "Horizontal") +
                           " crop dimensions are outside the range of the original image.\n"
                           "Remember to crop first and scale second.");
-  int32_t* const Bands[] = {&Options.FrameTopBand, &Options.FrameBottomBand,
-                            &Options.FrameLeftBand, &Options.FrameRightBand};
+  int32_t* const Bands[] = {&Options.FrameTopBand, &Options.FrameBottomBand, &Options.FrameLeftBand,
+                            &Options.FrameRightBand};
   *Bands[Side] = AValue;
   Size -= AValue;
 }
@@ -355,8 +347,8 @@ void TCustomFFmpeg::OptPad(const std::string& AName, int32_t AValue) {
   const int Side = SideOf(AName);
   if (AValue % 2 != 0)
     throw FFMpegException(std::string(SideNames[Side]) + " pad size must be a multiple of 2");
-  int32_t* const Bands[] = {&Options.FramePadTop, &Options.FramePadBottom,
-                            &Options.FramePadLeft, &Options.FramePadRight};
+  int32_t* const Bands[] = {&Options.FramePadTop, &Options.FramePadBottom, &Options.FramePadLeft,
+                            &Options.FramePadRight};
   *Bands[Side] = AValue;
 }
 
@@ -439,7 +431,7 @@ void TCustomFFmpeg::OptVideoHook(const std::string& AValue) {
   TAvString Arguments = AvStrDup(AValue.c_str());
   if (!Arguments) throw std::bad_alloc();
   const char* Separator = AValue.find('|') != std::string::npos ? "|" : " ";
-  std::array<char*, MaxHookArguments + 1> Vector{};  // ends with a null entry
+  std::array<char*, MaxHookArguments + 1> Vector{}; // ends with a null entry
   int Count = 0;
   for (char* Token = MyUtil().my_strtok(Arguments.get(), Separator); Token;
        Token = Count < MaxHookArguments ? MyUtil().my_strtok(nullptr, Separator) : nullptr)

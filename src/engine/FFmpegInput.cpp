@@ -9,10 +9,10 @@
 
 #include "CodecLock.h"
 #include "OpenErrorText.h"
+#include "TextFormat.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 
 namespace pelorix {
 
@@ -27,16 +27,6 @@ std::string LowerExtension(const std::string& AFileName) {
   std::transform(Extension.begin(), Extension.end(), Extension.begin(),
                  [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
   return Extension;
-}
-
-double AsDouble(AVRational AValue) {
-  return AValue.den ? static_cast<double>(AValue.num) / AValue.den : 0.0;
-}
-
-std::string Printf(const char* AFormat, auto... AArgs) {
-  char Buffer[512];
-  std::snprintf(Buffer, sizeof Buffer, AFormat, AArgs...);
-  return Buffer;
 }
 
 } // namespace
@@ -230,7 +220,7 @@ void TCustomFFmpeg::PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACo
     Options.FrameWidth = C->width;
     const AVRational Sample = AStream->sample_aspect_ratio.num != 0 ? AStream->sample_aspect_ratio
                                                                     : C->sample_aspect_ratio;
-    const double Ratio = AsDouble(Sample);
+    const double Ratio = Sample.den ? av_q2d(Sample) : 0.0;
     if (C->width * C->height != 0)
       Options.FrameAspectRatio = static_cast<float>(
           Ratio != 0 ? Ratio * C->width / C->height : static_cast<double>(C->width) / C->height);
@@ -244,12 +234,13 @@ void TCustomFFmpeg::PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACo
     const AVRational Real = AStream->r_frame_rate;
     if ((C->time_base.den != Real.num || C->time_base.num != Real.den) && Settings.Verbose > 0 &&
         Callbacks.LogCallback)
-      Log(1,
-          Printf("Seems stream %d codec frame rate differs from container frame rate: %2.2f "
-                 "(%d/%d) -> %2.2f (%d/%d)",
-                 AStream->index,
-                 C->time_base.num ? static_cast<double>(C->time_base.den) / C->time_base.num : 0.0,
-                 C->time_base.den, C->time_base.num, AsDouble(Real), Real.num, Real.den));
+      Log(1, FormatText("Seems stream %d codec frame rate differs from container frame rate: %2.2f "
+                        "(%d/%d) -> %2.2f (%d/%d)",
+                        AStream->index,
+                        C->time_base.num ? static_cast<double>(C->time_base.den) / C->time_base.num
+                                         : 0.0,
+                        C->time_base.den, C->time_base.num, Real.den ? av_q2d(Real) : 0.0, Real.num,
+                        Real.den));
     Options.FrameRate = Real;
     ACodec.RateEmu = Options.RateEmu != 0;
     if (Options.VideoDisable)

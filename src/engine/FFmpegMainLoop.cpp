@@ -16,9 +16,8 @@ namespace pelorix {
 
 namespace {
 
-double Seconds(AVRational ARational) {
-  return ARational.den ? static_cast<double>(ARational.num) / ARational.den : 0.0;
-}
+// Larger than any time a stream can reach, seconds: the start of a search for the least.
+constexpr double NoTimeYet = 1e100;
 
 // Unreferences a packet when the turn of the loop that read it ends, however it ends.
 struct TPacketRelease {
@@ -57,20 +56,22 @@ void TCustomFFmpeg::CloseOpenCodecs() {
   Stats.OpenDecoderList.clear();
 }
 
-void TCustomFFmpeg::TranscodeCleanup() { Tables = TTranscodeTables{}; }
+void TCustomFFmpeg::TranscodeCleanup() {
+  Tables = TTranscodeTables{};
+}
 
 double TCustomFFmpeg::OutputTime(const TOutputStream& AOutput) const {
   // A re-encoded picture stream counts its pictures in the encoder's time base; everything
   // else has come as far as the end of its last written packet.
   if (AOutput.EncodingNeeded && AOutput.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
-    return AOutput.SyncOpts * Seconds(AOutput.Encoder->time_base);
+    return AOutput.SyncOpts * av_q2d(AOutput.Encoder->time_base);
   if (AOutput.EndTime == AV_NOPTS_VALUE) return 0;
-  return AOutput.EndTime * Seconds(AOutput.Stream->time_base);
+  return AOutput.EndTime * av_q2d(AOutput.Stream->time_base);
 }
 
 int TCustomFFmpeg::ChooseInputFile(double& AOptsMin) {
-  double IptsMin = 1e100;
-  AOptsMin = 1e100;
+  double IptsMin = NoTimeYet;
+  AOptsMin = NoTimeYet;
   int Chosen = -1;
   for (const auto& Output : Tables.OutputStreams) {
     const TInputStream& Source = *Tables.InputStreams[Output->SourceIndex];
@@ -87,7 +88,8 @@ int TCustomFFmpeg::ChooseInputFile(double& AOptsMin) {
       }
     }
     const int Kind = Output->Stream->codecpar->codec_type;
-    if (Kind >= 0 && Kind < 4 && Output->FrameNumber >= Options.MaxFrames[Kind]) return -1;
+    if (Kind >= 0 && Kind < FrameLimitKinds && Output->FrameNumber >= Options.MaxFrames[Kind])
+      return -1;
   }
   return Chosen;
 }
@@ -100,7 +102,7 @@ void TCustomFFmpeg::RunMainLoop() {
     double OptsMin = 0;
     const int FileIndex = ChooseInputFile(OptsMin);
     if (FileIndex < 0) break;
-    if (static_cast<double>(Options.RecordingTime) / 1000000.0 <= OptsMin) break;
+    if (static_cast<double>(Options.RecordingTime) / AV_TIME_BASE <= OptsMin) break;
     if (Settings.LimitFileSize != 0 &&
         AVFormat().avio_seek(Files.OutputFiles[0]->pb, 0, SEEK_CUR) > Settings.LimitFileSize)
       break;
@@ -158,11 +160,11 @@ void TCustomFFmpeg::CorrectTimestamps(TInputStream& ASource, AVPacket& APacket) 
       APacket.dts = static_cast<int64_t>(std::nearbyint(APacket.dts * Scale));
   }
 
-  if (APacket.dts == AV_NOPTS_VALUE || ASource.NextPts == AV_NOPTS_VALUE || Settings.CopyTs)
-    return;
+  if (APacket.dts == AV_NOPTS_VALUE || ASource.NextPts == AV_NOPTS_VALUE || Settings.CopyTs) return;
   const int64_t PacketDts = AVUtil().av_rescale_q(APacket.dts, TimeBase, AV_TIME_BASE_Q);
   const int64_t Delta = PacketDts - ASource.NextPts;
-  if (std::llabs(Delta) > static_cast<int64_t>(Settings.DtsDeltaThreshold * 1000000.0) ||
+  if (std::llabs(Delta) >
+          static_cast<int64_t>(AV_TIME_BASE * static_cast<double>(Settings.DtsDeltaThreshold)) ||
       PacketDts + 1 < ASource.Pts) {
     Offset -= Delta;
     if (Settings.Verbose > 2)

@@ -188,6 +188,15 @@ void TCustomFFmpeg::SetProgramId(int AProgramId) {
   if (AProgramId >= 0) Options.ProgramId = AProgramId;
 }
 
+void TCustomFFmpeg::SetThreadCount(int ACount) {
+  if (ACount < 0) return;
+  if (ACount == 0) {
+    const long Online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    ACount = static_cast<int>(std::clamp<long>(Online, 1, MaxCodecThreads));
+  }
+  Settings.CodecThreads = ACount;
+}
+
 void TCustomFFmpeg::SetHookRanges(const std::vector<THookRange>& ARanges) {
   Hooks.HookTimeRanges = ARanges;
   std::stable_sort(Hooks.HookTimeRanges.begin(), Hooks.HookTimeRanges.end(),

@@ -12,7 +12,8 @@ namespace pelorix {
 
 namespace {
 
-using TApply = void (*)(TCustomFFmpeg& AEngine, const std::string& AName, const std::string& AValue);
+using TApply = void (*)(TCustomFFmpeg& AEngine, const std::string& AName,
+                        const std::string& AValue);
 
 struct TOptionRow {
   const char* Name;
@@ -70,19 +71,35 @@ void TCustomFFmpeg::DoNothing(const std::string& AName) {
   Log(1, "Do nothing: option - " + AName);
 }
 
-void TCustomFFmpeg::NotYetSupported(const std::string& AName) {
-  throw FFMpegException("Option " + AName + " is not supported by this build");
-}
-
 void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValue) {
   using E = TCustomFFmpeg;
   using S = const std::string&;
-#define DO_NOTHING(Name) {Name, [](E& F, S N, S) { F.DoNothing(N); }}
-#define FLAG(Name, Field) {Name, [](E& F, S, S) { F.Field = 1; }}
-#define INT(Name, Field) {Name, [](E& F, S, S V) { F.Field = StrToInt(V); }}
-#define FLOAT(Name, Field) {Name, [](E& F, S, S V) { F.Field = static_cast<float>(StrToFloat(V)); }}
-#define TEXT(Name, Field) {Name, [](E& F, S, S V) { if (!V.empty()) F.Field = V; }}
-#define LIBRARY_TEXT(Name, Field) {Name, [](E& F, S, S V) { F.Field = AvStrDup(V.c_str()); }}
+#define DO_NOTHING(Name)                                                                           \
+  {                                                                                                \
+    Name, [](E& F, S N, S) { F.DoNothing(N); }                                                     \
+  }
+#define FLAG(Name, Field)                                                                          \
+  {                                                                                                \
+    Name, [](E& F, S, S) { F.Field = 1; }                                                          \
+  }
+#define INT(Name, Field)                                                                           \
+  {                                                                                                \
+    Name, [](E& F, S, S V) { F.Field = StrToInt(V); }                                              \
+  }
+#define FLOAT(Name, Field)                                                                         \
+  {                                                                                                \
+    Name, [](E& F, S, S V) { F.Field = static_cast<float>(StrToFloat(V)); }                        \
+  }
+#define TEXT(Name, Field)                                                                          \
+  {                                                                                                \
+    Name, [](E& F, S, S V) {                                                                       \
+      if (!V.empty()) F.Field = V;                                                                 \
+    }                                                                                              \
+  }
+#define LIBRARY_TEXT(Name, Field)                                                                  \
+  {                                                                                                \
+    Name, [](E& F, S, S V) { F.Field = AvStrDup(V.c_str()); }                                      \
+  }
   static const TOptionRow Table[] = {
       DO_NOTHING("L"),
       DO_NOTHING("h"),
@@ -106,7 +123,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
       TEXT("comment", Options.Comment),
       TEXT("genre", Options.Genre),
       TEXT("album", Options.Album),
-      INT("dframes", Options.MaxFrames[2]),
+      INT("dframes", Options.MaxFrames[ckData]),
       DO_NOTHING("benchmark"),
       FLAG("dump", Settings.DoPktDump),
       FLAG("hex", Settings.DoHexDump),
@@ -127,7 +144,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
       FLAG("xerror", Settings.ExitOnError),
       {"b", [](E& F, S N, S V) { F.OptBitRate(N, V); }},
       {"vb", [](E& F, S N, S V) { F.OptBitRate(N, V); }},
-      INT("vframes", Options.MaxFrames[0]),
+      INT("vframes", Options.MaxFrames[ckVideo]),
       {"r", [](E& F, S, S V) { F.OptFrameRate(V); }},
       {"s", [](E& F, S, S V) { F.OptFrameSize(V); }},
       {"aspect", [](E& F, S, S V) { F.OptAspect(V); }},
@@ -165,7 +182,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
       {"newvideo", [](E& F, S, S) { F.OptNewStream(AVMEDIA_TYPE_VIDEO); }},
       FLAG("qphist", Options.QpHist),
       {"ab", [](E& F, S N, S V) { F.OptBitRate(N, V); }},
-      INT("aframes", Options.MaxFrames[1]),
+      INT("aframes", Options.MaxFrames[ckAudio]),
       FLOAT("aq", Options.AudioQscale),
       {"ar", [](E& F, S, S V) { if (int R = StrToInt(V); R > 0) F.Options.AudioSampleRate = R; }},
       {"ac", [](E& F, S, S V) { if (int C = StrToInt(V); C > 0) F.Options.AudioChannels = C; }},
@@ -213,7 +230,7 @@ bool TCustomFFmpeg::SetLibraryOption(const std::string& AName, int64_t AValue) {
 
 bool TCustomFFmpeg::SetLibraryOption(const std::string& AName, const std::string& AValue) {
   if (IsBlank(AName) || IsBlank(AValue)) return false;
-  if (!LibOptions.FormatOptions) return false;  // not reset: no parking contexts
+  if (!LibOptions.FormatOptions) return false; // not reset: no parking contexts
   bool Accepted = false;
   for (const auto& [Name, Value] : MapLegacyOption(AName, AValue))
     Accepted = ParkLibraryOption(Name, Value) || Accepted;

@@ -6,20 +6,14 @@
 
 #include "TextFormat.h"
 
-#include <atomic>
 #include <cmath>
 
 namespace pelorix {
 
 namespace {
 
-// Quantiser histogram: process-wide over every run of every engine, as it always was; the
-// counters are atomic because several engines run at once.
-std::array<std::atomic<uint32_t>, 52> QpHistogram{};
-
-double Seconds(AVRational ARational) {
-  return ARational.den ? static_cast<double>(ARational.num) / ARational.den : 0.0;
-}
+// The report's time while no output stream has a time yet, seconds.
+constexpr double UnknownReportTime = 1e10;
 
 // Appends to a report text, as the fixed 1024-byte buffer of the report allows.
 void Append(std::string& AText, const std::string& APiece) {
@@ -42,7 +36,7 @@ void TCustomFFmpeg::PrintReport(bool ALast) {
   float Quality = -1.0f;
   const int64_t TotalSize = OutputFileSize();
   std::string Text;
-  double Time = 1e10;
+  double Time = UnknownReportTime;
   bool VideoSeen = false;
 
   for (const auto& Output : Tables.OutputStreams) {
@@ -51,7 +45,8 @@ void TCustomFFmpeg::PrintReport(bool ALast) {
     const float StreamQuality = Output->EncodingNeeded ? Output->Quality : -1.0f;
     if (Video && VideoSeen) Append(Text, FormatText("q=%2.1f ", StreamQuality));
     if (Video && !VideoSeen) {
-      const float Elapsed = static_cast<float>(AVUtil().av_gettime() - Stats.TimerStart) / 1e6f;
+      const float Elapsed = static_cast<float>(AVUtil().av_gettime() - Stats.TimerStart) /
+                            static_cast<float>(AV_TIME_BASE);
       FrameNumber = Output->FrameNumber;
       if (FrameNumber < 1) return;
       Fps = Elapsed > 1.0f ? static_cast<int>(FrameNumber / Elapsed + 0.5f) : 0;
@@ -60,9 +55,10 @@ void TCustomFFmpeg::PrintReport(bool ALast) {
       if (ALast) Append(Text, "L");
       if (Options.QpHist) {
         const long Q = std::lrint(Quality);
-        if (Q >= 0 && Q < 52) ++QpHistogram[Q];
+        if (Q >= 0 && Q < static_cast<long>(Stats.QpHistogram.size())) ++Stats.QpHistogram[Q];
         for (int J = 0; J < 32; ++J)
-          Append(Text, FormatText("%X", static_cast<int>(std::lrint(std::log2(QpHistogram[J] + 1.0)))));
+          Append(Text, FormatText("%X", static_cast<int>(
+                                            std::lrint(std::log2(Stats.QpHistogram[J] + 1.0)))));
       }
       if (Encoder && (Encoder->flags & AV_CODEC_FLAG_PSNR)) {
         Append(Text, "PSNR=");
@@ -128,8 +124,8 @@ void TCustomFFmpeg::WriteVideoStats(TOutputStream& AOutput, int AFrameSize) {
                         -10.0 * std::log10(static_cast<double>(AOutput.FrameErrors[0]) /
                                            (Encoder->width * Encoder->height * 255.0 * 255.0)));
   MyUtil().my_fprintf(File, "f_size= %6d ", AFrameSize);
-  const double Time = std::max(AOutput.SyncOpts * Seconds(Encoder->time_base), 0.01);
-  const double BitRate = AFrameSize * 8 / Seconds(Encoder->time_base) / 1000;
+  const double Time = std::max(AOutput.SyncOpts * av_q2d(Encoder->time_base), 0.01);
+  const double BitRate = AFrameSize * 8 / av_q2d(Encoder->time_base) / 1000;
   const double AverageBitRate = static_cast<double>(Stats.VideoSize) * 8 / Time / 1000;
   MyUtil().my_fprintf(File, "s_size= %8.0fkB time= %0.3f br= %7.1fkbits/s avg_br= %7.1fkbits/s ",
                       static_cast<double>(Stats.VideoSize) / 1024, Time, BitRate, AverageBitRate);

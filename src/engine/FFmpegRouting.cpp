@@ -18,13 +18,12 @@ namespace {
 // 25 frames per second).
 int64_t FrameDuration(const TInputStream& AInput) {
   const AVRational Rate = AInput.Stream->r_frame_rate;
-  if (Rate.num > 0 && Rate.den > 0) return static_cast<int64_t>(1000000) * Rate.den / Rate.num;
+  if (Rate.num > 0 && Rate.den > 0) return static_cast<int64_t>(AV_TIME_BASE) * Rate.den / Rate.num;
   const AVRational TimeBase = AInput.CodecTimeBase;
   if (TimeBase.num == 0 || TimeBase.den == 0) return 0;
-  const int Ticks = AInput.Decoder && AInput.Decoder->ticks_per_frame > 1
-                        ? AInput.Decoder->ticks_per_frame
-                        : 1;
-  return static_cast<int64_t>(1000000) * TimeBase.num * Ticks / TimeBase.den;
+  const int Ticks =
+      AInput.Decoder && AInput.Decoder->ticks_per_frame > 1 ? AInput.Decoder->ticks_per_frame : 1;
+  return static_cast<int64_t>(AV_TIME_BASE) * TimeBase.num * Ticks / TimeBase.den;
 }
 
 } // namespace
@@ -33,7 +32,7 @@ void TCustomFFmpeg::AdvanceCopiedStream(TInputStream& AInput) {
   const AVCodecParameters* Parameters = AInput.Stream->codecpar;
   if (Parameters->codec_type == AVMEDIA_TYPE_AUDIO && Parameters->sample_rate > 0)
     AInput.NextPts +=
-        static_cast<int64_t>(1000000) * Parameters->frame_size / Parameters->sample_rate;
+        static_cast<int64_t>(AV_TIME_BASE) * Parameters->frame_size / Parameters->sample_rate;
   else if (Parameters->codec_type == AVMEDIA_TYPE_VIDEO)
     AInput.NextPts += FrameDuration(AInput);
 }
@@ -47,8 +46,8 @@ void TCustomFFmpeg::EmulateRate(TInputStream& AInput) {
   const int64_t Target =
       AInput.Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO
           ? AInput.RateEmuFrames * FrameDuration(AInput)
-          : AVUtil().av_rescale(static_cast<int64_t>(TimeBase.num) * AInput.RateEmuFrames, 1000000,
-                                TimeBase.den);
+          : AVUtil().av_rescale(static_cast<int64_t>(TimeBase.num) * AInput.RateEmuFrames,
+                                AV_TIME_BASE, TimeBase.den);
   const int64_t Elapsed = AVUtil().av_gettime() - AInput.RateEmuStart;
   if (Target - Elapsed > 50000)
     std::this_thread::sleep_for(std::chrono::microseconds(Target - Elapsed));
@@ -67,18 +66,17 @@ void TCustomFFmpeg::RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame
   if (BeforeStart(AInput)) return;
   for (auto& Output : Tables.OutputStreams) {
     if (Output->SourceIndex != AIndex || !Output->EncodingNeeded) continue;
-    AVFormatContext* File = Files.OutputFiles[Output->FileIndex].get();
     switch (Output->Encoder->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-      OutputAudio(File, *Output, AInput, AFrame);
+      OutputAudio(*Output, AInput, AFrame);
       break;
     case AVMEDIA_TYPE_VIDEO:
       // With "vfilters" every re-encoded video stream has a graph of its own; what it gives
       // goes on to the encoder.
       if (Output->Filters.Built())
-        FilterVideoFrame(File, *Output, AInput, AFrame);
+        FilterVideoFrame(*Output, AInput, AFrame);
       else
-        EncodeVideoFrame(File, *Output, AInput, AFrame);
+        EncodeVideoFrame(*Output, AInput, AFrame);
       break;
     default:
       throw FFMpegException("invalid codec_type");
@@ -86,10 +84,10 @@ void TCustomFFmpeg::RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame
   }
 }
 
-void TCustomFFmpeg::EncodeVideoFrame(AVFormatContext* AFile, TOutputStream& AOutput,
-                                     TInputStream& AInput, AVFrame* AFrame) {
+void TCustomFFmpeg::EncodeVideoFrame(TOutputStream& AOutput, TInputStream& AInput,
+                                     AVFrame* AFrame) {
   int FrameSize = 0;
-  OutputVideo(AFile, AOutput, AInput, AFrame, FrameSize);
+  OutputVideo(AOutput, AInput, AFrame, FrameSize);
   if (Settings.VstatsFileName && FrameSize != 0) WriteVideoStats(AOutput, FrameSize);
 }
 
@@ -138,10 +136,18 @@ int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket
     if (Received < 0) return -1;
     if (++Frames == 2 && APacket && Settings.Verbose > 0)
       Log(0, FormatText("Multiple frames in a packet from stream %d", APacket->stream_index));
+    // A frame-threaded decoder gives each picture several packets later than one thread
+    // would: the clock of the last packet read runs ahead of the picture by that many
+    // pictures. Such a picture keeps its own time.
+    if (Kind == AVMEDIA_TYPE_VIDEO && (Decoder->active_thread_type & FF_THREAD_FRAME) &&
+        Frame->best_effort_timestamp != AV_NOPTS_VALUE)
+      AInput.NextPts = AVUtil().av_rescale_q(Frame->best_effort_timestamp, AInput.Stream->time_base,
+                                             AV_TIME_BASE_Q);
     AInput.Pts = AInput.NextPts;
     if (Kind == AVMEDIA_TYPE_AUDIO) {
       if (Frame->sample_rate > 0)
-        AInput.NextPts += static_cast<int64_t>(1000000) * Frame->nb_samples / Frame->sample_rate;
+        AInput.NextPts +=
+            static_cast<int64_t>(AV_TIME_BASE) * Frame->nb_samples / Frame->sample_rate;
     } else {
       AInput.Quality = static_cast<float>(Frame->quality);
       AInput.NextPts += FrameDuration(AInput);
@@ -195,11 +201,10 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& AOutput, TInputStream& AInput,
   const AVRational From = AInput.Stream->time_base;
   const AVRational To = AOutput.Stream->time_base;
   Out->stream_index = AOutput.StreamIndex;
-  Out->pts = APacket.pts != AV_NOPTS_VALUE ? AVUtil().av_rescale_q(APacket.pts, From, To)
-                                           : AV_NOPTS_VALUE;
-  Out->dts = APacket.dts != AV_NOPTS_VALUE
-                 ? AVUtil().av_rescale_q(APacket.dts, From, To)
-                 : AVUtil().av_rescale_q(AInput.Pts, AV_TIME_BASE_Q, To);
+  Out->pts =
+      APacket.pts != AV_NOPTS_VALUE ? AVUtil().av_rescale_q(APacket.pts, From, To) : AV_NOPTS_VALUE;
+  Out->dts = APacket.dts != AV_NOPTS_VALUE ? AVUtil().av_rescale_q(APacket.dts, From, To)
+                                           : AVUtil().av_rescale_q(AInput.Pts, AV_TIME_BASE_Q, To);
   Out->duration = AVUtil().av_rescale_q(APacket.duration, From, To);
   Out->pos = -1;
   WriteFrame(Files.OutputFiles[AOutput.FileIndex].get(), Out, AOutput);
@@ -227,9 +232,8 @@ int TCustomFFmpeg::ReceivePackets(TOutputStream& AOutput) {
     const int Result = AVCodec().avcodec_receive_packet(Encoder, Packet);
     if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return LastSize;
     if (Result < 0) {
-      throw FFMpegException(Encoder->codec_type == AVMEDIA_TYPE_VIDEO
-                                ? "Video encoding failed"
-                                : "Audio encoding failed");
+      throw FFMpegException(Encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
+                                                                      : "Audio encoding failed");
     }
     if (Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
       Stats.VideoSize += Packet->size;
@@ -257,7 +261,8 @@ void TCustomFFmpeg::NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& A
   const size_t Planes = Size >= 8 ? std::min<size_t>(Stats[5], 3) : 0;
   for (size_t P = 0; P < Planes && 8 + 8 * (P + 1) <= Size; ++P) {
     uint64_t Error = 0;
-    for (int B = 7; B >= 0; --B) Error = Error << 8 | Stats[8 + 8 * P + B];
+    for (int B = 7; B >= 0; --B)
+      Error = Error << 8 | Stats[8 + 8 * P + B];
     AOutput.FrameErrors[P] = Error;
   }
 }
@@ -275,13 +280,12 @@ void TCustomFFmpeg::FilterAndWrite(AVFormatContext* AFile, AVPacket* APacket,
   AVBSFContext* Filter = AOutput.BitstreamFilters[AFilter].get();
   const auto Failed = [&](int ACode) {
     if (!Callbacks.LogCallback && !Settings.ExitOnError) return;
-    const char* Codec = AOutput.EncodingNeeded && AOutput.Encoder->codec
-                            ? AOutput.Encoder->codec->name
-                            : "copy";
-    const std::string Message = FileOpenErrorText(
-        FormatText("%s failed for stream %d, codec %s", Filter->filter->name,
-                   APacket->stream_index, Codec),
-        ACode);
+    const char* Codec =
+        AOutput.EncodingNeeded && AOutput.Encoder->codec ? AOutput.Encoder->codec->name : "copy";
+    const std::string Message =
+        FileOpenErrorText(FormatText("%s failed for stream %d, codec %s", Filter->filter->name,
+                                     APacket->stream_index, Codec),
+                          ACode);
     if (Settings.ExitOnError) throw FFMpegException(Message);
     Log(0, Message);
   };
@@ -314,8 +318,7 @@ void TCustomFFmpeg::WritePacket(AVFormatContext* AFile, AVPacket* APacket, TOutp
   }
   // The muxer takes the packet's reference, written or not.
   const int Result = AVFormat().av_interleaved_write_frame(AFile, APacket);
-  if (Result < 0)
-    throw FFMpegException(FileOpenErrorText("av_interleaved_write_frame()", Result));
+  if (Result < 0) throw FFMpegException(FileOpenErrorText("av_interleaved_write_frame()", Result));
 }
 
 } // namespace pelorix

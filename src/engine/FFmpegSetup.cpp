@@ -18,11 +18,9 @@ namespace pelorix {
 
 namespace {
 
-double Seconds(AVRational ARational) {
-  return ARational.den ? static_cast<double>(ARational.num) / ARational.den : 0.0;
+AVMediaType KindOf(const AVStream* AStream) {
+  return AStream->codecpar->codec_type;
 }
-
-AVMediaType KindOf(const AVStream* AStream) { return AStream->codecpar->codec_type; }
 
 // The tags a meta-data map copies, in the names the containers use now.
 constexpr const char* MetaDataKeys[] = {"title", "artist", "copyright", "comment",
@@ -109,8 +107,8 @@ void TCustomFFmpeg::BuildStreamTables() {
       throw FFMpegException(
           FormatText("Could not find input stream #%d.%d", Map.FileIndex, Map.StreamIndex));
     if (!Exists(Map.SyncFileIndex, Map.SyncStreamIndex))
-      throw FFMpegException(FormatText("Could not find sync stream #%d.%d", Map.SyncFileIndex,
-                                       Map.SyncStreamIndex));
+      throw FFMpegException(
+          FormatText("Could not find sync stream #%d.%d", Map.SyncFileIndex, Map.SyncStreamIndex));
   }
 
   // Output streams and their sources.
@@ -149,8 +147,7 @@ void TCustomFFmpeg::ChooseSource(TOutputStream& AOutput, int ANumber) {
                                        AOutput.StreamIndex));
     }
     AOutput.SyncStream =
-        T.InputStreams[T.FileTable[Map.SyncFileIndex].FirstStreamIndex + Map.SyncStreamIndex]
-            .get();
+        T.InputStreams[T.FileTable[Map.SyncFileIndex].FirstStreamIndex + Map.SyncStreamIndex].get();
   } else {
     int Found = -1;
     if (Options.ProgramId != 0) {
@@ -160,8 +157,8 @@ void TCustomFFmpeg::ChooseSource(TOutputStream& AOutput, int ANumber) {
           const AVProgram* Program = Input->programs[P];
           if (Program->id != Options.ProgramId) continue;
           for (unsigned S = 0; S < Program->nb_stream_indexes && Found < 0; ++S) {
-            const int Index = T.FileTable[F].FirstStreamIndex +
-                              static_cast<int>(Program->stream_index[S]);
+            const int Index =
+                T.FileTable[F].FirstStreamIndex + static_cast<int>(Program->stream_index[S]);
             const TInputStream& Candidate = *T.InputStreams[Index];
             if (Candidate.Discard && KindOf(Candidate.Stream) == Kind) Found = Index;
           }
@@ -236,7 +233,7 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
   const AVRational CodecTimeBase = ASource.CodecTimeBase;
   const AVRational StreamTimeBase = ASource.Stream->time_base;
   const AVRational TimeBase =
-      Seconds(CodecTimeBase) > Seconds(StreamTimeBase) && Seconds(StreamTimeBase) < 0.001
+      av_q2d(CodecTimeBase) > av_q2d(StreamTimeBase) && av_q2d(StreamTimeBase) < 0.001
           ? CodecTimeBase
           : StreamTimeBase;
   AOutput.Stream->time_base = TimeBase;
@@ -251,7 +248,8 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
     break;
   case AVMEDIA_TYPE_VIDEO:
     if (Callbacks.CustomHookCallback)
-      throw FFMpegException("-vcodec copy and CustomHook are incompatible (frames are not decoded)");
+      throw FFMpegException(
+          "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
     if (Settings.UsingVhook)
       throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
     if (AOutput.Stream->sample_aspect_ratio.num == 0)
@@ -277,7 +275,7 @@ void TCustomFFmpeg::PrepareEncoding(TOutputStream& AOutput, TInputStream& ASourc
         Encoder->sample_fmt < 0 ? AV_SAMPLE_FMT_S16 : Encoder->sample_fmt,
         std::max(Encoder->ch_layout.nb_channels, 1), 1024));
     if (!AOutput.Fifo) throw FFMpegException("av_fifo_init fail");
-    AOutput.ReformatPair = -6;
+    AOutput.ReformatPair = NoReformatPair;
     AOutput.AudioResample =
         Encoder->sample_rate != Decoder->sample_rate || Settings.AudioSyncMethod > 1;
     break;
@@ -356,9 +354,9 @@ TFramePtr TCustomFFmpeg::NewPicture(AVPixelFormat AFormat, int AWidth, int AHeig
 }
 
 void TCustomFFmpeg::OpenPassLogFile(TOutputStream& AOutput, int ANumber) {
-  std::string Name = (Settings.PassLogFileName.empty() ? std::string("ffmpeg2pass")
-                                                       : Settings.PassLogFileName) +
-                     "-" + std::to_string(ANumber) + ".log";
+  std::string Name =
+      (Settings.PassLogFileName.empty() ? std::string("ffmpeg2pass") : Settings.PassLogFileName) +
+      "-" + std::to_string(ANumber) + ".log";
   if (Name.size() >= 1024) Name.resize(1023);
   if (AOutput.Encoder->flags & AV_CODEC_FLAG_PASS1) {
     AOutput.LogFile.reset(MyUtil().my_fopen(Name.c_str(), "w"));
@@ -393,6 +391,13 @@ void TCustomFFmpeg::LogStreamMapping() {
   }
 }
 
+void TCustomFFmpeg::UseCodecThreads(AVCodecContext* AContext) const {
+  // One thread leaves the context as the options made it.
+  if (Settings.CodecThreads <= 1) return;
+  AContext->thread_count = Settings.CodecThreads;
+  AContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+}
+
 void TCustomFFmpeg::OpenDecoder(TInputStream& AInput) {
   AVCodecContext* Decoder = AInput.Decoder;
   if (!Decoder || AInput.DecoderOpen) return;
@@ -402,6 +407,7 @@ void TCustomFFmpeg::OpenDecoder(TInputStream& AInput) {
                                      static_cast<int>(Decoder->codec_id), AInput.FileIndex,
                                      AInput.StreamIndex));
   Decoder->pkt_timebase = AInput.Stream->time_base;
+  UseCodecThreads(Decoder);
   std::scoped_lock Guard(CodecLock());
   if (AVCodec().avcodec_open2(Decoder, Codec, nullptr) < 0)
     throw FFMpegException(FormatText("Error while opening codec for input stream #%d.%d",
@@ -429,6 +435,7 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
     }
     if (Encoder->time_base.num == 0) Encoder->time_base = AVRational{1, 1000};
   }
+  UseCodecThreads(Encoder);
   {
     std::scoped_lock Guard(CodecLock());
     if (AVCodec().avcodec_open2(Encoder, Codec, nullptr) < 0)
@@ -486,9 +493,8 @@ void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& AOutput) {
     Context->time_base_in = AOutput.Stream->time_base;
     const int Result = AVCodec().av_bsf_init(Context.get());
     if (Result < 0)
-      throw FFMpegException(FileOpenErrorText(Name + " failed for stream " +
-                                                  std::to_string(AOutput.StreamIndex),
-                                              Result));
+      throw FFMpegException(FileOpenErrorText(
+          Name + " failed for stream " + std::to_string(AOutput.StreamIndex), Result));
     Parameters = Context->par_out;
     AOutput.BitstreamFilters.push_back(std::move(Context));
     AOutput.FilterPackets.emplace_back(AVCodec().av_packet_alloc());
@@ -499,7 +505,8 @@ void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& AOutput) {
 }
 
 void TCustomFFmpeg::WriteHeaders() {
-  for (auto& Output : Tables.OutputStreams) InitBitstreamFilters(*Output);
+  for (auto& Output : Tables.OutputStreams)
+    InitBitstreamFilters(*Output);
   bool AllRtp = true;
   for (int I = 0; I < Files.OutputFileCount; ++I) {
     AVFormatContext* Output = Files.OutputFiles[I].get();
@@ -510,12 +517,14 @@ void TCustomFFmpeg::WriteHeaders() {
   }
   if (AllRtp && Callbacks.LogCallback) {
     std::vector<AVFormatContext*> Outputs;
-    for (int I = 0; I < Files.OutputFileCount; ++I) Outputs.push_back(Files.OutputFiles[I].get());
+    for (int I = 0; I < Files.OutputFileCount; ++I)
+      Outputs.push_back(Files.OutputFiles[I].get());
     char Sdp[2048] = {};
     AVFormat().av_sdp_create(Outputs.data(), static_cast<int>(Outputs.size()), Sdp, sizeof Sdp);
     std::string Text = Sdp;
     const auto Blank = [](unsigned char C) { return C <= ' '; };
-    while (!Text.empty() && Blank(Text.back())) Text.pop_back();
+    while (!Text.empty() && Blank(Text.back()))
+      Text.pop_back();
     Text.erase(Text.begin(), std::find_if_not(Text.begin(), Text.end(), Blank));
     Log(1, "SDP: " + Text);
   }

@@ -34,8 +34,10 @@ TTargetNorm NormOfRate(int64_t ANum, int64_t ADen) {
 std::string TrimmedBlanks(const std::string& AText) {
   const auto Blank = [](char C) { return static_cast<unsigned char>(C) <= ' '; };
   size_t First = 0, Last = AText.size();
-  while (First < Last && Blank(AText[First])) ++First;
-  while (Last > First && Blank(AText[Last - 1])) --Last;
+  while (First < Last && Blank(AText[First]))
+    ++First;
+  while (Last > First && Blank(AText[Last - 1]))
+    --Last;
   return AText.substr(First, Last - First);
 }
 
@@ -44,17 +46,17 @@ struct TDiscTarget {
   const char* Name;
   const char* VideoCodec;
   const char* AudioCodec;
-  const char* SizeNtsc;  // NTSC and film
+  const char* SizeNtsc; // NTSC and film
   const char* SizePal;
   const char* BitRate;
   const char* MaxRate;
   const char* MinRate;
   const char* BufferSize;
   const char* PacketSize;
-  const char* MuxRate;  // null: not touched
+  const char* MuxRate; // null: not touched
   const char* AudioBitRate;
   int32_t SampleRate;
-  const char* Aspect;  // given when no aspect ratio is known yet
+  const char* Aspect; // given when no aspect ratio is known yet
 };
 
 constexpr TDiscTarget DiscTargets[] = {
@@ -62,8 +64,8 @@ constexpr TDiscTarget DiscTargets[] = {
      "2324", "1411200", "224000", 44100, "4:3"},
     {"svcd", "mpeg2video", "mp2", "480x480", "480x576", "2040000", "2516000", "0", "1835008",
      "2324", nullptr, "224000", 44100, "4:3"},
-    {"dvd", "mpeg2video", "ac3", "720x480", "720x576", "6000000", "9000000", "0", "1835008",
-     "2048", "10080000", "448000", 48000, "16:9"},
+    {"dvd", "mpeg2video", "ac3", "720x480", "720x576", "6000000", "9000000", "0", "1835008", "2048",
+     "10080000", "448000", 48000, "16:9"},
 };
 
 const TDiscTarget* FindDiscTarget(const std::string& AType) {
@@ -124,9 +126,9 @@ void ApplyDvTarget(TCustomFFmpeg& AEngine, TOptionState& AOptions, const std::st
                    TTargetNorm ANorm) {
   AEngine.SetOutputFormat("dv");
   AEngine.SetOption("s", ANorm == tnPal ? "720x576" : "720x480");
-  AEngine.SetOption("pix_fmt", AType == "dv50"     ? "yuv422p"
-                               : ANorm == tnPal    ? "yuv420p"
-                                                   : "yuv411p");
+  AEngine.SetOption("pix_fmt", AType == "dv50"  ? "yuv422p"
+                               : ANorm == tnPal ? "yuv420p"
+                                                : "yuv411p");
   AEngine.SetOption("r", NormFrameRates[ANorm]);
   AOptions.AudioSampleRate = 48000;
   AOptions.AudioChannels = 2;

@@ -19,10 +19,6 @@ namespace pelorix {
 
 namespace {
 
-double Seconds(AVRational ARational) {
-  return ARational.den ? static_cast<double>(ARational.num) / ARational.den : 0.0;
-}
-
 // True when every plane of APicture lies in one of its buffers. Only then may the encoder
 // keep a reference to the picture instead of a copy.
 bool OwnsPlanes(const AVFrame& APicture) {
@@ -57,8 +53,8 @@ void DescribeUnowned(AVFrame& ATarget, const AVFrame& APicture) {
 
 } // namespace
 
-void TCustomFFmpeg::OutputVideo(AVFormatContext*, TOutputStream& AOutput, TInputStream& AInput,
-                                AVFrame* AFrame, int& AFrameSize) {
+void TCustomFFmpeg::OutputVideo(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame,
+                                int& AFrameSize) {
   AFrameSize = 0;
   const int64_t Frames = VideoFramesDue(AOutput);
   if (Frames <= 0) return;
@@ -95,11 +91,10 @@ void TCustomFFmpeg::OutputVideo(AVFormatContext*, TOutputStream& AOutput, TInput
 // Drop and repeat decision for the picture about to be encoded, counted and logged, and held
 // to the frame limit ("vframes").
 int64_t TCustomFFmpeg::VideoFramesDue(TOutputStream& AOutput) {
-  const TInputStream* Clock = AOutput.SyncStream
-                                  ? AOutput.SyncStream
-                                  : Tables.InputStreams[AOutput.SourceIndex].get();
-  const double InputTime = static_cast<double>(Clock->Pts - Options.StartTime) / 1000000.0;
-  int64_t Frames = VideoFramesFor(InputTime, Seconds(AOutput.Encoder->time_base),
+  const TInputStream* Clock =
+      AOutput.SyncStream ? AOutput.SyncStream : Tables.InputStreams[AOutput.SourceIndex].get();
+  const double InputTime = static_cast<double>(Clock->Pts - Options.StartTime) / AV_TIME_BASE;
+  int64_t Frames = VideoFramesFor(InputTime, av_q2d(AOutput.Encoder->time_base),
                                   Settings.VideoSyncMethod, AOutput.SyncOpts);
   if (Frames == 0) {
     ++Stats.FramesDrop;
@@ -188,10 +183,9 @@ AVFrame* TCustomFFmpeg::FormatPicture(TOutputStream& AOutput, AVFrame* AFrame) {
   if (AOutput.VideoPad) {
     // Pictures are copied into the middle only when they have its size and format; a format
     // the bands cannot be painted in would leave them as whatever the buffer held.
-    if ((PadSource && !Fits) ||
-        !PadPicture(Whole, PadSource, Encoder->height, Encoder->width, Encoder->pix_fmt,
-                    AOutput.PadTop, AOutput.PadBottom, AOutput.PadLeft, AOutput.PadRight,
-                    Options.PadColor))
+    if ((PadSource && !Fits) || !PadPicture(Whole, PadSource, Encoder->height, Encoder->width,
+                                            Encoder->pix_fmt, AOutput.PadTop, AOutput.PadBottom,
+                                            AOutput.PadLeft, AOutput.PadRight, Options.PadColor))
       return PictureFailed("error padding picture");
   }
   return Temp;
@@ -254,8 +248,7 @@ void TCustomFFmpeg::KeepTempPictureWritable(TOutputStream& AOutput) {
     }
   }
   const AVFrame* Temp = AOutput.TempPicture.get();
-  TFramePtr Fresh =
-      NewPicture(static_cast<AVPixelFormat>(Temp->format), Temp->width, Temp->height);
+  TFramePtr Fresh = NewPicture(static_cast<AVPixelFormat>(Temp->format), Temp->width, Temp->height);
   if (!Fresh) throw FFMpegException("Cannot allocate temp picture, check pix fmt");
   AOutput.SparePictures.push_back(std::move(AOutput.TempPicture));
   AOutput.TempPicture = std::move(Fresh);

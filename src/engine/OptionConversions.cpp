@@ -1,3 +1,4 @@
+// Option values as numbers: the integer and decimal conversions with their error texts.
 #include "OptionConversions.h"
 
 #include "FFMpegException.h"
@@ -45,16 +46,20 @@ template <class TInt> TInt ParseInteger(const std::string& AValue) {
 
 } // namespace
 
-int32_t StrToInt(const std::string& AValue) { return ParseInteger<int32_t>(AValue); }
+int32_t StrToInt(const std::string& AValue) {
+  return ParseInteger<int32_t>(AValue);
+}
 
-int64_t StrToInt64(const std::string& AValue) { return ParseInteger<int64_t>(AValue); }
+int64_t StrToInt64(const std::string& AValue) {
+  return ParseInteger<int64_t>(AValue);
+}
 
 char UserDecimalSeparator() {
   static const char Separator = [] {
     try {
       return std::use_facet<std::numpunct<char>>(std::locale("")).decimal_point();
     } catch (const std::exception&) {
-      return '.';  // an unknown locale in the environment
+      return '.'; // an unknown locale in the environment
     }
   }();
   return Separator;
@@ -70,13 +75,15 @@ double StrToFloat(const std::string& AValue) {
   std::string Text = AValue.substr(Begin, End - Begin);
   const char Separator = UserDecimalSeparator();
   for (char& C : Text) {
-    if (C == Separator) C = '.';
+    if (C == Separator)
+      C = '.';
     else if (!(C >= '0' && C <= '9') && C != '.' && C != '+' && C != '-' && C != 'e' && C != 'E')
       return Fail();
   }
   size_t Start = 0;
-  if (Text[0] == '+') Start = 1;  // from_chars takes no plus sign
-  if (Start < Text.size() && (Text[Start] == '+' || Text[Start] == '-') && Start == 1) return Fail();
+  if (Text[0] == '+') Start = 1; // from_chars takes no plus sign
+  if (Start < Text.size() && (Text[Start] == '+' || Text[Start] == '-') && Start == 1)
+    return Fail();
   double Result = 0;
   auto [Stop, Error] = std::from_chars(Text.data() + Start, Text.data() + Text.size(), Result);
   if (Error != std::errc() || Stop != Text.data() + Text.size()) return Fail();

@@ -16,23 +16,26 @@
 
 namespace pelorix {
 
+// No sample-format converter: matches no pair of real formats.
+constexpr int32_t NoReformatPair = -6;
+
 struct TInputStream {
   int32_t FileIndex = 0;
   int32_t StreamIndex = 0;
   AVStream* Stream = nullptr;
-  AVCodecContext* Decoder = nullptr;  // the engine's decoder context of this stream
-  AVRational CodecTimeBase{0, 1};     // the stream's codec time base, stored at input open
-  int32_t Discard = 1;                // 1 until an output stream takes this input
+  AVCodecContext* Decoder = nullptr; // the engine's decoder context of this stream
+  AVRational CodecTimeBase{0, 1};    // the stream's codec time base, stored at input open
+  int32_t Discard = 1;               // 1 until an output stream takes this input
   int32_t DecodingNeeded = 0;
   bool DecoderOpen = false;
   bool RateEmu = false;
-  int64_t RateEmuStart = 0;  // microseconds
+  int64_t RateEmuStart = 0; // microseconds
   int32_t RateEmuFrames = 0;
-  int64_t NextPts = AV_NOPTS_VALUE;  // microseconds
-  int64_t Pts = 0;                   // microseconds
+  int64_t NextPts = AV_NOPTS_VALUE; // microseconds
+  int64_t Pts = 0;                  // microseconds
   int32_t IsStart = 1;
-  float Quality = 0;      // quality of the last decoded picture
-  TFramePtr Frame;        // decoded picture or samples, reused for every frame
+  float Quality = 0; // quality of the last decoded picture
+  TFramePtr Frame;   // decoded picture or samples, reused for every frame
 };
 
 struct TOutputStream {
@@ -46,7 +49,7 @@ struct TOutputStream {
   int32_t EncodingNeeded = 0;
   int32_t FrameNumber = 0;
   TInputStream* SyncStream = nullptr;
-  int64_t SyncOpts = 0;  // video: frames in the encoder's time base; audio: samples
+  int64_t SyncOpts = 0; // video: frames in the encoder's time base; audio: samples
 
   // Video.
   int32_t VideoResample = 0;
@@ -61,7 +64,7 @@ struct TOutputStream {
   // The encoder may keep references to the pictures it was given: TempPicture is swapped with
   // a spare it has let go of (or a new one) before it is written again.
   std::vector<TFramePtr> SparePictures;
-  TFramePtr PictureView;  // the decoded picture (or its cropped part) as handed to the encoder
+  TFramePtr PictureView; // the decoded picture (or its cropped part) as handed to the encoder
   // Video filters ("vfilters"): this stream's own graph, fed with the source's pictures, and
   // the filtered picture last taken from it.
   TVideoFilterGraph Filters;
@@ -77,25 +80,27 @@ struct TOutputStream {
   // Channels, rate and sample format in one context, made for the decoded blocks' format
   // (ReformatPair, ResampleRate, ResampleLayout) and made again when that changes.
   TResamplerPtr Resampler;
-  int32_t ReformatPair = -6;  // input and output sample format of the current converter
+  // Input and output sample format of the current converter (encoder format +
+  // AV_SAMPLE_FMT_NB x decoder format), NoReformatPair while there is none.
+  int32_t ReformatPair = NoReformatPair;
   int32_t ResampleRate = 0;
   TChannelLayout ResampleLayout;
-  TAudioFifoPtr Fifo;         // samples waiting for a whole encoder frame
+  TAudioFifoPtr Fifo; // samples waiting for a whole encoder frame
   // Work buffers, made on first use and only grown; nb_samples is each one's capacity.
-  TFramePtr ResampleBuffer;   // resampler output, in the encoder's format
-  TFramePtr EncodeFrame;      // the frame handed to the encoder
-  TFramePtr SilenceBuffer;    // silence in the decoded blocks' format
-  std::vector<const uint8_t*> BlockPlanes;  // a block's planes past the samples dropped
+  TFramePtr ResampleBuffer;                // resampler output, in the encoder's format
+  TFramePtr EncodeFrame;                   // the frame handed to the encoder
+  TFramePtr SilenceBuffer;                 // silence in the decoded blocks' format
+  std::vector<const uint8_t*> BlockPlanes; // a block's planes past the samples dropped
 
-  TCFilePtr LogFile;  // two-pass statistics written in pass 1
+  TCFilePtr LogFile; // two-pass statistics written in pass 1
 
-  std::vector<TBitstreamFilterPtr> BitstreamFilters;  // applied in order to every packet
+  std::vector<TBitstreamFilterPtr> BitstreamFilters; // applied in order to every packet
   std::vector<TPacketPtr> FilterPackets;             // one per filter, for what comes out
   // End of the last packet written (pts + duration), in the stream's time base: how far
   // this stream has come.
   int64_t EndTime = AV_NOPTS_VALUE;
   // What the encoder reported with its last video packet.
-  float Quality = -1.0f;  // in quantiser steps
+  float Quality = -1.0f; // in quantiser steps
   char PictureType = '?';
   std::array<uint64_t, 3> FrameErrors{};
 };
@@ -104,8 +109,8 @@ struct TTranscodeTables {
   std::vector<TInputFile> FileTable;
   std::vector<std::unique_ptr<TInputStream>> InputStreams;
   std::vector<std::unique_ptr<TOutputStream>> OutputStreams;
-  TPacketPtr Packet;          // the packet being read
-  TPacketPtr OutputPacket;    // the packet being written
+  TPacketPtr Packet;       // the packet being read
+  TPacketPtr OutputPacket; // the packet being written
 };
 
 } // namespace pelorix

@@ -1,3 +1,4 @@
+// The engine's worker threads: created suspended with a priority, resumed by their owner.
 #include "WorkerThread.h"
 
 #include <pthread.h>

@@ -2,8 +2,8 @@
 // every kind of frame size and sample format, resampling and channel changes, the volume rule,
 // and the sample clock's corrections (silence in front of a late block, a trimmed early block,
 // drops larger than a block, the silence cap, drift left alone or compensated).
-#include "EngineInternals.h"
 #include "DecodedAudio.h"
+#include "EngineInternals.h"
 #include "MediaTestSupport.h"
 
 #include <algorithm>
@@ -26,8 +26,7 @@ class TAudioPathTest : public ::testing::Test {
 protected:
   void SetUp() override {
     test::RequireMediaLibraries();
-    Dir = std::filesystem::temp_directory_path() /
-          ("pelorix-audio-" + std::to_string(::getpid()));
+    Dir = std::filesystem::temp_directory_path() / ("pelorix-audio-" + std::to_string(::getpid()));
     std::filesystem::create_directories(Dir);
   }
   void TearDown() override { std::filesystem::remove_all(Dir); }
@@ -38,19 +37,20 @@ protected:
   // input, AAfter to the output (the input's rate and channels replace "ar" and "ac" given
   // before it). Returns the run's error, empty when it finished.
   std::string Convert(const std::string& AInput, const std::string& AOutput,
-                      const TOptions& AAfter = {}, const TOptions& ABefore = {},
-                      int AVerbose = 1) {
+                      const TOptions& AAfter = {}, const TOptions& ABefore = {}, int AVerbose = 1) {
     Engine = std::make_unique<TCustomFFmpeg>();
     Engine->Reset();
     Recorder = std::make_unique<test::TEngineRecorder>(*Engine);
-    for (const auto& [Name, Value] : ABefore) Engine->SetOption(Name, Value);
+    for (const auto& [Name, Value] : ABefore)
+      Engine->SetOption(Name, Value);
     const std::string Path = AInput.find('/') == std::string::npos ? TestMedia(AInput) : AInput;
     if (!Engine->OpenInputFile(Path)) return Engine->LastErrorText();
     Engine->SetOption("vn", "");
     Engine->SetOption("sn", "");
-    for (const auto& [Name, Value] : AAfter) Engine->SetOption(Name, Value);
+    for (const auto& [Name, Value] : AAfter)
+      Engine->SetOption(Name, Value);
     if (!Engine->OpenOutputFile(Out(AOutput))) return Engine->LastErrorText();
-    Engine->SetVerbosity(AVerbose);  // the engine's own lines only, not the libraries'
+    Engine->SetVerbosity(AVerbose); // the engine's own lines only, not the libraries'
     Engine->Start(false, TConvertPriority::tpNormal);
     EXPECT_TRUE(Internals(*Engine).Run.Ended);
     return Engine->ErrorOccurred() ? Engine->ErrorMessage() : std::string();
@@ -71,8 +71,8 @@ protected:
 
 // Where all of AWanted occurs in AHaystack (both rows of samples), starting at AFrom up to
 // AFrom + ASearch; -1 when nowhere there.
-long FindRun(const std::vector<double>& AHaystack, const std::vector<double>& AWanted,
-             size_t AFrom, size_t ASearch) {
+long FindRun(const std::vector<double>& AHaystack, const std::vector<double>& AWanted, size_t AFrom,
+             size_t ASearch) {
   for (size_t At = AFrom; At <= AFrom + ASearch && At + AWanted.size() <= AHaystack.size(); ++At)
     if (std::equal(AWanted.begin(), AWanted.end(), AHaystack.begin() + static_cast<long>(At)))
       return static_cast<long>(At);
@@ -80,9 +80,9 @@ long FindRun(const std::vector<double>& AHaystack, const std::vector<double>& AW
 }
 
 size_t LeadingZeros(const std::vector<double>& ASamples) {
-  return static_cast<size_t>(std::find_if(ASamples.begin(), ASamples.end(),
-                                          [](double V) { return V != 0; }) -
-                             ASamples.begin());
+  return static_cast<size_t>(
+      std::find_if(ASamples.begin(), ASamples.end(), [](double V) { return V != 0; }) -
+      ASamples.begin());
 }
 
 // --- Encoders of every frame size and sample format ---
@@ -90,10 +90,12 @@ size_t LeadingZeros(const std::vector<double>& ASamples) {
 struct TEncoderCase {
   const char* Codec;
   const char* Output;
-  int FrameSize;  // samples a padded last frame may add; 0 for encoders of any block size
+  int FrameSize; // samples a padded last frame may add; 0 for encoders of any block size
 };
 
-void PrintTo(const TEncoderCase& ACase, std::ostream* AOut) { *AOut << ACase.Codec; }
+void PrintTo(const TEncoderCase& ACase, std::ostream* AOut) {
+  *AOut << ACase.Codec;
+}
 
 class TAudioEncoderTest : public TAudioPathTest,
                           public ::testing::WithParamInterface<TEncoderCase> {};
@@ -117,13 +119,12 @@ TEST_P(TAudioEncoderTest, KeepsLengthAndTones) {
 
 INSTANTIATE_TEST_SUITE_P(
     Encoders, TAudioEncoderTest,
-    ::testing::Values(TEncoderCase{"libmp3lame", "out.mp3", 1152},  // planar 32-bit
-                      TEncoderCase{"mp2", "out.mp2", 1152},         // packed 16-bit, padded
-                      TEncoderCase{"aac", "out.m4a", 1024},         // planar float
-                      TEncoderCase{"ac3", "out.ac3", 1536},         // planar float, padded
-                      TEncoderCase{"flac", "out.flac", 4608},       // short last frame
-                      TEncoderCase{"pcm_s16le", "out.wav", 0},
-                      TEncoderCase{"pcm_u8", "u8.wav", 0},
+    ::testing::Values(TEncoderCase{"libmp3lame", "out.mp3", 1152}, // planar 32-bit
+                      TEncoderCase{"mp2", "out.mp2", 1152},        // packed 16-bit, padded
+                      TEncoderCase{"aac", "out.m4a", 1024},        // planar float
+                      TEncoderCase{"ac3", "out.ac3", 1536},        // planar float, padded
+                      TEncoderCase{"flac", "out.flac", 4608},      // short last frame
+                      TEncoderCase{"pcm_s16le", "out.wav", 0}, TEncoderCase{"pcm_u8", "u8.wav", 0},
                       TEncoderCase{"pcm_f32le", "f32.wav", 0}),
     [](const auto& AInfo) { return std::string(AInfo.param.Codec); });
 
@@ -176,7 +177,7 @@ TEST_F(TAudioPathTest, MonoEightKilohertzBecomesStereoAt44100) {
   EXPECT_EQ(Audio.SampleRate, 44100);
   ASSERT_EQ(Audio.Channels, 2);
   EXPECT_NEAR(static_cast<double>(Audio.Length()), 44100.0, 64);
-  EXPECT_EQ(Audio.Samples[0], Audio.Samples[1]);  // the one channel on both sides
+  EXPECT_EQ(Audio.Samples[0], Audio.Samples[1]); // the one channel on both sides
   EXPECT_NEAR(ToneFrequency(Audio.Samples[0], 44100), 440.0, 1.0);
   EXPECT_NEAR(test::Peak(Audio.Samples[0], 1000), 0.5, 0.05);
 }
@@ -206,10 +207,10 @@ TEST_F(TAudioPathTest, VolumeFollowsTheSixteenBitRuleInEveryFormat) {
   struct TCase {
     const char* Codec;
     int Volume;
-    double Scale, Centre, Low, High;  // of the integer formats; Scale 0 for floating ones
+    double Scale, Centre, Low, High; // of the integer formats; Scale 0 for floating ones
   };
   constexpr double S16 = 32768, S32 = 2147483648.0;
-  const TCase Cases[] = {{"pcm_s16le", 512, S16, 0, -S16, S16 - 1},  // doubles, clips the peaks
+  const TCase Cases[] = {{"pcm_s16le", 512, S16, 0, -S16, S16 - 1}, // doubles, clips the peaks
                          {"pcm_s16le", 1024, S16, 0, -S16, S16 - 1},
                          {"pcm_s16le", 100, S16, 0, -S16, S16 - 1},
                          {"pcm_s16le", -256, S16, 0, -S16, S16 - 1},
@@ -325,17 +326,17 @@ TEST_F(TAudioPathTest, SmallDriftIsLeftAloneAtMethodOneAndCompensatedAbove) {
       double Drift = 0;
       int Compensation = 0, Rate = 0;
       ASSERT_EQ(std::sscanf(Line.c_str(),
-                            "compensating audio timestamp drift:%lf compensation:%d in:%d",
-                            &Drift, &Compensation, &Rate),
+                            "compensating audio timestamp drift:%lf compensation:%d in:%d", &Drift,
+                            &Compensation, &Rate),
                 3)
           << Line;
       EXPECT_EQ(Compensation, std::clamp(static_cast<int>(Drift), -Method, Method)) << Line;
       EXPECT_EQ(Rate, 44100);
     }
   }
-  EXPECT_GE(Lengths[0], Source.Length() + 50);  // the one insert
+  EXPECT_GE(Lengths[0], Source.Length() + 50); // the one insert
   EXPECT_LT(Lengths[0], Source.Length() + 100);
-  EXPECT_GT(Lengths[1], Lengths[0] + 100);  // stretched towards the time stamps
+  EXPECT_GT(Lengths[1], Lengths[0] + 100); // stretched towards the time stamps
 }
 
 TEST_F(TAudioPathTest, WithoutSyncTheClockFollowsTheTimeStamps) {
@@ -358,10 +359,10 @@ TEST_F(TAudioPathTest, AudioOnlyReportsHaveNoFrames) {
   Engine = std::make_unique<TCustomFFmpeg>();
   Engine->Reset();
   Engine->SetReportInterval(0);
-  Engine->SetProgressCallback([&](TCustomFFmpeg&, int AFrame, int AFps, int ATime, float,
-                                           float, int64_t, int) {
-    Reports.push_back({AFrame, AFps, ATime});
-  });
+  Engine->SetProgressCallback(
+      [&](TCustomFFmpeg&, int AFrame, int AFps, int ATime, float, float, int64_t, int) {
+        Reports.push_back({AFrame, AFps, ATime});
+      });
   ASSERT_TRUE(Engine->OpenInputFile(TestMedia("tone.wav")));
   ASSERT_TRUE(Engine->OpenOutputFile(Out("out.mp3")));
   Engine->Start(false, TConvertPriority::tpNormal);

@@ -27,8 +27,8 @@ protected:
   // Puts an output container writing AFileName into the engine, as opening an output does.
   void AddOutput(TCustomFFmpeg& AEngine, const std::string& AFileName) {
     AVFormatContext* Output = nullptr;
-    ASSERT_GE(AVFormat().avformat_alloc_output_context2(&Output, nullptr, nullptr,
-                                                        AFileName.c_str()), 0);
+    ASSERT_GE(
+        AVFormat().avformat_alloc_output_context2(&Output, nullptr, nullptr, AFileName.c_str()), 0);
     Internals(AEngine).Files.OutputFiles[Internals(AEngine).Files.OutputFileCount++].reset(Output);
     ASSERT_GE(AVFormat().avio_open(&Output->pb, AFileName.c_str(), AVIO_FLAG_WRITE), 0);
   }
@@ -48,7 +48,7 @@ TEST_F(TEngineLifecycleTest, StartWithoutOutputFailsAtOnceAndEndsOnce) {
   EXPECT_EQ(Recorder.TerminationCount(), 1);
   EXPECT_TRUE(Internals(Engine).Run.Ended);
   EXPECT_FALSE(Engine.Running());
-  EXPECT_EQ(Internals(Engine).LibOptions.FormatOptions, nullptr);  // cleaned up
+  EXPECT_EQ(Internals(Engine).LibOptions.FormatOptions, nullptr); // cleaned up
 
   // An ended engine does not start again.
   EXPECT_EQ(Engine.Start(true, TConvertPriority::tpNormal), nullptr);
@@ -83,7 +83,7 @@ TEST_F(TEngineLifecycleTest, StopBeforeStartEndsOnceFromAnotherThread) {
   ASSERT_TRUE(Recorder.WaitForTermination());
   EXPECT_NE(Recorder.TerminatedOn(), std::this_thread::get_id());
   EXPECT_TRUE(Internals(Engine).Run.Ended);
-  Engine.Stop();  // ended: nothing more
+  Engine.Stop(); // ended: nothing more
   EXPECT_EQ(Recorder.TerminationCount(), 1);
 }
 
@@ -111,7 +111,7 @@ TEST_F(TEngineLifecycleTest, AsynchronousRunWaitsForResumeAndEndsOnItsThread) {
   ASSERT_NE(Thread, nullptr);
   EXPECT_TRUE(Thread->IsSuspended());
   EXPECT_TRUE(Engine.Running());
-  EXPECT_EQ(Engine.Start(true, TConvertPriority::tpNormal), nullptr);  // already running
+  EXPECT_EQ(Engine.Start(true, TConvertPriority::tpNormal), nullptr); // already running
   Thread->Resume();
   ASSERT_TRUE(Recorder.WaitForTermination());
   Thread->WaitFor();
@@ -126,13 +126,12 @@ TEST_F(TEngineLifecycleTest, DestroyingAStartedButSuspendedEngineRunsItToItsEnd)
   TCustomFFmpeg* Engine = new TCustomFFmpeg;
   Engine->Reset();
   AddOutput(*Engine, (Dir / "out.avi").string());
-  ASSERT_TRUE(Engine->OpenInputFile(test::TestMedia("mpeg4_mp3.avi")))
-      << Engine->LastErrorText();
+  ASSERT_TRUE(Engine->OpenInputFile(test::TestMedia("mpeg4_mp3.avi"))) << Engine->LastErrorText();
   std::atomic<int> Ends{0};
   Engine->SetTerminateCallback([&Ends](TCustomFFmpeg&) { ++Ends; });
   auto Thread = Engine->Start(true, TConvertPriority::tpIdle);
   ASSERT_NE(Thread, nullptr);
-  delete Engine;  // resumes the worker with a stop request and waits for it
+  delete Engine; // resumes the worker with a stop request and waits for it
   EXPECT_TRUE(Thread->IsFinished());
   EXPECT_EQ(Ends, 1);
 }
@@ -144,7 +143,7 @@ TEST(TEngineWithoutLibrariesTest, ResetLeavesTheEngineUntouched) {
   Engine.Reset();
   EXPECT_EQ(Internals(Engine).Options.FrameWidth, 320);
   EXPECT_EQ(Internals(Engine).LibOptions.CodecOptions[ckVideo], nullptr);
-  Engine.Cleanup();  // also nothing without libraries
+  Engine.Cleanup(); // also nothing without libraries
 }
 
 TEST(TEngineDefaultsTest, ResetGivesTheDocumentedDefaults) {
@@ -170,8 +169,10 @@ TEST(TEngineDefaultsTest, ResetGivesTheDocumentedDefaults) {
   EXPECT_EQ(Internals(Engine).Settings.SwsFlags, 4);
   // The parking contexts carry their kind's defaults.
   int64_t VideoRate = 0, AudioRate = 0;
-  AVUtil().av_opt_get_int(Internals(Engine).LibOptions.CodecOptions[ckVideo].get(), "b", 0, &VideoRate);
-  AVUtil().av_opt_get_int(Internals(Engine).LibOptions.CodecOptions[ckAudio].get(), "ab", 0, &AudioRate);
+  AVUtil().av_opt_get_int(Internals(Engine).LibOptions.CodecOptions[ckVideo].get(), "b", 0,
+                          &VideoRate);
+  AVUtil().av_opt_get_int(Internals(Engine).LibOptions.CodecOptions[ckAudio].get(), "ab", 0,
+                          &AudioRate);
   EXPECT_EQ(VideoRate, 200000);
   EXPECT_EQ(AudioRate, 128000);
 }

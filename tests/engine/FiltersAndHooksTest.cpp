@@ -1,9 +1,9 @@
 // Video filters and frame pre-processing: the deinterlacer, the hook bitmap, the filter graph on
 // its own, the pre-processing of single pictures (before-hook, time ranges, hook modules,
 // custom hook), and whole conversions through filters and hooks checked in the decoded output.
-#include "EngineInternals.h"
 #include "DecodedPictures.h"
 #include "Deinterlace.h"
+#include "EngineInternals.h"
 #include "MediaTestSupport.h"
 
 #include <filesystem>
@@ -230,9 +230,8 @@ TEST_F(TPreprocessTest, BeforeHookIgnoresOnePictureAndStopsTheModules) {
 
 TEST_F(TPreprocessTest, BeforeHookFailureSwitchesTheModulesOff) {
   AddInvertModule();
-  Engine.SetBeforeHookCallback([](TCustomFFmpeg&, int64_t, THookAction&) {
-    throw std::runtime_error("no answer");
-  });
+  Engine.SetBeforeHookCallback(
+      [](TCustomFFmpeg&, int64_t, THookAction&) { throw std::runtime_error("no answer"); });
   EXPECT_FALSE(Inverted(*Process(0)));
   EXPECT_FALSE(Inverted(*Process(40'000)));
   EXPECT_EQ(LogTexts(), std::vector<std::string>{"Error occurs OnBeforeHook: no answer"});
@@ -256,11 +255,11 @@ TEST_F(TPreprocessTest, TimeRangesChooseThePicturesAndEndTheModules) {
 }
 
 TEST_F(TPreprocessTest, CustomHookFailureDiscardsItsDrawing) {
-  Engine.SetCustomHookCallback([](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t,
-                                           bool&, bool&) {
-    ABitmap.Canvas().FillRect(0, 0, 64, 48, {});
-    throw std::runtime_error("pen broke");
-  });
+  Engine.SetCustomHookCallback(
+      [](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t, bool&, bool&) {
+        ABitmap.Canvas().FillRect(0, 0, 64, 48, {});
+        throw std::runtime_error("pen broke");
+      });
   TFramePtr Picture = Process(0);
   EXPECT_EQ(Picture->data[0][16 * Picture->linesize[0] + 16], PatternLuma(16, 16));
   EXPECT_EQ(LogTexts(), std::vector<std::string>{"Error occurs OnCustomHook: pen broke"});
@@ -275,11 +274,11 @@ TEST_F(TPreprocessTest, CustomHookFailureDiscardsItsDrawing) {
 
 TEST_F(TPreprocessTest, CustomHookBitmapSurvivesPicturesOfOtherSizes) {
   std::vector<int> Widths;
-  Engine.SetCustomHookCallback([&](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t,
-                                            bool&, bool&) {
-    Widths.push_back(ABitmap.Width());
-    ABitmap.Canvas().FillRect(0, 0, ABitmap.Width(), ABitmap.Height(), {0, 0, 255});
-  });
+  Engine.SetCustomHookCallback(
+      [&](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t, bool&, bool&) {
+        Widths.push_back(ABitmap.Width());
+        ABitmap.Canvas().FillRect(0, 0, ABitmap.Width(), ABitmap.Height(), {0, 0, 255});
+      });
   Process(0, Pattern(32, 16));
   TFramePtr Larger = Process(40'000, Pattern(96, 64));
   TFramePtr Smaller = Process(80'000, Pattern(16, 8));
@@ -294,12 +293,12 @@ TEST_F(TPreprocessTest, BgrPicturesNeedNoConversion) {
   TFramePtr Picture =
       MakePicture(AV_PIX_FMT_BGR24, 8, 4, [](int, int X, int Y) { return X * 10 + Y; });
   std::vector<uint8_t> Row;
-  Engine.SetCustomHookCallback([&](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t,
-                                            bool& AUpdate, bool&) {
-    Row.assign(ABitmap.ScanLine(2), ABitmap.ScanLine(2) + 24);
-    ABitmap.ScanLine(2)[0] = 255;
-    AUpdate = true;
-  });
+  Engine.SetCustomHookCallback(
+      [&](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t, bool& AUpdate, bool&) {
+        Row.assign(ABitmap.ScanLine(2), ABitmap.ScanLine(2) + 24);
+        ABitmap.ScanLine(2)[0] = 255;
+        AUpdate = true;
+      });
   Picture = Process(0, std::move(Picture));
   EXPECT_EQ(Row[5], 52);
   EXPECT_EQ(Picture->data[0][2 * Picture->linesize[0]], 255);
@@ -400,8 +399,8 @@ TEST_F(TFilterRunTest, DeinterlaceFiltersTheInterlacedClip) {
 TEST_F(TFilterRunTest, CustomHookSquareShowsUntilTheHookStops) {
   std::vector<std::pair<int, int64_t>> Calls;
   std::vector<TBgrColor> Seen;
-  Engine.SetCustomHookCallback([&](TCustomFFmpeg&, THookBitmap& ABitmap, int AFrame,
-                                            int64_t APts, bool& AUpdate, bool& AStop) {
+  Engine.SetCustomHookCallback([&](TCustomFFmpeg&, THookBitmap& ABitmap, int AFrame, int64_t APts,
+                                   bool& AUpdate, bool& AStop) {
     Calls.emplace_back(AFrame, APts);
     EXPECT_TRUE(AUpdate && !AStop);
     Seen.push_back(ABitmap.Canvas().Pixel(100, 10));

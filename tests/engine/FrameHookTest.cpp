@@ -111,7 +111,7 @@ TEST_F(TFrameHookTest, ModuleWithoutConfigureTakesNoArguments) {
   EXPECT_EQ(LibraryLines,
             std::vector<std::string>{"Failed to find Configure entrypoint in " + Path + "\n"});
   ProcessOnce(0);
-  List = TFrameHookList{};  // overwriting the list releases its modules
+  List = TFrameHookList{}; // overwriting the list releases its modules
   EXPECT_EQ(EventsOf(Path), "process 0 fmt 0 8x8 pts 0;release 0 -;");
 }
 
@@ -181,7 +181,7 @@ TEST_F(TVideoHookOptionTest, ValueSplitsAtBarsOrElseAtBlanks) {
   Engine.SetOption("vhook", TestHook("full") + "  d e");
   EXPECT_EQ(EventsOf(Path), "configure [a b] [c] -> 1;");
   EXPECT_EQ(EventsOf(TestHook("full")), "configure [d] [e] -> 1;");
-  Engine.Reset();  // the clean-up releases the modules
+  Engine.Reset(); // the clean-up releases the modules
   EXPECT_EQ(Internals(Engine).Hooks.Modules.Head, nullptr);
   EXPECT_EQ(EventsOf(Path), "configure [a b] [c] -> 1;release 1 a b;");
   EXPECT_EQ(EventsOf(TestHook("full")), "configure [d] [e] -> 1;release 1 d;");

@@ -21,7 +21,8 @@ protected:
     const ::AVCodec* Codec = AVCodec().avcodec_find_encoder_by_name(AName);
     EXPECT_NE(Codec, nullptr) << AName;
     TCodecContextPtr Context(AVCodec().avcodec_alloc_context3(Codec));
-    Engine.SetContextOptions(Context.get(), Internals(Engine).LibOptions.CodecOptions[AKind].get(), AFlags);
+    Engine.SetContextOptions(Context.get(), Internals(Engine).LibOptions.CodecOptions[AKind].get(),
+                             AFlags);
     return Context;
   }
 
@@ -49,9 +50,10 @@ TEST_F(TOptionDispatcherTest, NamesAreCaseSensitiveAndUnknownOnesAreDropped) {
 }
 
 TEST_F(TOptionDispatcherTest, DoNothingOptionsOnlyLogWhenSomeoneListens) {
-  Engine.SetOption("benchmark", "whatever");  // no callback: silent
+  Engine.SetOption("benchmark", "whatever"); // no callback: silent
   TEngineRecorder Recorder(Engine);
-  for (const char* Name : {"benchmark", "L", "apre"}) Engine.SetOption(Name, "");
+  for (const char* Name : {"benchmark", "L", "apre"})
+    Engine.SetOption(Name, "");
   EXPECT_EQ(Recorder.LogLines(), (std::vector<TLogLine>{{1, "Do nothing: option - benchmark"},
                                                         {1, "Do nothing: option - L"},
                                                         {1, "Do nothing: option - apre"}}));
@@ -82,7 +84,7 @@ TEST_F(TOptionDispatcherTest, NumbersConvertOrFailWithTheirTexts) {
   EXPECT_EQ(ErrorOf("fs", "1e3"), "'1e3' is not a valid integer value");
   EXPECT_EQ(ErrorOf("muxdelay", "fast"), "'fast' is not a valid floating point value");
   EXPECT_EQ(ErrorOf("muxdelay", "inf"), "'inf' is not a valid floating point value");
-  EXPECT_EQ(Internals(Engine).Options.MaxFrames[0], 25);  // failures change nothing
+  EXPECT_EQ(Internals(Engine).Options.MaxFrames[0], 25); // failures change nothing
 }
 
 TEST_F(TOptionDispatcherTest, FieldRulesOfTheTable) {
@@ -119,7 +121,9 @@ TEST_F(TOptionDispatcherTest, VerbositySetsTheLibrariesLevel) {
 TEST_F(TOptionDispatcherTest, LibraryOptionGivenTwiceIsAppliedWithTheLastValue) {
   Engine.SetOption("g", "10");
   Engine.SetOption("g", "20");
-  EXPECT_EQ(std::count(Internals(Engine).LibOptions.OptNames.begin(), Internals(Engine).LibOptions.OptNames.end(), "g"), 2);
+  EXPECT_EQ(std::count(Internals(Engine).LibOptions.OptNames.begin(),
+                       Internals(Engine).LibOptions.OptNames.end(), "g"),
+            2);
   auto Context = Encoder("mpeg4", ckVideo, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
   EXPECT_EQ(Context->gop_size, 20);
 }
@@ -140,7 +144,7 @@ TEST_F(TOptionDispatcherTest, FirstLetterNamesTheKind) {
 TEST_F(TOptionDispatcherTest, EachEncoderGetsOnlyTheBitRateOfItsKind) {
   TEngineRecorder Recorder(Engine);
   Engine.SetOption("ab", "64000");
-  Engine.SetOption("b", "1500000");  // the libraries also mark "b" as an audio option
+  Engine.SetOption("b", "1500000"); // the libraries also mark "b" as an audio option
   EXPECT_TRUE(Recorder.LogLines().empty());
   const int Video = AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM;
   const int Audio = AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM;

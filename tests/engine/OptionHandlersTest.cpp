@@ -29,10 +29,10 @@ TEST_F(TOptionHandlersTest, RecordingTimeIsKeptIn64Bits) {
   EXPECT_EQ(Internals(Engine).Options.RecordingTime, 2400000000LL);
   EXPECT_EQ(Engine.RecordingDuration(), 2400000);
   Engine.SetOption("t", "0");
-  Engine.SetOption("t", "0.0004");  // below a millisecond
+  Engine.SetOption("t", "0.0004"); // below a millisecond
   EXPECT_EQ(Internals(Engine).Options.RecordingTime, 2400000000LL);
   EXPECT_EQ(ErrorOf("t", "soon"), "Invalid duration specification for t: soon");
-  Engine.SetOption("t", "1000:00:00");  // more milliseconds than the field holds
+  Engine.SetOption("t", "1000:00:00"); // more milliseconds than the field holds
   EXPECT_EQ(Internals(Engine).Options.RecordingTime, 3600000000000LL);
   EXPECT_EQ(Engine.RecordingDuration(), INT32_MAX);
 }
@@ -70,10 +70,12 @@ TEST_F(TOptionHandlersTest, StreamMapForms) {
 }
 
 TEST_F(TOptionHandlersTest, MapTablesDoNotOverflow) {
-  for (int Index = 0; Index < MaxStreamMaps; ++Index) Engine.SetOption("map", "0.0");
+  for (int Index = 0; Index < MaxStreamMaps; ++Index)
+    Engine.SetOption("map", "0.0");
   EXPECT_EQ(ErrorOf("map", "0.0"), "Too many stream maps (at most 400)");
   EXPECT_EQ(Internals(Engine).Files.StreamMapCount, MaxStreamMaps);
-  for (int Index = 0; Index < MaxFiles; ++Index) Engine.SetOption("map_meta_data", "0:0");
+  for (int Index = 0; Index < MaxFiles; ++Index)
+    Engine.SetOption("map_meta_data", "0:0");
   EXPECT_EQ(ErrorOf("map_meta_data", "0:0"), "Too many meta data maps (at most 20)");
 }
 
@@ -81,7 +83,8 @@ TEST_F(TOptionHandlersTest, TimestampScaleOfTheNextInput) {
   EXPECT_EQ(ErrorOf("itsscale", "20:2"), "stream index over MAX_STREAMS(20)");
   EXPECT_EQ(ErrorOf("itsscale", "-1:2"), "stream index over MAX_STREAMS(20)");
   for (const auto& Row : Internals(Engine).Files.InputTsScale)
-    for (double Scale : Row) EXPECT_EQ(Scale, 0.0);
+    for (double Scale : Row)
+      EXPECT_EQ(Scale, 0.0);
   Engine.SetOption("itsscale", "1:0.5");
   EXPECT_EQ(Internals(Engine).Files.InputTsScale[0][1], 0.5);
 }
@@ -98,7 +101,7 @@ TEST_F(TOptionHandlersTest, FrameRateAndSize) {
   EXPECT_EQ(Internals(Engine).Options.FrameHeight, 288);
   EXPECT_EQ(ErrorOf("s", "big"), "Incorrect frame size");
   EXPECT_EQ(ErrorOf("s", "321x240"), "Frame size must be a multiple of 2");
-  EXPECT_EQ(Internals(Engine).Options.FrameWidth, 321);  // kept although refused
+  EXPECT_EQ(Internals(Engine).Options.FrameWidth, 321); // kept although refused
 }
 
 TEST_F(TOptionHandlersTest, AspectRatioForms) {
@@ -119,7 +122,7 @@ TEST_F(TOptionHandlersTest, PixelAndSampleFormats) {
   Engine.SetOption("sample_fmt", "s16");
   EXPECT_EQ(Internals(Engine).Options.FramePixFmt, AV_PIX_FMT_RGB24);
   EXPECT_EQ(Internals(Engine).Options.AudioSampleFmt, AV_SAMPLE_FMT_S16);
-  Engine.SetOption("pix_fmt", "list");  // nobody listens: nothing happens
+  Engine.SetOption("pix_fmt", "list"); // nobody listens: nothing happens
   EXPECT_EQ(Internals(Engine).Options.FramePixFmt, AV_PIX_FMT_RGB24);
   Engine.SetOption("pix_fmt", "no_such_format");
   Engine.SetOption("sample_fmt", "");
@@ -174,9 +177,10 @@ TEST_F(TOptionHandlersTest, PadBandsAndColour) {
   EXPECT_EQ(Internals(Engine).Options.FramePadLeft, 8);
   EXPECT_EQ(Internals(Engine).Options.FramePadBottom, 0);
   EXPECT_EQ(ErrorOf("padright", "5"), "Right pad size must be a multiple of 2");
-  const std::pair<const char*, std::array<int32_t, 3>> Colours[] = {
-      {"0", {0, 128, 128}}, {"16777215", {255, 128, 128}}, {"255", {76, 85, 255}},
-      {"$FF0000", {29, 255, 107}}};
+  const std::pair<const char*, std::array<int32_t, 3>> Colours[] = {{"0", {0, 128, 128}},
+                                                                    {"16777215", {255, 128, 128}},
+                                                                    {"255", {76, 85, 255}},
+                                                                    {"$FF0000", {29, 255, 107}}};
   for (const auto& [Value, Yuv] : Colours) {
     Engine.SetOption("padcolor", Value);
     EXPECT_EQ(Internals(Engine).Options.PadColor, Yuv) << Value;
@@ -185,7 +189,7 @@ TEST_F(TOptionHandlersTest, PadBandsAndColour) {
 
 TEST_F(TOptionHandlersTest, FourCharacterTags) {
   Engine.SetOption("atag", "XVID");
-  EXPECT_EQ(Internals(Engine).Options.AudioCodecTag, 0x44495658u);  // 'X' in the lowest byte
+  EXPECT_EQ(Internals(Engine).Options.AudioCodecTag, 0x44495658u); // 'X' in the lowest byte
   Engine.SetOption("vtag", "");
   EXPECT_EQ(Internals(Engine).Options.VideoCodecTag, 0u);
   try {
@@ -206,7 +210,7 @@ TEST_F(TOptionHandlersTest, QuantiserMatrices) {
   const uint16_t* Intra = Internals(Engine).Options.IntraMatrix.get();
   EXPECT_EQ((std::vector<uint16_t>{Intra[0], Intra[1], Intra[2], Intra[3], Intra[63]}),
             (std::vector<uint16_t>{16, 17, 18, 4, 64}));
-  Engine.SetOption("intra_matrix", Values + ",99");  // replaces the first; extras ignored
+  Engine.SetOption("intra_matrix", Values + ",99"); // replaces the first; extras ignored
   EXPECT_EQ(Internals(Engine).Options.IntraMatrix.get()[63], 64);
   EXPECT_EQ(ErrorOf("inter_matrix", "1,2,3"), "Syntax error in matrix \"1,2,3\" at coeff 2");
   const uint16_t* Inter = Internals(Engine).Options.InterMatrix.get();

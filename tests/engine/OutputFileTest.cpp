@@ -62,8 +62,8 @@ TEST_F(TOutputFileTest, CropAndPadAgainstFiltersAreRefusedCropFirst) {
   Internals(Engine).Options.FramePadTop = 16;
   EXPECT_FALSE(Engine.OpenOutputFile(Out("a.avi")));
   EXPECT_EQ(Engine.LastErrorText(), "Cannot enable pad options and the filters which resize "
-                                      "frame at the same time. (crop, rotate, scale, transpose, "
-                                      "etc.)");
+                                    "frame at the same time. (crop, rotate, scale, transpose, "
+                                    "etc.)");
   Internals(Engine).Options.FrameTopBand = 16;
   EXPECT_FALSE(Engine.OpenOutputFile(Out("a.avi")));
   EXPECT_EQ(Engine.LastErrorText(), "Cannot enable crop options and filters at the same time.");
@@ -265,7 +265,8 @@ TEST_F(TOutputFileTest, MuxerSettingsReachTheMuxersThatHaveThem) {
   Engine.SetOption("loop_output", "3");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("a.gif")));
   int64_t Loop = 0;
-  AVUtil().av_opt_get_int(Internals(Engine).Files.OutputFiles[1].get(), "loop", AV_OPT_SEARCH_CHILDREN, &Loop);
+  AVUtil().av_opt_get_int(Internals(Engine).Files.OutputFiles[1].get(), "loop",
+                          AV_OPT_SEARCH_CHILDREN, &Loop);
   EXPECT_EQ(Loop, 3);
 }
 

@@ -4,6 +4,7 @@
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
 
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -12,8 +13,8 @@ namespace pelorix {
 namespace {
 
 using test::ReadMediaFacts;
-using test::TMediaFacts;
 using test::TestMedia;
+using test::TMediaFacts;
 
 struct TProgress {
   int FrameNumber, Fps, CurrentDuration;
@@ -48,7 +49,7 @@ protected:
   }
   void RecordProgress() {
     Engine.SetProgressCallback([this](TCustomFFmpeg&, int AFrame, int AFps, int ATime,
-                                               float AQuality, float, int64_t ASize, int ATotal) {
+                                      float AQuality, float, int64_t ASize, int ATotal) {
       Progress.push_back({AFrame, AFps, ATime, AQuality, ASize, ATotal});
     });
   }
@@ -104,20 +105,20 @@ TEST_F(TTranscodeTest, CopyStartsAtTheFirstKeyFrame) {
   ASSERT_FALSE(Source.Streams[0].FirstPacketKey);
   ASSERT_EQ(Copy.Streams.size(), 1u);
   EXPECT_TRUE(Copy.Streams[0].FirstPacketKey);
-  EXPECT_EQ(Copy.Streams[0].Packets, Source.Streams[0].Packets - 8);  // 8 before the key frame
+  EXPECT_EQ(Copy.Streams[0].Packets, Source.Streams[0].Packets - 8); // 8 before the key frame
 }
 
 TEST_F(TTranscodeTest, MapsChooseTheSources) {
   CopyAll();
   Input("multi.mkv");
-  Engine.SetOption("map", "0.2");  // the second audio stream, "ger"
+  Engine.SetOption("map", "0.2"); // the second audio stream, "ger"
   Engine.SetOption("vn", "");
   Engine.SetOption("sn", "");
   Output("out.mka");
   ASSERT_EQ(RunToEnd(), "");
   const TMediaFacts Copy = ReadMediaFacts(Out("out.mka"));
   ASSERT_EQ(Copy.Streams.size(), 1u);
-  EXPECT_EQ(Copy.Streams[0].Channels, 1);  // the mono one
+  EXPECT_EQ(Copy.Streams[0].Channels, 1); // the mono one
 }
 
 TEST_F(TTranscodeTest, MapFailuresNameWhatIsWrong) {
@@ -137,7 +138,8 @@ TEST_F(TTranscodeTest, MapFailuresNameWhatIsWrong) {
     Engine.SetOption("vcodec", "copy");
     Engine.SetOption("acodec", "copy");
     ASSERT_TRUE(Engine.OpenInputFile(TestMedia("h264_aac.mp4")));
-    for (const std::string& Map : Case.Maps) Engine.SetOption("map", Map);
+    for (const std::string& Map : Case.Maps)
+      Engine.SetOption("map", Map);
     ASSERT_TRUE(Engine.OpenOutputFile(Out("maps.mkv")));
     test::TEngineRecorder Recorder(Engine);
     Engine.Start(false, TConvertPriority::tpNormal);
@@ -145,7 +147,7 @@ TEST_F(TTranscodeTest, MapFailuresNameWhatIsWrong) {
     EXPECT_EQ(Engine.ErrorMessage(), Case.Message);
     EXPECT_EQ(Recorder.LogLines().back(), (test::TLogLine{-1, Case.Message}));
     EXPECT_EQ(Recorder.TerminationCount(), 1);
-    EXPECT_FALSE(std::filesystem::exists(Out("maps.mkv")));  // nothing written: removed
+    EXPECT_FALSE(std::filesystem::exists(Out("maps.mkv"))); // nothing written: removed
   }
 }
 
@@ -212,25 +214,45 @@ TEST_F(TTranscodeTest, RecordingTimeEndsTheRunAndSetsTheTotal) {
   Engine.SetReportInterval(0);
   RecordProgress();
   Input("mpeg4_mp3.avi");
-  Engine.SetOption("t", "1");  // an output setting: after the input, which set its own length
+  Engine.SetOption("t", "1"); // an output setting: after the input, which set its own length
   Output("second.mkv");
   ASSERT_EQ(RunToEnd(), "");
   EXPECT_NEAR(ReadMediaFacts(Out("second.mkv")).Duration(), 1.0, 0.1);
   ASSERT_FALSE(Progress.empty());
-  for (const TProgress& Report : Progress) EXPECT_EQ(Report.TotalDuration, 1000);
+  for (const TProgress& Report : Progress)
+    EXPECT_EQ(Report.TotalDuration, 1000);
 }
 
 TEST_F(TTranscodeTest, StopEndsWithACompleteShorterFile) {
   CopyAll();
-  Engine.SetOption("re", "");  // read at the input's own pace: 2 s
   Input("h264_aac.mp4");
   Output("stopped.mkv");
   test::TEngineRecorder Recorder(Engine);
+  // The owner stops the run once 0.6 s of the file is written, however fast the machine is.
+  std::mutex Lock;
+  std::condition_variable Written;
+  bool Far = false, Stopped = false;
+  Engine.SetReportInterval(0);
+  Engine.SetProgressCallback(
+      [&](TCustomFFmpeg&, int, int, int ACurrentDuration, float, float, int64_t, int) {
+        std::unique_lock Guard(Lock);
+        if (ACurrentDuration < 600) return;
+        Far = true;
+        Written.notify_all();
+        Written.wait(Guard, [&] { return Stopped; });  // the stop lands before the next packet
+      });
   auto Thread = Engine.Start(true, TConvertPriority::tpNormal);
   ASSERT_NE(Thread, nullptr);
   Thread->Resume();
-  std::this_thread::sleep_for(std::chrono::milliseconds(600));
-  Engine.Stop();
+  bool Reached = false;
+  {
+    std::unique_lock Guard(Lock);
+    Reached = Written.wait_for(Guard, std::chrono::seconds(60), [&] { return Far; });
+    Engine.Stop();
+    Stopped = true;
+    Written.notify_all();
+  }
+  ASSERT_TRUE(Reached);
   ASSERT_TRUE(Recorder.WaitForTermination());
   Thread->WaitFor();
   EXPECT_FALSE(Engine.Finished());
@@ -244,7 +266,7 @@ TEST_F(TTranscodeTest, StopEndsWithACompleteShorterFile) {
 
 TEST_F(TTranscodeTest, ProgressOfACopy) {
   CopyAll();
-  Engine.SetReportInterval(0);  // a report after every packet
+  Engine.SetReportInterval(0); // a report after every packet
   RecordProgress();
   Input("mpeg4_mp3.avi");
   Output("out.mkv");
@@ -287,9 +309,12 @@ TEST_F(TTranscodeTest, ReportLineAndSummaryWithoutProgressListener) {
   ASSERT_EQ(RunToEnd(), "");
   const std::vector<test::TLogLine> Lines = Recorder.LogLines();
   ASSERT_GE(Lines.size(), 2u);
-  const std::regex Report(R"(frame=   50 fps=\s*\d+ q=-1\.0 Lsize=\s*\d+kB time=\d+\.\d\d bitrate=\s*\d+\.\dkbits/s)");
-  EXPECT_TRUE(std::regex_match(Lines[Lines.size() - 2].Text, Report)) << Lines[Lines.size() - 2].Text;
-  const std::regex Summary(R"(video:\d+kB audio:\d+kB global headers:0kB muxing overhead -?\d+\.\d{6}%\r\n)");
+  const std::regex Report(
+      R"(frame=   50 fps=\s*\d+ q=-1\.0 Lsize=\s*\d+kB time=\d+\.\d\d bitrate=\s*\d+\.\dkbits/s)");
+  EXPECT_TRUE(std::regex_match(Lines[Lines.size() - 2].Text, Report))
+      << Lines[Lines.size() - 2].Text;
+  const std::regex Summary(
+      R"(video:\d+kB audio:\d+kB global headers:0kB muxing overhead -?\d+\.\d{6}%\r\n)");
   EXPECT_TRUE(std::regex_match(Lines.back().Text, Summary)) << Lines.back().Text;
   EXPECT_EQ(Lines.back().Level, 1);
 }
@@ -305,15 +330,15 @@ TEST_F(TTranscodeTest, DvdTargetWritesWhatTheDiscNeeds) {
       if (Stream.Kind == AKind) return Stream;
     return test::TStreamFacts{};
   };
-  const test::TStreamFacts Video = Find(AVMEDIA_TYPE_VIDEO);  // beside it: the disc's navigation
+  const test::TStreamFacts Video = Find(AVMEDIA_TYPE_VIDEO); // beside it: the disc's navigation
   EXPECT_EQ(Video.Codec, AV_CODEC_ID_MPEG2VIDEO);
   EXPECT_EQ(Video.Width, 720);
   EXPECT_EQ(Video.Height, 576);
-  EXPECT_EQ(Video.KeyPackets, (Video.Packets + 14) / 15);  // a GOP of 15 pictures
+  EXPECT_EQ(Video.KeyPackets, (Video.Packets + 14) / 15); // a GOP of 15 pictures
   EXPECT_EQ(Find(AVMEDIA_TYPE_AUDIO).Codec, AV_CODEC_ID_AC3);
   EXPECT_EQ(Find(AVMEDIA_TYPE_AUDIO).SampleRate, 48000);
   EXPECT_NEAR(Disc.Duration(), 2.0, 0.1);
-  EXPECT_EQ(std::filesystem::file_size(Out("disc.vob")) % 2048, 0u);  // 2048-byte packs
+  EXPECT_EQ(std::filesystem::file_size(Out("disc.vob")) % 2048, 0u); // 2048-byte packs
 }
 
 TEST_F(TTranscodeTest, TwoEnginesRunAtOnce) {
@@ -342,6 +367,48 @@ TEST_F(TTranscodeTest, TwoEnginesRunAtOnce) {
   EXPECT_NEAR(ReadMediaFacts(Out("b.mkv")).Duration(), 2.0, 0.1);
 }
 
+// "qphist" counts, at every report, the quantiser of the picture reported; two conversions at
+// once, one at quantiser 2 and one at 20, each count only their own.
+TEST_F(TTranscodeTest, TwoEnginesAtOnceKeepTheirOwnQuantiserHistograms) {
+  TCustomFFmpeg Second;
+  Second.Reset();
+  const std::pair<TCustomFFmpeg*, const char*> Runs[] = {{&Engine, "2"}, {&Second, "20"}};
+  for (const auto& [E, Quantiser] : Runs) {
+    ASSERT_TRUE(E->OpenInputFile(TestMedia("mpeg4_mp3.avi"))) << E->LastErrorText();
+    E->SetOption("an", "");
+    E->SetOption("vcodec", "mpeg4");
+    E->SetOption("qscale", Quantiser);
+    E->SetOption("qphist", "");
+    E->SetReportInterval(0); // a report after every packet
+    ASSERT_TRUE(E->OpenOutputFile(Out(std::string("q") + Quantiser + ".avi")))
+        << E->LastErrorText();
+  }
+  test::TEngineRecorder RecordFirst(Engine), RecordSecond(Second);
+  auto First = Engine.Start(true, TConvertPriority::tpLower);
+  auto Other = Second.Start(true, TConvertPriority::tpLower);
+  First->Resume();
+  Other->Resume();
+  ASSERT_TRUE(RecordFirst.WaitForTermination());
+  ASSERT_TRUE(RecordSecond.WaitForTermination());
+  First->WaitFor();
+  Other->WaitFor();
+  // The last report: 32 hex digits, one per quantiser 0..31; which of them are not 0.
+  const auto CountedQuantisers = [](const std::vector<test::TLogLine>& ALines) {
+    const std::regex Last(R"(frame=\s*50 fps=\s*\d+ q=\d+\.\d L([0-9A-F]{32})size=.*)");
+    std::smatch Match;
+    std::vector<int> Counted;
+    for (auto Line = ALines.rbegin(); Line != ALines.rend(); ++Line)
+      if (std::regex_match(Line->Text, Match, Last)) {
+        for (int Q = 0; Q < 32; ++Q)
+          if (Match[1].str()[Q] != '0') Counted.push_back(Q);
+        break;
+      }
+    return Counted;
+  };
+  EXPECT_EQ(CountedQuantisers(RecordFirst.LogLines()), std::vector<int>{2});
+  EXPECT_EQ(CountedQuantisers(RecordSecond.LogLines()), std::vector<int>{20});
+}
+
 TEST_F(TTranscodeTest, CutInputsConvertWhatCanBeRead) {
   // Half a file, and a file cut in the middle of a packet.
   const auto Cut = [this](const std::string& ASource, double AFraction, const std::string& AName) {
@@ -352,7 +419,8 @@ TEST_F(TTranscodeTest, CutInputsConvertWhatCanBeRead) {
     return Out(AName);
   };
   for (const auto& [Source, Fraction] :
-       {std::pair{"mpeg4_mp3.avi", 0.5}, std::pair{"multi.mkv", 0.37}, std::pair{"nokey_start.ts", 0.61}}) {
+       {std::pair{"mpeg4_mp3.avi", 0.5}, std::pair{"multi.mkv", 0.37},
+        std::pair{"nokey_start.ts", 0.61}}) {
     TCustomFFmpeg Cutter;
     Cutter.Reset();
     Cutter.SetOption("vcodec", "copy");

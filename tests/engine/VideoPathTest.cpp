@@ -4,8 +4,8 @@
 // the text formats, two-pass encoding, the per-frame statistics file and the app's main format
 // from every generated clip. The drop/repeat decision and the picture views are checked on
 // their own as well.
-#include "EngineInternals.h"
 #include "DecodedVideo.h"
+#include "EngineInternals.h"
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
 #include "PictureViews.h"
@@ -32,13 +32,15 @@ using test::TestMedia;
 struct TSyncCase {
   const char* Name;
   int Method;
-  double TimeBase;  // seconds
-  double Late;      // periods the picture is behind the frames sent (negative: ahead)
+  double TimeBase; // seconds
+  double Late;     // periods the picture is behind the frames sent (negative: ahead)
   int64_t Frames;
   int64_t SyncOptsAfter;
 };
 
-void PrintTo(const TSyncCase& ACase, std::ostream* AStream) { *AStream << ACase.Name; }
+void PrintTo(const TSyncCase& ACase, std::ostream* AStream) {
+  *AStream << ACase.Name;
+}
 
 class TVideoSyncTest : public ::testing::TestWithParam<TSyncCase> {};
 
@@ -74,7 +76,8 @@ protected:
   // Four planes of a fake picture: line sizes 100, 50, 50, 40, far enough apart.
   TPictureView FakeView() {
     TPictureView View;
-    for (int P = 0; P < 4; ++P) View.Data[P] = Storage.data() + 3000 * P;
+    for (int P = 0; P < 4; ++P)
+      View.Data[P] = Storage.data() + 3000 * P;
     View.LineSize = {100, 50, 50, 40};
     return View;
   }
@@ -96,9 +99,9 @@ TEST_F(TPictureViewsTest, ShiftMovesEachPlaneByItsSubsampling) {
       {AV_PIX_FMT_YUV420P10LE, 2, 4, true, {2 * 100 + 8, 1 * 50 + 4, 1 * 50 + 4, 0}},
       {AV_PIX_FMT_YUVA420P, 2, 2, true, {2 * 100 + 2, 1 * 50 + 1, 1 * 50 + 1, 2 * 40 + 2}},
       {AV_PIX_FMT_RGB24, 2, 3, true, {2 * 100 + 9, 0, 0, 0}},
-      {AV_PIX_FMT_PAL8, 1, 1, true, {101, 0, 0, 0}},  // the palette stays where it is
+      {AV_PIX_FMT_PAL8, 1, 1, true, {101, 0, 0, 0}}, // the palette stays where it is
       {AV_PIX_FMT_YUYV422, 0, 2, true, {4, 0, 0, 0}},
-      {AV_PIX_FMT_YUYV422, 0, 3, false, {}},  // would split a pixel pair
+      {AV_PIX_FMT_YUYV422, 0, 3, false, {}}, // would split a pixel pair
       {AV_PIX_FMT_MONOWHITE, 0, 8, false, {}},
       {AV_PIX_FMT_YUV420P, -2, 0, false, {}},
   };
@@ -143,11 +146,12 @@ TEST_F(TPictureViewsTest, PadScalesTheColourToDeepSamplesAndRefusesWhatItCannotP
   EXPECT_EQ(Chroma, 128 << 2);
 
   TSmallPicture Target(8, 6, 1, 7);
-  EXPECT_FALSE(PadPicture(Target.View, nullptr, 6, 8, AV_PIX_FMT_RGB24, 2, 0, 0, 0, {16, 128, 128}));
+  EXPECT_FALSE(
+      PadPicture(Target.View, nullptr, 6, 8, AV_PIX_FMT_RGB24, 2, 0, 0, 0, {16, 128, 128}));
   EXPECT_FALSE(PadPicture(Target.View, nullptr, 6, 8, AV_PIX_FMT_NV12, 2, 0, 0, 0, {16, 128, 128}));
   EXPECT_FALSE(
       PadPicture(Target.View, nullptr, 6, 8, AV_PIX_FMT_YUV420P, 4, 2, 0, 0, {16, 128, 128}));
-  EXPECT_EQ(Target.At(0, 0, 0), 7);  // nothing written
+  EXPECT_EQ(Target.At(0, 0, 0), 7); // nothing written
 }
 
 // --- Whole conversions ----------------------------------------------------------------------
@@ -156,8 +160,7 @@ class TVideoPathTest : public ::testing::Test {
 protected:
   void SetUp() override {
     test::RequireMediaLibraries();
-    Dir = std::filesystem::temp_directory_path() /
-          ("pelorix-video-" + std::to_string(::getpid()));
+    Dir = std::filesystem::temp_directory_path() / ("pelorix-video-" + std::to_string(::getpid()));
     std::filesystem::create_directories(Dir);
     Engine.Reset();
   }
@@ -165,7 +168,8 @@ protected:
 
   std::string Out(const std::string& AName) { return (Dir / AName).string(); }
   void Set(const std::vector<std::pair<std::string, std::string>>& AOptions) {
-    for (const auto& [Name, Value] : AOptions) Engine.SetOption(Name, Value);
+    for (const auto& [Name, Value] : AOptions)
+      Engine.SetOption(Name, Value);
   }
   void Input(const std::string& APath) {
     ASSERT_TRUE(Engine.OpenInputFile(APath)) << Engine.LastErrorText();
@@ -180,7 +184,8 @@ protected:
   }
   int CountLines(const std::string& AText) {
     int Count = 0;
-    for (const test::TLogLine& Line : Recorder.LogLines()) Count += Line.Text == AText;
+    for (const test::TLogLine& Line : Recorder.LogLines())
+      Count += Line.Text == AText;
     return Count;
   }
 
@@ -198,7 +203,9 @@ struct TVfrCase {
   int Frames, Repeats, Drops;
 };
 
-void PrintTo(const TVfrCase& ACase, std::ostream* AStream) { *AStream << ACase.Name; }
+void PrintTo(const TVfrCase& ACase, std::ostream* AStream) {
+  *AStream << ACase.Name;
+}
 
 class TVfrTest : public TVideoPathTest, public ::testing::WithParamInterface<TVfrCase> {};
 
@@ -246,7 +253,7 @@ TEST_F(TVideoPathTest, StopEndsRepeatsAtOnce) {
   });
   ASSERT_EQ(RunToEnd(), "");
   EXPECT_FALSE(Engine.Finished());
-  EXPECT_EQ(DecodeVideo(Out("stop.mkv")).Pictures.size(), 4u);  // none of the late picture's
+  EXPECT_EQ(DecodeVideo(Out("stop.mkv")).Pictures.size(), 4u); // none of the late picture's
 }
 
 TEST_F(TVideoPathTest, CropAndPadPlaceThePictureExactly) {
@@ -254,8 +261,13 @@ TEST_F(TVideoPathTest, CropAndPadPlaceThePictureExactly) {
   Input(Source);
   // Crop and pad bands of the same size: no scaling, the picture moves up-left by the crop and
   // the pad bands take its place.
-  Set({{"an", ""}, {"vcodec", "rawvideo"}, {"croptop", "16"}, {"cropleft", "8"},
-       {"padtop", "16"}, {"padright", "8"}, {"padcolor", "0xFF8000"}});
+  Set({{"an", ""},
+       {"vcodec", "rawvideo"},
+       {"croptop", "16"},
+       {"cropleft", "8"},
+       {"padtop", "16"},
+       {"padright", "8"},
+       {"padcolor", "0xFF8000"}});
   const std::array<int32_t, 3> Colour = Internals(Engine).Options.PadColor;
   Output("croppad.mkv");
   ASSERT_EQ(RunToEnd(), "");
@@ -283,8 +295,15 @@ TEST_F(TVideoPathTest, CropAndPadPlaceThePictureExactly) {
 TEST_F(TVideoPathTest, CropScaleAndPadMakeTheEncodersSize) {
   const std::string Source = TestMedia("mpeg4_mp3.avi");
   Input(Source);
-  Set({{"an", ""}, {"vcodec", "rawvideo"}, {"croptop", "16"}, {"cropbottom", "16"},
-       {"s", "88x56"}, {"padtop", "8"}, {"padbottom", "8"}, {"padleft", "4"}, {"padright", "4"}});
+  Set({{"an", ""},
+       {"vcodec", "rawvideo"},
+       {"croptop", "16"},
+       {"cropbottom", "16"},
+       {"s", "88x56"},
+       {"padtop", "8"},
+       {"padbottom", "8"},
+       {"padleft", "4"},
+       {"padright", "4"}});
   Output("scalepad.mkv");
   ASSERT_EQ(RunToEnd(), "");
   const TDecodedPicture In = DecodeVideo(Source, 1).Pictures.at(0);
@@ -352,7 +371,7 @@ TEST_F(TVideoPathTest, ScaledPicturesSurviveAnEncoderThatHoldsThem) {
 // the whole file 23 ms late) through a chain of conversions.
 struct TSubtitleStep {
   const char* Output;
-  const char* Codec;  // "scodec", or empty for the format's own
+  const char* Codec; // "scodec", or empty for the format's own
 };
 
 struct TSubtitleCase {
@@ -360,7 +379,9 @@ struct TSubtitleCase {
   std::vector<TSubtitleStep> Steps;
 };
 
-void PrintTo(const TSubtitleCase& ACase, std::ostream* AStream) { *AStream << ACase.Name; }
+void PrintTo(const TSubtitleCase& ACase, std::ostream* AStream) {
+  *AStream << ACase.Name;
+}
 
 class TSubtitleTest : public TVideoPathTest, public ::testing::WithParamInterface<TSubtitleCase> {};
 
@@ -381,7 +402,8 @@ TEST_P(TSubtitleTest, CuesKeepTheirTextAndTimes) {
     // MP4 fills the gaps between cues with empty samples (a zero text length); they show
     // nothing.
     std::vector<test::TSubtitlePacket> Cues = test::ReadSubtitlePackets(Out(Step.Output));
-    std::erase_if(Cues, [](const test::TSubtitlePacket& APacket) { return APacket.Bytes.size() <= 2; });
+    std::erase_if(Cues,
+                  [](const test::TSubtitlePacket& APacket) { return APacket.Bytes.size() <= 2; });
     ASSERT_EQ(Cues.size(), 3u);
     const char* Texts[] = {"First cue", "Second cue", "Third cue"};
     const double Starts[] = {0.023, 0.723, 1.423};
@@ -398,12 +420,12 @@ TEST_P(TSubtitleTest, CuesKeepTheirTextAndTimes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Chains, TSubtitleTest,
-    ::testing::Values(TSubtitleCase{"SubRipToSubRip", {{"cues.srt", ""}}},
-                      TSubtitleCase{"SubRipToAssToSubRip", {{"cues.mkv", ""}, {"cues.srt", ""}}},
-                      TSubtitleCase{"SubRipToMp4TextToAss",
-                                    {{"cues.mp4", "mov_text"}, {"cues.mkv", ""}}},
-                      TSubtitleCase{"AssToMp4TextToSubRip",
-                                    {{"cues.ass", ""}, {"cues.mp4", "mov_text"}, {"cues.srt", "srt"}}}),
+    ::testing::Values(
+        TSubtitleCase{"SubRipToSubRip", {{"cues.srt", ""}}},
+        TSubtitleCase{"SubRipToAssToSubRip", {{"cues.mkv", ""}, {"cues.srt", ""}}},
+        TSubtitleCase{"SubRipToMp4TextToAss", {{"cues.mp4", "mov_text"}, {"cues.mkv", ""}}},
+        TSubtitleCase{"AssToMp4TextToSubRip",
+                      {{"cues.ass", ""}, {"cues.mp4", "mov_text"}, {"cues.srt", "srt"}}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // dvbsub.mkv: two pages at 0.2 and 1.0 s. The decoder gives each the page time-out the
@@ -421,13 +443,11 @@ TEST_P(TDvbSubtitleTest, PagesAreShownAndTakenAway) {
   ASSERT_EQ(Packets.size(), 3u);
   EXPECT_NEAR(Packets[1].Start - Packets[0].Start, 0.8, 0.001);
   EXPECT_NEAR(Packets[2].Start - Packets[1].Start, 30.0, 0.001);
-  EXPECT_LT(Packets[2].Bytes.size(), Packets[1].Bytes.size());  // an empty page
+  EXPECT_LT(Packets[2].Bytes.size(), Packets[1].Bytes.size()); // an empty page
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, TDvbSubtitleTest, ::testing::Values("dvb.mkv", "dvb.ts"),
-                         [](const auto& AInfo) {
-                           return std::string(AInfo.param).substr(4);
-                         });
+                         [](const auto& AInfo) { return std::string(AInfo.param).substr(4); });
 
 TEST_F(TVideoPathTest, TwoPassWritesThenReadsTheStatistics) {
   const std::string Source = TestMedia("mpeg4_mp3.avi");
@@ -450,7 +470,8 @@ TEST_F(TVideoPathTest, TwoPassWritesThenReadsTheStatistics) {
     // the first pass and read in the second.
     std::ifstream Log(Prefix + "-0.log");
     int Lines = 0;
-    for (std::string Line; std::getline(Log, Line);) Lines += !Line.empty() && Line[0] != '#';
+    for (std::string Line; std::getline(Log, Line);)
+      Lines += !Line.empty() && Line[0] != '#';
     EXPECT_EQ(Lines, 50);
     EXPECT_EQ(DecodeVideo(Out(std::string("pass") + Pass + ".avi")).Pictures.size(), 50u);
   }
@@ -474,7 +495,7 @@ TEST_F(TVideoPathTest, VstatsFileHasALinePerEncodedPicture) {
     Bytes += std::stoll(Match[2]);
   }
   EXPECT_EQ(Number, 50);
-  EXPECT_EQ(Bytes, Internals(Engine).Stats.VideoSize);  // every packet counted once
+  EXPECT_EQ(Bytes, Internals(Engine).Stats.VideoSize); // every packet counted once
 }
 
 // The app's main format: MPEG-4 Part 2 through libxvid at 1500000 bit/s and MP3 through
@@ -482,12 +503,14 @@ TEST_F(TVideoPathTest, VstatsFileHasALinePerEncodedPicture) {
 struct TClipCase {
   const char* Clip;
   bool Audio = false;
-  int LeadingRepeats = 0;  // the first picture comes late and is repeated to fill the gap
-  int Frames = -1;         // -1: the source's pictures and the repeats
-  int Width = 0, Height = 0;  // 0: the source's
+  int LeadingRepeats = 0;    // the first picture comes late and is repeated to fill the gap
+  int Frames = -1;           // -1: the source's pictures and the repeats
+  int Width = 0, Height = 0; // 0: the source's
 };
 
-void PrintTo(const TClipCase& ACase, std::ostream* AStream) { *AStream << ACase.Clip; }
+void PrintTo(const TClipCase& ACase, std::ostream* AStream) {
+  *AStream << ACase.Clip;
+}
 
 class TMainFormatTest : public TVideoPathTest, public ::testing::WithParamInterface<TClipCase> {};
 
@@ -528,8 +551,9 @@ TEST_P(TMainFormatTest, EveryClipConverts) {
   if (Case.Frames >= 0 || Case.Width) return;
   // Picture for picture, the same content.
   const size_t Middle = Original.Pictures.size() / 2;
-  EXPECT_LT(LumaDifference(Result.Pictures[Middle + Case.LeadingRepeats], Original.Pictures[Middle]),
-            4.0);
+  EXPECT_LT(
+      LumaDifference(Result.Pictures[Middle + Case.LeadingRepeats], Original.Pictures[Middle]),
+      4.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -543,7 +567,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // The first program's picture, in the size of the last video stream
                       // opened (the option state takes each stream's properties in turn).
                       TClipCase{"two_programs.ts", true, 0, -1, 160, 120},
-                      TClipCase{"vfr.mkv", false, 0, 49}),  // see TVfrTest
+                      TClipCase{"vfr.mkv", false, 0, 49}), // see TVfrTest
     [](const auto& AInfo) {
       std::string Name = AInfo.param.Clip;
       for (char& C : Name)

@@ -27,6 +27,8 @@ public:
   TTranscodeTables& Tables;
 };
 
-inline TEngineInternals Internals(TCustomFFmpeg& AEngine) { return TEngineInternals(AEngine); }
+inline TEngineInternals Internals(TCustomFFmpeg& AEngine) {
+  return TEngineInternals(AEngine);
+}
 
 } // namespace pelorix

@@ -4,12 +4,14 @@
 #include "MediaTestSupport.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 extern char** environ;
 
@@ -21,9 +23,10 @@ struct TDriverRun {
   std::string Errors;  // everything written on stderr
 };
 
-// Starts the driver with AArguments; AInterruptAfter > 0 sends SIGINT after that long.
+// Starts the driver with AArguments; with AInterruptWhen, sends SIGINT once that holds (it is
+// asked with what the driver printed so far, at least every 10 ms).
 TDriverRun RunDriver(std::vector<std::string> AArguments,
-                     std::chrono::milliseconds AInterruptAfter = {}) {
+                     const std::function<bool(const std::string&)>& AInterruptWhen = {}) {
   AArguments.insert(AArguments.begin(), PELORIX_TRANSCODE_PROGRAM);
   std::vector<char*> Argv;
   for (std::string& Argument : AArguments) Argv.push_back(Argument.data());
@@ -38,14 +41,21 @@ TDriverRun RunDriver(std::vector<std::string> AArguments,
   EXPECT_EQ(posix_spawn(&Child, Argv[0], &Actions, nullptr, Argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&Actions);
   ::close(Pipe[1]);
-  if (AInterruptAfter.count() > 0) {
-    std::this_thread::sleep_for(AInterruptAfter);
-    ::kill(Child, SIGINT);
-  }
   TDriverRun Run;
+  bool Interrupted = !AInterruptWhen;
   char Buffer[4096];
-  for (ssize_t Read; (Read = ::read(Pipe[0], Buffer, sizeof Buffer)) > 0;)
-    Run.Errors.append(Buffer, static_cast<size_t>(Read));
+  for (;;) {
+    pollfd Ready{Pipe[0], POLLIN, 0};
+    if (::poll(&Ready, 1, Interrupted ? -1 : 10) > 0) {
+      const ssize_t Read = ::read(Pipe[0], Buffer, sizeof Buffer);
+      if (Read <= 0) break;
+      Run.Errors.append(Buffer, static_cast<size_t>(Read));
+    }
+    if (!Interrupted && AInterruptWhen(Run.Errors)) {
+      ::kill(Child, SIGINT);
+      Interrupted = true;
+    }
+  }
   ::close(Pipe[0]);
   int Status = 0;
   ::waitpid(Child, &Status, 0);
@@ -117,13 +127,29 @@ TEST_F(TTranscodeDriverTest, CopyFinishesWithZero) {
   EXPECT_NEAR(test::ReadMediaFacts(Out("copy.mp4")).Duration(), 2.0, 0.1);
 }
 
+TEST_F(TTranscodeDriverTest, ThreadsConvertWithEveryProcessor) {
+  const TDriverRun Threaded =
+      RunDriver({"-q", "-threads", "0", "-i", test::TestMedia("h264_aac.mp4"), "vcodec=libxvid",
+                 "acodec=libmp3lame", "-o", Out("threads.avi")});
+  EXPECT_EQ(Threaded.Status, 0) << Threaded.Errors;
+  EXPECT_NEAR(test::ReadMediaFacts(Out("threads.avi")).Duration(), 2.0, 0.1);
+
+  const TDriverRun BadCount = RunDriver({"-threads", "many"});
+  EXPECT_EQ(BadCount.Status, 1);
+  EXPECT_EQ(LastLines(BadCount.Errors, 1),
+            "pelorix-transcode: 'many' is not a valid integer value\n");
+  EXPECT_EQ(RunDriver({"-threads"}).Status, 2);
+}
+
 TEST_F(TTranscodeDriverTest, InterruptFinishesTheFileAndExitsWithThree) {
-  const TDriverRun Stopped =
-      RunDriver({"-q", "vcodec=copy", "acodec=copy", "re=", "-i", test::TestMedia("h264_aac.mp4"),
-                 "-o", Out("stopped.mkv")},
-                std::chrono::milliseconds(700));
+  // Read at the input's own pace, the run takes 2 s; the packet dump shows how far it is. Once
+  // half a second is through, Ctrl-C.
+  const TDriverRun Stopped = RunDriver(
+      {"-q", "v=2", "dump=", "vcodec=copy", "acodec=copy", "re=", "-i",
+       test::TestMedia("mpeg4_mp3.avi"), "-o", Out("stopped.avi")},
+      [](const std::string& APrinted) { return APrinted.find("  dts=0.5") != std::string::npos; });
   EXPECT_EQ(Stopped.Status, 3) << Stopped.Errors;
-  const test::TMediaFacts Facts = test::ReadMediaFacts(Out("stopped.mkv"));
+  const test::TMediaFacts Facts = test::ReadMediaFacts(Out("stopped.avi"));
   ASSERT_TRUE(Facts.Opened);
   EXPECT_LT(Facts.Duration(), 1.8);
 }

@@ -1,16 +1,19 @@
 // pelorix-transcode: drives one engine from the command line, so the engine can be used and
 // checked without the window.
 //
-//   pelorix-transcode [-q] [NAME=VALUE | -i INPUT | -o OUTPUT]...
+//   pelorix-transcode [-q] [-threads N] [NAME=VALUE | -i INPUT | -o OUTPUT]...
 //
 // Arguments act left to right: NAME=VALUE is SetOption(NAME, VALUE), -i opens an input, -o an
-// output, -q hides the progress line. Then the run starts on this thread. Ctrl-C asks the
-// engine to stop; it finishes the file first.
+// output, -q hides the progress line, -threads N gives every decoder and encoder of the run N
+// threads (0: one per processor). Then the run starts on this thread. Ctrl-C asks the engine
+// to stop; it finishes the file first.
 //
 // Exit status: 0 finished, 1 an option, an open or the run failed (the engine's message is the
 // last thing printed, after "pelorix-transcode: "), 2 usage error, 3 stopped by the user.
 #include "FFmpeg.h"
 #include "MediaLibraries.h"
+#include "OptionConversions.h"
+#include "ProgramFolder.h"
 #include "ProgressBar.h"
 
 #include <unistd.h>
@@ -25,24 +28,18 @@ using namespace pelorix;
 
 constexpr int ExitFinished = 0, ExitFailed = 1, ExitUsage = 2, ExitStopped = 3;
 
-TCustomFFmpeg* Interrupted = nullptr;  // the engine a Ctrl-C stops, while it runs
+TCustomFFmpeg* Interrupted = nullptr; // the engine a Ctrl-C stops, while it runs
 
 void OnInterrupt(int) {
   if (Interrupted) Interrupted->SignalStop();
 }
 
-std::string ProgramFolder() {
-  char Path[4096];
-  const ssize_t Length = ::readlink("/proc/self/exe", Path, sizeof(Path) - 1);
-  if (Length <= 0) return ".";
-  const std::string Text(Path, static_cast<size_t>(Length));
-  return Text.substr(0, Text.rfind('/'));
-}
-
 // The engine's texts use "\r\n" inside messages; a terminal wants plain line breaks.
 std::string PlainLines(std::string AText) {
-  for (size_t Pos; (Pos = AText.find("\r\n")) != std::string::npos;) AText.erase(Pos, 1);
-  while (!AText.empty() && AText.back() == '\n') AText.pop_back();
+  for (size_t Pos; (Pos = AText.find("\r\n")) != std::string::npos;)
+    AText.erase(Pos, 1);
+  while (!AText.empty() && AText.back() == '\n')
+    AText.pop_back();
   return AText;
 }
 
@@ -52,7 +49,9 @@ int Fail(const std::string& AMessage) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: pelorix-transcode [-q] [NAME=VALUE | -i INPUT | -o OUTPUT]...\n");
+  std::fprintf(
+      stderr,
+      "usage: pelorix-transcode [-q] [-threads N] [NAME=VALUE | -i INPUT | -o OUTPUT]...\n");
   return ExitUsage;
 }
 
@@ -60,12 +59,12 @@ class TDriver {
 public:
   TDriver() : ShowProgress(::isatty(STDERR_FILENO) != 0) {
     Engine.SetLogCallback([this](TCustomFFmpeg&, int ALevel, const std::string& AText) {
-      if (ALevel < 0) return;  // the run's error: printed once, last, by Finish
+      if (ALevel < 0) return; // the run's error: printed once, last, by Finish
       ClearProgress();
       std::fprintf(stderr, "%s\n", PlainLines(AText).c_str());
     });
-    Engine.SetProgressCallback([this](TCustomFFmpeg&, int, int, int ACurrentDuration, float,
-                                      float, int64_t, int ATotalDuration) {
+    Engine.SetProgressCallback([this](TCustomFFmpeg&, int, int, int ACurrentDuration, float, float,
+                                      int64_t, int ATotalDuration) {
       if (!ShowProgress) return;
       std::fprintf(stderr, "\r%s", Bar.Format(ACurrentDuration, ATotalDuration).c_str());
       ProgressShown = true;
@@ -79,6 +78,9 @@ public:
       try {
         if (Argument == "-q") {
           ShowProgress = false;
+        } else if (Argument == "-threads") {
+          if (++I == AArgumentCount) return Usage();
+          Engine.SetThreadCount(StrToInt(AArguments[I]));
         } else if (Argument == "-i" || Argument == "-o") {
           if (++I == AArgumentCount) return Usage();
           const bool Opened = Argument == "-i" ? Engine.OpenInputFile(AArguments[I])
@@ -123,7 +125,7 @@ private:
 
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
-  if (!LoadMediaLibraries(ProgramFolder() + "/lib", true)) return Fail(MediaLibrariesError());
+  if (!LoadMediaLibraries(ProgramFolder() + "lib", true)) return Fail(MediaLibrariesError());
   TDriver Driver;
   return Driver.Execute(argc, argv);
 }
