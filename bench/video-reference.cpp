@@ -1,4 +1,4 @@
-// pelorix-video-reference INPUT OUTPUT
+// pelorix-video-reference [-threads N] INPUT OUTPUT
 //
 // The least a conversion to the app's main format can do: decode the first video and the first
 // audio stream of INPUT, encode the pictures with libxvid at 1500000 bit/s and the samples with
@@ -9,6 +9,10 @@
 // The settings are the engine's for the same job: the source's size and pixel format, one
 // picture per period of the source's frame rate, the encoders' defaults otherwise (libxvid:
 // GOP 12, no B-pictures), the audio encoder's first sample format, one thread everywhere.
+//
+// -threads N gives every decoder and encoder N threads with frame and slice threading allowed,
+// as the engine's SetThreadCount does (0: one per online processor, at most 16); each codec
+// uses what it supports. Without it, or with 1, every codec has one thread.
 //
 // Exit status: 0 written, 1 failed (the message names the step; an OUTPUT this run began is
 // removed), 2 usage error.
@@ -23,16 +27,40 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace {
 
 using namespace pelorix::reference;
+
+constexpr int MaxAutoThreads = 16;
+
+// The count -threads asks for; 0 is one per online processor. -1 when AText is not a count.
+int ThreadCount(std::string_view AText) {
+  int Count = -1;
+  const auto [End, Error] = std::from_chars(AText.data(), AText.data() + AText.size(), Count);
+  if (Error != std::errc() || End != AText.data() + AText.size() || Count < 0) return -1;
+  if (Count == 0) {
+    const long Online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    Count = static_cast<int>(std::clamp<long>(Online, 1, MaxAutoThreads));
+  }
+  return Count;
+}
+
+// One thread leaves the codec's own threading choice alone, as it always did.
+void UseThreads(AVCodecContext& AContext, int AThreads) {
+  AContext.thread_count = AThreads;
+  if (AThreads > 1) AContext.thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
+}
 
 struct TChain {
   int InputIndex = -1;
@@ -43,7 +71,8 @@ struct TChain {
 
 class TConverter {
 public:
-  TConverter(const char* AInputPath, const char* AOutputPath, bool& ACreated) {
+  TConverter(const char* AInputPath, const char* AOutputPath, int AThreads, bool& ACreated)
+      : Threads(AThreads) {
     OpenInput(AInputPath);
     OpenVideoEncoder();
     OpenAudioEncoder();
@@ -82,7 +111,7 @@ private:
     Check(avcodec_parameters_to_context(AChain.Decoder.get(), Stream->codecpar),
           "decoder parameters");
     AChain.Decoder->pkt_timebase = Stream->time_base;
-    AChain.Decoder->thread_count = 1;
+    UseThreads(*AChain.Decoder, Threads);
     Check(avcodec_open2(AChain.Decoder.get(), Codec, nullptr), "opening a decoder");
   }
 
@@ -112,7 +141,7 @@ private:
     Encoder->time_base = av_inv_q(Rate);
     Encoder->framerate = Rate;
     Encoder->bit_rate = 1500000;
-    Encoder->thread_count = 1;
+    UseThreads(*Encoder, Threads);
     Check(avcodec_open2(Encoder, Codec, nullptr), "opening the video encoder");
   }
 
@@ -127,7 +156,7 @@ private:
     Encoder->sample_fmt = Codec->sample_fmts[0];
     Encoder->time_base = AVRational{1, Encoder->sample_rate};
     Encoder->bit_rate = 128000;
-    Encoder->thread_count = 1;
+    UseThreads(*Encoder, Threads);
     Check(avcodec_open2(Encoder, Codec, nullptr), "opening the audio encoder");
 
     SwrContext* Context = nullptr;
@@ -229,6 +258,7 @@ private:
     }
   }
 
+  const int Threads;
   TInputPtr Input;
   TChain Video, Audio;
   TResamplerPtr Resampler;
@@ -241,18 +271,25 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: pelorix-video-reference INPUT OUTPUT\n");
+  int Threads = 1;
+  int First = 1;  // the first argument after the options
+  if (argc == 5 && std::string_view(argv[1]) == "-threads") {
+    Threads = ThreadCount(argv[2]);
+    First = 3;
+  }
+  if (argc != First + 2 || Threads < 1) {
+    std::fprintf(stderr, "usage: pelorix-video-reference [-threads N] INPUT OUTPUT\n");
     return 2;
   }
+  const char* OutputPath = argv[First + 1];
   av_log_set_level(AV_LOG_ERROR);
   bool Created = false;
   try {
-    TConverter Converter(argv[1], argv[2], Created);
+    TConverter Converter(argv[First], OutputPath, Threads, Created);
     Converter.Run();
   } catch (const std::exception& Failure) {
     std::fprintf(stderr, "pelorix-video-reference: %s\n", Failure.what());
-    if (Created) std::remove(argv[2]);
+    if (Created) std::remove(OutputPath);
     return 1;
   }
   return 0;

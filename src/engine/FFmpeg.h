@@ -103,6 +103,20 @@ struct TOutputStreamCodec {
   TCodecContextPtr Encoder; // configured, not open; stays empty for no context
   bool StreamCopy = false;  // packets are copied, the encoder is not used
   float Quality = 0;        // lambda of a fixed quantiser (118 x qscale), 0 = none
+  // Properties the stream took from the last input opened rather than from the user: the
+  // transcode replaces them with those of the stream that feeds it.
+  bool InheritSize = false, InheritRate = false, InheritAspect = false, InheritPixFmt = false;
+  bool InheritChannels = false, InheritSampleRate = false, InheritSampleFmt = false;
+};
+
+// What an input picture or sound stream offers an output that converts it, as the option state
+// takes it when the input opens.
+struct TStreamProperties {
+  int32_t Width = 0, Height = 0;
+  float AspectRatio = 0;
+  int32_t PixFmt = -1;
+  AVRational FrameRate{0, 0};
+  int32_t Channels = 0, SampleRate = 0, SampleFmt = -1;
 };
 
 struct TStreamCodecState {
@@ -164,6 +178,9 @@ struct TOptionState {
   int32_t VideoChannel = 0;
   TAvString VideoStandard;
   int32_t ThreadCount = 1;
+  // The properties the last input opened wrote into the fields above; a field that still holds
+  // its value was not set by the user.
+  TStreamProperties InputVideo, InputAudio;
 };
 
 // 3. Run-wide settings, read by the transcode and never consumed.
@@ -417,6 +434,7 @@ private:
   // --- Options (FFmpegOptions.cpp) ---
   void DoNothing(const std::string& AName);
   bool ParkLibraryOption(const std::string& AName, const std::string& AValue);
+  void NoteUserProperty(const std::string& AName);
   TParkingList* ParkingListOf(void* AOptionContext);
 
   // --- Option value handlers (FFmpegHandlers.cpp) ---
@@ -457,6 +475,12 @@ private:
   int InputOpenErrorCode(const std::string& AFileName, int ACode) const;
   void PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACodec,
                           const std::string& AFileName);
+  static TStreamProperties PropertiesOf(const AVStream* AStream, const AVCodecContext* ADecoder);
+public:
+  // The picture rate an output should take from AStream: the base rate, or the average rate
+  // when the base rate is a time-stamp tick or counts fields; terms held to 16 bits.
+  static AVRational PictureRateOf(const AVStream* AStream);
+private:
 
   // --- Output (FFmpegOutput.cpp, FFmpegOutputStreams.cpp) ---
   void OptNewStream(AVMediaType AType);
@@ -466,6 +490,9 @@ private:
   void ApplyMuxerSettings(AVFormatContext* AContainer);
   AVStream* AddOutputStream(AVFormatContext* AContainer, TOutputStreamCodec*& ACodec);
   void ApplyRcOverride(AVCodecContext* AContext);
+  // The encoder's picture rate and time base: ARate, or the nearest the encoder supports.
+  static void SetEncoderFrameRate(AVCodecContext* AContext, const ::AVCodec* AEncoder,
+                                  AVRational ARate);
 
   // --- Hook modules (FrameHook.cpp) ---
   // The engine's modules are Hooks.Modules, worked on by the FrameHook unit's AddFrameHook
@@ -479,6 +506,9 @@ private:
   void PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASource);
   void PrepareEncoding(TOutputStream& AOutput, TInputStream& ASource);
   void PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& ASource);
+  void InheritSourceProperties(TOutputStream& AOutput, TInputStream& ASource);
+  void FitAudioToEncoder(TOutputStream& AOutput, bool AChannels, bool ASampleRate);
+  std::vector<std::string> AudioRefusals(const TOutputStream& AOutput) const;
   static TFramePtr NewPicture(AVPixelFormat AFormat, int AWidth, int AHeight);
   void OpenPassLogFile(TOutputStream& AOutput, int ANumber);
   void LogStreamMapping();
@@ -509,6 +539,8 @@ private:
   void RouteCopies(TInputStream& AInput, int AIndex, const AVPacket& APacket);
   int DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPacket& APacket);
   void CopyPacket(TOutputStream& AOutput, TInputStream& AInput, const AVPacket& APacket);
+  int64_t MissingMpegPts(TOutputStream& AOutput, TInputStream& AInput, const AVPacket& APacket,
+                         int64_t ADts);
   void DrainEncoders(int AIndex);
   // Writes what the encoder has ready; the size of the last packet written, 0 for none.
   int ReceivePackets(TOutputStream& AOutput);

@@ -193,8 +193,13 @@ void TCustomFFmpeg::OutputAudio(TOutputStream& AOutput, TInputStream& AInput, AV
       }
     }
   } else {
-    // No correction: the output clock is where the input's time stamps say.
-    AOutput.SyncOpts = std::llrint(InputTime * OutRate) - Queued;
+    // No correction: the output clock is where the input's time stamps say, but never back
+    // over samples already given to the encoder. Containers with coarse time stamps (ASF
+    // stamps several audio payloads with one send time) would otherwise hand the encoder
+    // overlapping frames, and its packets would reach the muxer out of order.
+    const int64_t Clock = std::llrint(InputTime * OutRate) - Queued;
+    if (!AOutput.AudioClockStarted || Clock > AOutput.SyncOpts) AOutput.SyncOpts = Clock;
+    AOutput.AudioClockStarted = true;
   }
 
   if (Silence > 0) {

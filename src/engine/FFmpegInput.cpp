@@ -193,6 +193,46 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
   return true;
 }
 
+AVRational TCustomFFmpeg::PictureRateOf(const AVStream* AStream) {
+  const auto Valid = [](AVRational ARate) { return ARate.num > 0 && ARate.den > 0; };
+  AVRational Rate = AStream->r_frame_rate;
+  const AVRational Average = AStream->avg_frame_rate;
+  // The base rate is the finest step between time stamps. For a variable-rate stream it is a
+  // tick of the time base (600 for a phone's 1/600), for a field-coded one the field rate;
+  // either way well above the pictures actually shown per second.
+  if (Valid(Average) && (!Valid(Rate) || av_q2d(Rate) > 1.5 * av_q2d(Average))) Rate = Average;
+  if (!Valid(Rate)) return AStream->r_frame_rate;
+  // Encoders take the rate as a time base of at most 16-bit terms (MPEG-4 Visual refuses a
+  // larger denominator); an average such as 630000/86999 becomes its nearest such fraction.
+  if (Rate.num > 65535 || Rate.den > 65535) Rate = AVUtil().av_d2q(av_q2d(Rate), 65535);
+  return Rate;
+}
+
+TStreamProperties TCustomFFmpeg::PropertiesOf(const AVStream* AStream,
+                                              const AVCodecContext* ADecoder) {
+  TStreamProperties Facts;
+  const AVCodecContext* C = ADecoder;
+  if (C->codec_type == AVMEDIA_TYPE_AUDIO) {
+    Facts.Channels = C->ch_layout.nb_channels;
+    Facts.SampleRate = C->sample_rate;
+    Facts.SampleFmt = C->sample_fmt;
+    return Facts;
+  }
+  Facts.Width = C->width;
+  Facts.Height = C->height;
+  const AVRational Sample = AStream->sample_aspect_ratio.num != 0 ? AStream->sample_aspect_ratio
+                                                                  : C->sample_aspect_ratio;
+  const double Ratio = Sample.den ? av_q2d(Sample) : 0.0;
+  if (C->width * C->height != 0)
+    Facts.AspectRatio = static_cast<float>(
+        Ratio != 0 ? Ratio * C->width / C->height : static_cast<double>(C->width) / C->height);
+  else
+    Facts.AspectRatio = static_cast<float>(Ratio != 0 ? Ratio : 4.0 / 3.0);
+  Facts.PixFmt = C->pix_fmt;
+  Facts.FrameRate = PictureRateOf(AStream);
+  return Facts;
+}
+
 // Builds the decoder context of one input stream and takes the stream's properties into the
 // option state. Leaves ACodec.Decoder empty when no context could be made.
 void TCustomFFmpeg::PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACodec,
@@ -216,19 +256,13 @@ void TCustomFFmpeg::PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACo
   case AVMEDIA_TYPE_VIDEO: {
     SetContextOptions(C, LibOptions.CodecOptions[ckVideo].get(),
                       AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-    Options.FrameHeight = C->height;
-    Options.FrameWidth = C->width;
-    const AVRational Sample = AStream->sample_aspect_ratio.num != 0 ? AStream->sample_aspect_ratio
-                                                                    : C->sample_aspect_ratio;
-    const double Ratio = Sample.den ? av_q2d(Sample) : 0.0;
-    if (C->width * C->height != 0)
-      Options.FrameAspectRatio = static_cast<float>(
-          Ratio != 0 ? Ratio * C->width / C->height : static_cast<double>(C->width) / C->height);
-    else
-      Options.FrameAspectRatio = static_cast<float>(Ratio != 0 ? Ratio : 4.0 / 3.0);
     if (C->pix_fmt == AV_PIX_FMT_NONE && LowerExtension(AFileName).starts_with(".rmvb"))
       C->pix_fmt = AV_PIX_FMT_YUV420P;
-    Options.FramePixFmt = C->pix_fmt;
+    const TStreamProperties Video = PropertiesOf(AStream, C);
+    Options.FrameHeight = Video.Height;
+    Options.FrameWidth = Video.Width;
+    Options.FrameAspectRatio = Video.AspectRatio;
+    Options.FramePixFmt = Video.PixFmt;
     // Edge emulation and the motion-vector debug view are gone from the decoders: a
     // low-resolution decode and "me_threshold" need nothing here any more.
     const AVRational Real = AStream->r_frame_rate;
@@ -241,7 +275,8 @@ void TCustomFFmpeg::PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACo
                                          : 0.0,
                         C->time_base.den, C->time_base.num, Real.den ? av_q2d(Real) : 0.0, Real.num,
                         Real.den));
-    Options.FrameRate = Real;
+    Options.FrameRate = Video.FrameRate;
+    Options.InputVideo = Video;
     ACodec.RateEmu = Options.RateEmu != 0;
     if (Options.VideoDisable)
       AStream->discard = AVDISCARD_ALL;
@@ -253,9 +288,10 @@ void TCustomFFmpeg::PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACo
   case AVMEDIA_TYPE_AUDIO:
     SetContextOptions(C, LibOptions.CodecOptions[ckAudio].get(),
                       AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_DECODING_PARAM);
-    Options.AudioChannels = C->ch_layout.nb_channels;
-    Options.AudioSampleRate = C->sample_rate;
-    Options.AudioSampleFmt = C->sample_fmt;
+    Options.InputAudio = PropertiesOf(AStream, C);
+    Options.AudioChannels = Options.InputAudio.Channels;
+    Options.AudioSampleRate = Options.InputAudio.SampleRate;
+    Options.AudioSampleFmt = Options.InputAudio.SampleFmt;
     if (Options.AudioDisable) AStream->discard = AVDISCARD_ALL;
     break;
   case AVMEDIA_TYPE_SUBTITLE:

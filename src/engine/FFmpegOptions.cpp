@@ -218,10 +218,26 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
   for (const TOptionRow& Row : Table) {
     if (AName == Row.Name) {
       Row.Apply(*this, AName, AValue);
+      NoteUserProperty(AName);
       return;
     }
   }
   SetLibraryOption(AName, AValue);
+}
+
+// A property given by name is the user's, even when it equals what the last input offered:
+// the input's record of it is struck out, so that the next stream does not take it for one
+// to inherit (see TStreamProperties).
+void TCustomFFmpeg::NoteUserProperty(const std::string& AName) {
+  TStreamProperties& Video = Options.InputVideo;
+  TStreamProperties& Audio = Options.InputAudio;
+  if (AName == "s") Video.Width = Video.Height = -1;
+  if (AName == "r") Video.FrameRate = AVRational{-1, -1};
+  if (AName == "aspect") Video.AspectRatio = -1;
+  if (AName == "pix_fmt") Video.PixFmt = -2;
+  if (AName == "ac") Audio.Channels = -1;
+  if (AName == "ar") Audio.SampleRate = -1;
+  if (AName == "sample_fmt") Audio.SampleFmt = -2;
 }
 
 bool TCustomFFmpeg::SetLibraryOption(const std::string& AName, int64_t AValue) {

@@ -77,7 +77,8 @@ void TCustomFFmpeg::CheckInputStreamKinds(bool& AHasVideo, bool& AHasAudio,
     for (unsigned I = 0; I < Input->nb_streams; ++I) {
       switch (Input->streams[I]->codecpar->codec_type) {
       case AVMEDIA_TYPE_VIDEO:
-        AHasVideo = true;
+        // A cover picture is the file's artwork, not a picture stream to convert.
+        if (!(Input->streams[I]->disposition & AV_DISPOSITION_ATTACHED_PIC)) AHasVideo = true;
         break;
       case AVMEDIA_TYPE_AUDIO:
         AHasAudio = true;

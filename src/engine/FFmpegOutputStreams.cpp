@@ -168,6 +168,16 @@ void TCustomFFmpeg::ApplyRcOverride(AVCodecContext* AContext) {
   AContext->rc_override_count = static_cast<int>(Entries.size());
 }
 
+void TCustomFFmpeg::SetEncoderFrameRate(AVCodecContext* AContext, const ::AVCodec* AEncoder,
+                                        AVRational ARate) {
+  AVRational Chosen = ARate;
+  if (AEncoder && AEncoder->supported_framerates)
+    Chosen = AEncoder->supported_framerates[AVUtil().av_find_nearest_q_idx(
+        ARate, AEncoder->supported_framerates)];
+  AContext->time_base = AVRational{Chosen.den, Chosen.num};
+  AContext->framerate = Chosen;
+}
+
 void TCustomFFmpeg::NewVideoStream(AVFormatContext* AContainer) {
   const int FileIndex = OutputFileIndexOf(AContainer);
   TOutputStreamCodec* Codec = nullptr;
@@ -215,6 +225,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AContainer) {
 
   if (Copy) {
     Codec->StreamCopy = true;
+    Codec->InheritAspect = Options.InputVideo.Width != 0 &&
+                           Options.FrameAspectRatio == Options.InputVideo.AspectRatio;
     const bool Sized = Options.FrameWidth * Options.FrameHeight != 0;
     Stream->sample_aspect_ratio =
         AspectFraction(Sized ? static_cast<double>(Options.FrameAspectRatio) * Options.FrameHeight /
@@ -224,12 +236,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AContainer) {
     const AVRational Rate = Options.FrameRate.num != 0 ? Options.FrameRate : AVRational{25, 1};
     SetContextOptions(C, Parked, AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM);
 
-    AVRational Chosen = Rate;
-    if (Encoder && Encoder->supported_framerates)
-      Chosen = Encoder->supported_framerates[AVUtil().av_find_nearest_q_idx(
-          Rate, Encoder->supported_framerates)];
-    C->time_base = AVRational{Chosen.den, Chosen.num};
-    C->framerate = Chosen;
+    SetEncoderFrameRate(C, Encoder, Rate);
 
     C->width = Options.FrameWidth + Options.FramePadRight + Options.FramePadLeft;
     C->height = Options.FrameHeight + Options.FramePadTop + Options.FramePadBottom;
@@ -242,6 +249,18 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AContainer) {
     C->pix_fmt = static_cast<AVPixelFormat>(Options.FramePixFmt);
     if (Encoder && Encoder->pix_fmts && !Lists(Encoder->pix_fmts, Options.FramePixFmt))
       C->pix_fmt = Encoder->pix_fmts[0];
+
+    // What still holds the last input's values was not asked for: the transcode gives the
+    // stream the properties of its own source instead.
+    const TStreamProperties& Input = Options.InputVideo;
+    const bool Padded =
+        Options.FramePadTop + Options.FramePadBottom + Options.FramePadLeft + Options.FramePadRight != 0;
+    Codec->InheritSize = Input.Width != 0 && !Padded && Options.FrameWidth == Input.Width &&
+                         Options.FrameHeight == Input.Height;
+    Codec->InheritRate = Input.Width != 0 && Options.FrameRate.num == Input.FrameRate.num &&
+                         Options.FrameRate.den == Input.FrameRate.den;
+    Codec->InheritAspect = Input.Width != 0 && Options.FrameAspectRatio == Input.AspectRatio;
+    Codec->InheritPixFmt = Input.Width != 0 && Options.FramePixFmt == Input.PixFmt;
 
     if (Options.IntraOnly) C->gop_size = 0;
     if (Options.VideoQscale != 0 || Options.SameQuality) {
@@ -331,6 +350,12 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* AContainer) {
   }
   C->sample_rate = Options.AudioSampleRate;
   C->time_base = AVRational{1, Options.AudioSampleRate};
+  if (!Copy) {
+    const TStreamProperties& Input = Options.InputAudio;
+    Codec->InheritChannels = Input.Channels != 0 && Options.AudioChannels == Input.Channels;
+    Codec->InheritSampleRate = Input.SampleRate != 0 && Options.AudioSampleRate == Input.SampleRate;
+    Codec->InheritSampleFmt = Input.Channels != 0 && Options.AudioSampleFmt == Input.SampleFmt;
+  }
   SetLanguage(Stream, Options.AudioLanguage);
 
   Options.AudioDisable = 0;

@@ -104,7 +104,7 @@ void TCustomFFmpeg::PrintReport(bool ALast) {
     const double Raw = static_cast<double>(Stats.VideoSize + Stats.AudioSize + Stats.ExtraSize);
     Log(1, FormatText("video:%1.0fkB audio:%1.0fkB global headers:%1.0fkB muxing overhead %f%%\r\n",
                       Stats.VideoSize / 1024.0, Stats.AudioSize / 1024.0, Stats.ExtraSize / 1024.0,
-                      100.0 * (static_cast<double>(TotalSize) - Raw) / Raw));
+                      Raw > 0 ? 100.0 * (static_cast<double>(TotalSize) - Raw) / Raw : 0.0));
   }
 }
 

@@ -7,17 +7,19 @@
 
 #include "TextFormat.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <thread>
 
 namespace pelorix {
 
 namespace {
 
-// Time of one frame of a picture stream in microseconds. The stream's frame rate gives it; the
-// codec time base is only the fallback, since some codecs count fields in it (H.264: 1/50 at
-// 25 frames per second).
+// Time of one frame of a picture stream in microseconds. The stream's picture rate gives it
+// (the average where the base rate is a tick or a field rate); the codec time base is only the
+// fallback, since some codecs count fields in it (H.264: 1/50 at 25 frames per second).
 int64_t FrameDuration(const TInputStream& AInput) {
-  const AVRational Rate = AInput.Stream->r_frame_rate;
+  const AVRational Rate = TCustomFFmpeg::PictureRateOf(AInput.Stream);
   if (Rate.num > 0 && Rate.den > 0) return static_cast<int64_t>(AV_TIME_BASE) * Rate.den / Rate.num;
   const AVRational TimeBase = AInput.CodecTimeBase;
   if (TimeBase.num == 0 || TimeBase.den == 0) return 0;
@@ -26,7 +28,45 @@ int64_t FrameDuration(const TInputStream& AInput) {
   return static_cast<int64_t>(AV_TIME_BASE) * TimeBase.num * Ticks / TimeBase.den;
 }
 
+// The temporal reference (display position within its group of pictures) of the MPEG-1/2
+// picture in APacket, -1 when it holds none; AGroupStart tells whether a group-of-pictures
+// header comes before the picture.
+int TemporalReference(const AVPacket& APacket, bool& AGroupStart) {
+  AGroupStart = false;
+  const uint8_t* Data = APacket.data;
+  for (int I = 0; I + 5 < APacket.size; ++I) {
+    if (Data[I] != 0 || Data[I + 1] != 0 || Data[I + 2] != 1) continue;
+    if (Data[I + 3] == 0xB8) AGroupStart = true;
+    if (Data[I + 3] == 0x00) return Data[I + 4] << 2 | Data[I + 5] >> 6;
+  }
+  return -1;
+}
+
 } // namespace
+
+// MPEG-1/2 from program and elementary streams leaves the presentation time of most pictures
+// open: a demuxer can only tell it by looking ahead. With B-pictures (one picture of
+// reordering) a picture shows (temporal reference - decoding position in its group + 1)
+// picture periods after it is decoded. Muxers that time by presentation (Matroska) need it.
+int64_t TCustomFFmpeg::MissingMpegPts(TOutputStream& AOutput, TInputStream& AInput,
+                                      const AVPacket& APacket, int64_t ADts) {
+  const AVCodecParameters* Parameters = AInput.Stream->codecpar;
+  bool GroupStart = false;
+  const int Reference = TemporalReference(APacket, GroupStart);
+  if (GroupStart) AOutput.GopPictures = 0;
+  const int Position = AOutput.GopPictures;
+  if (Reference >= 0) AOutput.GopPictures = (AOutput.GopPictures + 1) % 1024;
+  if (ADts == AV_NOPTS_VALUE || Parameters->video_delay == 0 || Reference < 0) return ADts;
+  int64_t Period = APacket.duration;
+  if (Period <= 0) {
+    const AVRational Rate = PictureRateOf(AInput.Stream);
+    if (Rate.num <= 0 || Rate.den <= 0) return ADts;
+    Period = AVUtil().av_rescale_q(1, AVRational{Rate.den, Rate.num}, AInput.Stream->time_base);
+  }
+  int Shift = Reference - Position + 1;
+  if (Shift < -512) Shift += 1024;  // the reference counter wrapped
+  return ADts + std::max(Shift, 0) * Period;
+}
 
 void TCustomFFmpeg::AdvanceCopiedStream(TInputStream& AInput) {
   const AVCodecParameters* Parameters = AInput.Stream->codecpar;
@@ -179,6 +219,14 @@ int TCustomFFmpeg::DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPack
     ~TRelease() { AVCodec().avsubtitle_free(Subtitle); }
   } Release{&Subtitle};
   if (BeforeStart(AInput)) return 0;
+  // A container that times the subtitle knows better than the decoder, whose end for a DVB
+  // page is the page's time-out (often many seconds): the packet's duration sets the end.
+  if (APacket.duration > 0) {
+    const int64_t Shown =
+        AVUtil().av_rescale_q(APacket.duration, AInput.Stream->time_base, AVRational{1, 1000});
+    Subtitle.end_display_time = static_cast<uint32_t>(
+        std::min<int64_t>(Subtitle.start_display_time + Shown, UINT32_MAX));
+  }
   for (auto& Output : Tables.OutputStreams)
     if (Output->SourceIndex == AIndex && Output->EncodingNeeded)
       OutputSubtitle(Files.OutputFiles[Output->FileIndex].get(), *Output, AInput, &Subtitle,
@@ -201,10 +249,17 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& AOutput, TInputStream& AInput,
   const AVRational From = AInput.Stream->time_base;
   const AVRational To = AOutput.Stream->time_base;
   Out->stream_index = AOutput.StreamIndex;
-  Out->pts =
-      APacket.pts != AV_NOPTS_VALUE ? AVUtil().av_rescale_q(APacket.pts, From, To) : AV_NOPTS_VALUE;
-  Out->dts = APacket.dts != AV_NOPTS_VALUE ? AVUtil().av_rescale_q(APacket.dts, From, To)
-                                           : AVUtil().av_rescale_q(AInput.Pts, AV_TIME_BASE_Q, To);
+  const int64_t Dts = APacket.dts != AV_NOPTS_VALUE
+                        ? APacket.dts
+                        : AVUtil().av_rescale_q(AInput.Pts, AV_TIME_BASE_Q, From);
+  int64_t Pts = APacket.pts;
+  const AVCodecID Codec = AInput.Stream->codecpar->codec_id;
+  if (Codec == AV_CODEC_ID_MPEG1VIDEO || Codec == AV_CODEC_ID_MPEG2VIDEO) {
+    const int64_t Derived = MissingMpegPts(AOutput, AInput, APacket, Dts);
+    if (Pts == AV_NOPTS_VALUE) Pts = Derived;
+  }
+  Out->pts = Pts != AV_NOPTS_VALUE ? AVUtil().av_rescale_q(Pts, From, To) : AV_NOPTS_VALUE;
+  Out->dts = AVUtil().av_rescale_q(Dts, From, To);
   Out->duration = AVUtil().av_rescale_q(APacket.duration, From, To);
   Out->pos = -1;
   WriteFrame(Files.OutputFiles[AOutput.FileIndex].get(), Out, AOutput);

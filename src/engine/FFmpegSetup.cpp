@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <numeric>
 
 namespace pelorix {
 
@@ -20,6 +22,12 @@ namespace {
 
 AVMediaType KindOf(const AVStream* AStream) {
   return AStream->codecpar->codec_type;
+}
+
+// A stream an output of AKind takes when no map names its source: cover pictures (attached
+// pictures) are artwork and feed an output only through a map.
+bool Feeds(const AVStream* AStream, AVMediaType AKind) {
+  return KindOf(AStream) == AKind && !(AStream->disposition & AV_DISPOSITION_ATTACHED_PIC);
 }
 
 // The tags a meta-data map copies, in the names the containers use now.
@@ -32,13 +40,13 @@ void TCustomFFmpeg::Transcode() {
   TranscodeCleanup();
   BuildStreamTables();
   PrepareOutputStreams();
-
+  LogStreamMapping();
+  OpenCodecs();
+  // After the encoders have opened: only then do the streams carry their parameters.
   for (int I = 0; I < Files.OutputFileCount; ++I) {
     AVFormatContext* Output = Files.OutputFiles[I].get();
     AVFormat().av_dump_format(Output, I, Output->url, 1);
   }
-  LogStreamMapping();
-  OpenCodecs();
 
   for (auto& Input : Tables.InputStreams) {
     Input->Pts = 0;
@@ -160,18 +168,18 @@ void TCustomFFmpeg::ChooseSource(TOutputStream& AOutput, int ANumber) {
             const int Index =
                 T.FileTable[F].FirstStreamIndex + static_cast<int>(Program->stream_index[S]);
             const TInputStream& Candidate = *T.InputStreams[Index];
-            if (Candidate.Discard && KindOf(Candidate.Stream) == Kind) Found = Index;
+            if (Candidate.Discard && Feeds(Candidate.Stream, Kind)) Found = Index;
           }
         }
       }
     } else {
       for (size_t J = 0; J < T.InputStreams.size() && Found < 0; ++J)
-        if (T.InputStreams[J]->Discard && KindOf(T.InputStreams[J]->Stream) == Kind)
+        if (T.InputStreams[J]->Discard && Feeds(T.InputStreams[J]->Stream, Kind))
           Found = static_cast<int>(J);
       // No free one: the last stream of the kind feeds this output as well.
       if (Found < 0)
         for (size_t J = 0; J < T.InputStreams.size(); ++J)
-          if (KindOf(T.InputStreams[J]->Stream) == Kind) Found = static_cast<int>(J);
+          if (Feeds(T.InputStreams[J]->Stream, Kind)) Found = static_cast<int>(J);
     }
     if (Found < 0) NoSource();
     AOutput.SourceIndex = Found;
@@ -230,8 +238,23 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
         AVFormat().av_codec_get_tag(Tags, In->codec_id) == 0)
       Out->codec_tag = In->codec_tag;
   }
-  const AVRational CodecTimeBase = ASource.CodecTimeBase;
+  AVRational CodecTimeBase = ASource.CodecTimeBase;
   const AVRational StreamTimeBase = ASource.Stream->time_base;
+  // Some codecs count fields in their time base (H.264: 1/50 at 25 pictures per second). A copy
+  // in such a time base would run at the field rate, and a container of fixed rate (AVI) then
+  // fills every other tick with an empty frame: it takes one tick per picture instead.
+  const AVRational Rate = PictureRateOf(ASource.Stream);
+  if (In->codec_type == AVMEDIA_TYPE_VIDEO && Rate.num > 0 && Rate.den > 0 &&
+      CodecTimeBase.num > 0 && CodecTimeBase.den > 0) {
+    const double TicksPerPicture = 1.0 / (av_q2d(CodecTimeBase) * av_q2d(Rate));
+    const int64_t Ticks = std::llround(TicksPerPicture);
+    if (Ticks >= 2 && std::fabs(TicksPerPicture - static_cast<double>(Ticks)) < 0.01) {
+      const int64_t Num = static_cast<int64_t>(CodecTimeBase.num) * Ticks;
+      const int64_t Common = std::gcd(Num, static_cast<int64_t>(CodecTimeBase.den));
+      CodecTimeBase = AVRational{static_cast<int>(Num / Common),
+                                 static_cast<int>(CodecTimeBase.den / Common)};
+    }
+  }
   const AVRational TimeBase =
       av_q2d(CodecTimeBase) > av_q2d(StreamTimeBase) && av_q2d(StreamTimeBase) < 0.001
           ? CodecTimeBase
@@ -245,6 +268,10 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
     if ((Out->block_align == 1 && Out->codec_id == AV_CODEC_ID_MP3) ||
         Out->codec_id == AV_CODEC_ID_AC3)
       Out->block_align = 0;
+    // AMR frames have a fixed length that demuxers do not report; the MP4 family of muxers
+    // needs it for their sample tables.
+    if (Out->frame_size == 0 && Out->codec_id == AV_CODEC_ID_AMR_NB) Out->frame_size = 160;
+    if (Out->frame_size == 0 && Out->codec_id == AV_CODEC_ID_AMR_WB) Out->frame_size = 320;
     break;
   case AVMEDIA_TYPE_VIDEO:
     if (Callbacks.CustomHookCallback)
@@ -252,8 +279,15 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
           "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
     if (Settings.UsingVhook)
       throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
-    if (AOutput.Stream->sample_aspect_ratio.num == 0)
-      AOutput.Stream->sample_aspect_ratio = ASource.Stream->sample_aspect_ratio;
+    if (StreamCodecs.Outputs[AOutput.FileIndex][AOutput.StreamIndex].InheritAspect ||
+        AOutput.Stream->sample_aspect_ratio.num == 0)
+      AOutput.Stream->sample_aspect_ratio = ASource.Stream->sample_aspect_ratio.num != 0
+                                                ? ASource.Stream->sample_aspect_ratio
+                                                : In->sample_aspect_ratio;
+    // Muxers refuse a stream whose aspect differs from its parameters'; the stream's (the
+    // container's, or the one asked for) is what the copy shows.
+    if (AOutput.Stream->sample_aspect_ratio.num != 0)
+      Out->sample_aspect_ratio = AOutput.Stream->sample_aspect_ratio;
     break;
   case AVMEDIA_TYPE_SUBTITLE:
     break;
@@ -265,10 +299,146 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
   AOutput.Encoder->time_base = TimeBase;
 }
 
+void TCustomFFmpeg::InheritSourceProperties(TOutputStream& AOutput, TInputStream& ASource) {
+  const TOutputStreamCodec& Codec = StreamCodecs.Outputs[AOutput.FileIndex][AOutput.StreamIndex];
+  AVCodecContext* C = AOutput.Encoder;
+  const ::AVCodec* Encoder = C->codec ? C->codec : AVCodec().avcodec_find_encoder(C->codec_id);
+  const TStreamProperties Source = PropertiesOf(ASource.Stream, ASource.Decoder);
+  if (C->codec_type == AVMEDIA_TYPE_AUDIO) {
+    if (Codec.InheritChannels && Source.Channels > 0 &&
+        Source.Channels != C->ch_layout.nb_channels) {
+      AVUtil().av_channel_layout_uninit(&C->ch_layout);
+      AVUtil().av_channel_layout_default(&C->ch_layout, Source.Channels);
+    }
+    if (Codec.InheritSampleRate && Source.SampleRate > 0) {
+      C->sample_rate = Source.SampleRate;
+      C->time_base = AVRational{1, Source.SampleRate};
+    }
+    if (Codec.InheritSampleFmt && Source.SampleFmt >= 0) {
+      C->sample_fmt = static_cast<AVSampleFormat>(Source.SampleFmt);
+      bool Listed = !Encoder || !Encoder->sample_fmts;
+      for (const AVSampleFormat* F = Listed ? nullptr : Encoder->sample_fmts;
+           F && *F != AV_SAMPLE_FMT_NONE; ++F)
+        Listed = Listed || *F == Source.SampleFmt;
+      if (!Listed) C->sample_fmt = Encoder->sample_fmts[0];
+    }
+    FitAudioToEncoder(AOutput, Codec.InheritChannels, Codec.InheritSampleRate);
+    return;
+  }
+  if (C->codec_type != AVMEDIA_TYPE_VIDEO) return;
+  if (Codec.InheritSize && Source.Width > 0 && Source.Height > 0) {
+    C->width = Source.Width;
+    C->height = Source.Height;
+  }
+  if (Codec.InheritAspect && C->width * C->height != 0) {
+    C->sample_aspect_ratio = AVUtil().av_d2q(
+        static_cast<double>(Source.AspectRatio) * C->height / C->width, 255);
+    AOutput.Stream->sample_aspect_ratio = C->sample_aspect_ratio;
+  }
+  if (Codec.InheritRate && Source.FrameRate.num > 0 && Source.FrameRate.den > 0)
+    SetEncoderFrameRate(C, Encoder, Source.FrameRate);
+  if (Codec.InheritPixFmt && Source.PixFmt >= 0) {
+    bool Listed = !Encoder || !Encoder->pix_fmts;
+    for (const AVPixelFormat* F = Listed ? nullptr : Encoder->pix_fmts;
+         F && *F != AV_PIX_FMT_NONE; ++F)
+      Listed = Listed || *F == Source.PixFmt;
+    C->pix_fmt = Listed ? static_cast<AVPixelFormat>(Source.PixFmt) : Encoder->pix_fmts[0];
+  }
+}
+
+namespace {
+
+// The layouts and rates an audio encoder lists, as text ("mono, stereo"; "44100, 48000").
+std::string ListedLayouts(const ::AVCodec* AEncoder) {
+  std::string Text;
+  for (const AVChannelLayout* L = AEncoder->ch_layouts; L && L->nb_channels != 0; ++L) {
+    char Name[64] = {};
+    AVUtil().av_channel_layout_describe(L, Name, sizeof Name);
+    Text += (Text.empty() ? "" : ", ") + std::string(Name);
+  }
+  return Text;
+}
+
+std::string ListedRates(const ::AVCodec* AEncoder) {
+  std::string Text;
+  for (const int* R = AEncoder->supported_samplerates; R && *R != 0; ++R)
+    Text += (Text.empty() ? "" : ", ") + std::to_string(*R);
+  return Text;
+}
+
+bool ListsLayout(const ::AVCodec* AEncoder, const AVChannelLayout& ALayout) {
+  if (!AEncoder->ch_layouts) return true;
+  for (const AVChannelLayout* L = AEncoder->ch_layouts; L->nb_channels != 0; ++L)
+    if (AVUtil().av_channel_layout_compare(L, &ALayout) == 0) return true;
+  return false;
+}
+
+bool ListsRate(const ::AVCodec* AEncoder, int ARate) {
+  if (!AEncoder->supported_samplerates) return true;
+  for (const int* R = AEncoder->supported_samplerates; *R != 0; ++R)
+    if (*R == ARate) return true;
+  return false;
+}
+
+} // namespace
+
+// A source's channel layout or rate that the encoder does not take becomes the nearest one it
+// does: the layout of as many channels (else the widest below, else the first listed), the
+// closest rate. Only for values that came from the source: what the user asked for stays.
+void TCustomFFmpeg::FitAudioToEncoder(TOutputStream& AOutput, bool AChannels, bool ASampleRate) {
+  AVCodecContext* C = AOutput.Encoder;
+  const ::AVCodec* Encoder = C->codec ? C->codec : AVCodec().avcodec_find_encoder(C->codec_id);
+  if (!Encoder) return;
+  if (AChannels && !ListsLayout(Encoder, C->ch_layout)) {
+    const int Wanted = C->ch_layout.nb_channels;
+    const AVChannelLayout* Same = nullptr;
+    const AVChannelLayout* Below = nullptr;
+    for (const AVChannelLayout* L = Encoder->ch_layouts; L->nb_channels != 0; ++L) {
+      if (L->nb_channels == Wanted && !Same) Same = L;
+      if (L->nb_channels < Wanted && (!Below || L->nb_channels > Below->nb_channels)) Below = L;
+    }
+    const AVChannelLayout* Best = Same ? Same : Below ? Below : Encoder->ch_layouts;
+    if (Best) {
+      AVUtil().av_channel_layout_uninit(&C->ch_layout);
+      AVUtil().av_channel_layout_copy(&C->ch_layout, Best);
+    }
+  }
+  if (ASampleRate && !ListsRate(Encoder, C->sample_rate)) {
+    int Best = Encoder->supported_samplerates[0];
+    for (const int* R = Encoder->supported_samplerates; *R != 0; ++R)
+      if (std::abs(*R - C->sample_rate) < std::abs(Best - C->sample_rate)) Best = *R;
+    C->sample_rate = Best;
+    C->time_base = AVRational{1, Best};
+  }
+}
+
+// Which asked-for channel layout or rate an audio encoder does not take, and what it takes;
+// empty when it takes both. Read before the open: a failed open clears the layout.
+std::vector<std::string> TCustomFFmpeg::AudioRefusals(const TOutputStream& AOutput) const {
+  std::vector<std::string> Reasons;
+  const AVCodecContext* C = AOutput.Encoder;
+  const ::AVCodec* Encoder = C->codec ? C->codec : AVCodec().avcodec_find_encoder(C->codec_id);
+  if (!Encoder || C->codec_type != AVMEDIA_TYPE_AUDIO) return Reasons;
+  if (!ListsLayout(Encoder, C->ch_layout)) {
+    char Name[64] = {};
+    AVUtil().av_channel_layout_describe(&C->ch_layout, Name, sizeof Name);
+    Reasons.push_back(FormatText(
+        "Output stream #%d.%d: %d channels (%s) asked for; encoder %s takes %s", AOutput.FileIndex,
+        AOutput.StreamIndex, C->ch_layout.nb_channels, Name, Encoder->name,
+        ListedLayouts(Encoder).c_str()));
+  }
+  if (!ListsRate(Encoder, C->sample_rate))
+    Reasons.push_back(FormatText("Output stream #%d.%d: %d Hz asked for; encoder %s takes %s Hz",
+                                 AOutput.FileIndex, AOutput.StreamIndex, C->sample_rate,
+                                 Encoder->name, ListedRates(Encoder).c_str()));
+  return Reasons;
+}
+
 void TCustomFFmpeg::PrepareEncoding(TOutputStream& AOutput, TInputStream& ASource) {
   AVCodecContext* Encoder = AOutput.Encoder;
   const AVCodecContext* Decoder = ASource.Decoder;
   if (!Decoder) throw FFMpegException("invalid codec_type of output stream");
+  InheritSourceProperties(AOutput, ASource);
   switch (Encoder->codec_type) {
   case AVMEDIA_TYPE_AUDIO:
     AOutput.Fifo.reset(AVUtil().av_audio_fifo_alloc(
@@ -436,20 +606,34 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
     if (Encoder->time_base.num == 0) Encoder->time_base = AVRational{1, 1000};
   }
   UseCodecThreads(Encoder);
+  const std::vector<std::string> Refusals = AudioRefusals(AOutput);
+  int Opened = 0;
   {
     std::scoped_lock Guard(CodecLock());
-    if (AVCodec().avcodec_open2(Encoder, Codec, nullptr) < 0)
+    Opened = AVCodec().avcodec_open2(Encoder, Codec, nullptr);
+    if (Opened >= 0) Stats.OpenEncoderList.insert(Stats.OpenEncoderList.begin(), Encoder);
+  }
+  if (Opened < 0) {
+    for (const std::string& Reason : Refusals) Log(0, Reason);
       throw FFMpegException(FormatText(
           "Error while opening codec for output stream #%d.%d - maybe incorrect parameters such "
           "as bit_rate, rate, width or height",
           AOutput.FileIndex, AOutput.StreamIndex));
-    Stats.OpenEncoderList.insert(Stats.OpenEncoderList.begin(), Encoder);
   }
   Stats.ExtraSize += Encoder->extradata_size;
   // The stream takes the opened encoder's parameters; its time base is a hint the muxer may
   // replace when the header is written.
   AVCodec().avcodec_parameters_from_context(AOutput.Stream->codecpar, Encoder);
   AOutput.Stream->time_base = Encoder->time_base;
+  // The encoder's buffer model ("bufsize", "maxrate") reaches muxers only as stream side data:
+  // the MPEG program-stream muxers size the system header's buffers from it.
+  for (int I = 0; I < Encoder->nb_coded_side_data; ++I) {
+    const AVPacketSideData& Side = Encoder->coded_side_data[I];
+    if (Side.type != AV_PKT_DATA_CPB_PROPERTIES) continue;
+    uint8_t* Data = AVFormat().av_stream_new_side_data(AOutput.Stream, Side.type, Side.size);
+    if (!Data) throw FFMpegException("av_malloc failed");
+    std::memcpy(Data, Side.data, Side.size);
+  }
 }
 
 void TCustomFFmpeg::OpenCodecs() {
@@ -492,9 +676,18 @@ void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& AOutput) {
     AVCodec().avcodec_parameters_copy(Context->par_in, Parameters);
     Context->time_base_in = AOutput.Stream->time_base;
     const int Result = AVCodec().av_bsf_init(Context.get());
-    if (Result < 0)
-      throw FFMpegException(FileOpenErrorText(
-          Name + " failed for stream " + std::to_string(AOutput.StreamIndex), Result));
+    if (Result < 0) {
+      // A filter that refuses the stream is a filter failure like any other: fatal only with
+      // "xerror"; otherwise the packets go on without it.
+      const std::string Message = FileOpenErrorText(
+          FormatText("%s failed for stream %d, codec %s", Name.c_str(), AOutput.StreamIndex,
+                     AOutput.EncodingNeeded && AOutput.Encoder->codec ? AOutput.Encoder->codec->name
+                                                                     : "copy"),
+          Result);
+      if (Settings.ExitOnError) throw FFMpegException(Message);
+      Log(0, Message);
+      continue;
+    }
     Parameters = Context->par_out;
     AOutput.BitstreamFilters.push_back(std::move(Context));
     AOutput.FilterPackets.emplace_back(AVCodec().av_packet_alloc());

@@ -77,6 +77,7 @@ struct TOutputStream {
 
   // Audio.
   int32_t AudioResample = 0;
+  bool AudioClockStarted = false;  // SyncOpts has been set from the input clock
   // Channels, rate and sample format in one context, made for the decoded blocks' format
   // (ReformatPair, ResampleRate, ResampleLayout) and made again when that changes.
   TResamplerPtr Resampler;
@@ -99,6 +100,9 @@ struct TOutputStream {
   // End of the last packet written (pts + duration), in the stream's time base: how far
   // this stream has come.
   int64_t EndTime = AV_NOPTS_VALUE;
+  // Copied MPEG-1/2 video with B-pictures: pictures since the last group-of-pictures header,
+  // for the presentation times the source leaves out.
+  int32_t GopPictures = 0;
   // What the encoder reported with its last video packet.
   float Quality = -1.0f; // in quantiser steps
   char PictureType = '?';

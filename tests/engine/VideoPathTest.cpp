@@ -428,9 +428,9 @@ INSTANTIATE_TEST_SUITE_P(
                       {{"cues.ass", ""}, {"cues.mp4", "mov_text"}, {"cues.srt", "srt"}}}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
-// dvbsub.mkv: two pages at 0.2 and 1.0 s. The decoder gives each the page time-out the
-// encoder wrote, 30 s, as its end. The removal of the first page would fall after the second
-// page and is dropped; the second one's comes 30 s after it, whatever the container's clock.
+// dvbsub.mkv: two pages at 0.2 and 1.0 s, which the container shows for 0.5 and 0.7 s. The
+// decoder gives each the page time-out the encoder wrote, 30 s, as its end; the container's
+// durations win, so each page is taken away on time, whatever the output's clock.
 class TDvbSubtitleTest : public TVideoPathTest,
                          public ::testing::WithParamInterface<const char*> {};
 
@@ -440,10 +440,12 @@ TEST_P(TDvbSubtitleTest, PagesAreShownAndTakenAway) {
   Output(GetParam());
   ASSERT_EQ(RunToEnd(), "");
   const std::vector<test::TSubtitlePacket> Packets = test::ReadSubtitlePackets(Out(GetParam()));
-  ASSERT_EQ(Packets.size(), 3u);
-  EXPECT_NEAR(Packets[1].Start - Packets[0].Start, 0.8, 0.001);
-  EXPECT_NEAR(Packets[2].Start - Packets[1].Start, 30.0, 0.001);
-  EXPECT_LT(Packets[2].Bytes.size(), Packets[1].Bytes.size()); // an empty page
+  ASSERT_EQ(Packets.size(), 4u);
+  EXPECT_NEAR(Packets[1].Start - Packets[0].Start, 0.5, 0.001);
+  EXPECT_NEAR(Packets[2].Start - Packets[0].Start, 0.8, 0.001);
+  EXPECT_NEAR(Packets[3].Start - Packets[2].Start, 0.7, 0.001);
+  EXPECT_LT(Packets[1].Bytes.size(), Packets[0].Bytes.size());  // empty pages
+  EXPECT_LT(Packets[3].Bytes.size(), Packets[2].Bytes.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Containers, TDvbSubtitleTest, ::testing::Values("dvb.mkv", "dvb.ts"),
@@ -526,16 +528,14 @@ TEST_P(TMainFormatTest, EveryClipConverts) {
   ASSERT_EQ(Facts.Streams.size(), Case.Audio ? 2u : 1u);
   EXPECT_EQ(Facts.Streams[0].Codec, AV_CODEC_ID_MPEG4);
   if (Case.Audio) {
-    // The first audio stream is converted, at the rate and channels of the last one opened
-    // (the option state takes each stream's properties in turn).
+    // The first audio stream is converted, at its own rate and channels.
     const test::TMediaFacts Input = test::ReadMediaFacts(Source);
     const auto IsAudio = [](const test::TStreamFacts& A) { return A.Kind == AVMEDIA_TYPE_AUDIO; };
     const auto First = std::find_if(Input.Streams.begin(), Input.Streams.end(), IsAudio);
-    const auto Last = std::find_if(Input.Streams.rbegin(), Input.Streams.rend(), IsAudio);
     ASSERT_NE(First, Input.Streams.end());
     EXPECT_EQ(Facts.Streams[1].Codec, AV_CODEC_ID_MP3);
-    EXPECT_EQ(Facts.Streams[1].SampleRate, Last->SampleRate);
-    EXPECT_EQ(Facts.Streams[1].Channels, Last->Channels);
+    EXPECT_EQ(Facts.Streams[1].SampleRate, First->SampleRate);
+    EXPECT_EQ(Facts.Streams[1].Channels, First->Channels);
     EXPECT_NEAR(Facts.Streams[1].Duration, First->Duration, 0.1);
   }
 
@@ -564,9 +564,8 @@ INSTANTIATE_TEST_SUITE_P(
                       // Decoding starts at the first key picture, 8 pictures in.
                       TClipCase{"nokey_start.ts", false, 7}, TClipCase{"interlaced.mkv"},
                       TClipCase{"sar4x3.mp4"},
-                      // The first program's picture, in the size of the last video stream
-                      // opened (the option state takes each stream's properties in turn).
-                      TClipCase{"two_programs.ts", true, 0, -1, 160, 120},
+                      // The first program's picture, in its own size.
+                      TClipCase{"two_programs.ts", true},
                       TClipCase{"vfr.mkv", false, 0, 49}), // see TVfrTest
     [](const auto& AInfo) {
       std::string Name = AInfo.param.Clip;

@@ -5,6 +5,9 @@
 #include "Signals.h"
 
 #include <array>
+#include <cstring>
+#include <iterator>
+#include <memory>
 #include <cstdint>
 #include <fstream>
 #include <utility>
@@ -119,8 +122,14 @@ void WriteTwoProgramsTs(const std::filesystem::path& APath) {
   const TEncoderStream& FirstVideo = Muxer.AddVideo({.Encoder = "mpeg2video"});
   const TEncoderStream& FirstAudio = Muxer.AddAudio(
       {.Encoder = "mp2", .SampleRate = 48000, .ToneHz = {440.0, 440.0}, .BitRate = 128'000});
+  // Without macroblock-tree rate control: in this stream it reads memory it never wrote (see
+  // WriteSar4x3Mp4).
   const TEncoderStream& SecondVideo =
-      Muxer.AddVideo({.Encoder = "libx264", .Width = 160, .Height = 120, .BitRate = 0});
+      Muxer.AddVideo({.Encoder = "libx264",
+                      .Width = 160,
+                      .Height = 120,
+                      .BitRate = 0,
+                      .EncoderOptions = {{"x264-params", "mbtree=0"}}});
   const TEncoderStream& SecondAudio = Muxer.AddAudio({.ToneHz = {1000.0}});
   Muxer.AddProgram(1, "Pelorix One", {&FirstVideo, &FirstAudio});
   Muxer.AddProgram(2, "Pelorix Two", {&SecondVideo, &SecondAudio});
@@ -159,6 +168,22 @@ void WriteBench720pH264AacMp4(const std::filesystem::path& APath) {
                   .EncoderOptions = {{"preset", "ultrafast"}, {"qp", "23"}}});
   Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
   Muxer.Write(20.0);
+}
+
+// 1080p H.264 like the 720p clip, half as long: about as many samples to make, and pictures
+// large enough for the threaded conversions to have work to share.
+void WriteBench1080pH264AacMp4(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .Width = 1920,
+                  .Height = 1080,
+                  .GopSize = 50,
+                  .BitRate = 0,
+                  .BFrames = 2,
+                  .NoiseAmplitude = 3,
+                  .EncoderOptions = {{"preset", "ultrafast"}, {"qp", "23"}}});
+  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(10.0);
 }
 
 // Ten minutes of the two tones as AAC: the audio benchmark re-encodes it.
@@ -236,6 +261,259 @@ void WriteEmptyAvi(const std::filesystem::path& APath) {
   if (!File) throw TMediaError("cannot write the file");
 }
 
+
+// A phone's variable frame rate: pictures 37, 71, 53, 89 and 61 ticks of 1/600 s apart, in
+// turn, so that no common picture rate fits them and the stream's base rate is the time base.
+void WriteVfrPhoneMp4(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .Width = 160,
+                  .Height = 120,
+                  .BitRate = 0,
+                  .EncoderOptions = {{"x264-params", "mbtree=0"}},
+                  .FrameSteps = {37, 71, 53, 89, 61},
+                  .TimeBase = {1, 600}});
+  Muxer.Write(2.0);
+}
+
+// H.264 coded as interlaced pictures (top field first) at 25 pictures per second.
+void WriteInterlacedH264Ts(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mpegts");
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .Width = 160,
+                  .Height = 128,
+                  .BitRate = 0,
+                  .Interlaced = true,
+                  .EncoderOptions = {{"x264-params", "interlaced=1:tff=1:mbtree=0"}}});
+  Muxer.Write(1.0);
+}
+
+void WriteTheoraVorbisOgg(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "ogg");
+  Muxer.AddVideo({.Encoder = "libtheora", .GopSize = 25});
+  Muxer.AddAudio({.Encoder = "libvorbis", .ToneHz = Left440Right1000, .BitRate = 64'000});
+  Muxer.Write(2.0);
+}
+
+void WriteWmvAsf(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "asf");
+  Muxer.AddVideo({.Encoder = "wmv2"});
+  Muxer.AddAudio({.Encoder = "wmav2", .ToneHz = Left440Right1000, .BitRate = 64'000});
+  Muxer.Write(2.0);
+}
+
+void WriteSurroundMkv(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "matroska");
+  Muxer.AddAudio({.Encoder = "ac3",
+                  .SampleRate = 48000,
+                  .ToneHz = {440.0, 550.0, 660.0, 110.0, 880.0, 990.0},
+                  .BitRate = 384'000});
+  Muxer.Write(1.0);
+}
+
+void WriteHighRateWav(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "wav");
+  Muxer.AddAudio({.Encoder = "pcm_s16le", .SampleRate = 96000, .ToneHz = Left440Right1000});
+  Muxer.Write(0.5);
+}
+
+// H.263 at CIF's own sample aspect (12:11 in the picture headers).
+void WriteH263Sar3gp(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "3gp");
+  Muxer.AddVideo({.Encoder = "h263", .FrameRate = {15, 1}, .SampleAspect = {12, 11}});
+  Muxer.Write(1.0);
+}
+
+void WriteMpeg2Es(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mpeg2video");
+  Muxer.AddVideo({.Encoder = "mpeg2video", .BFrames = 2});
+  Muxer.Write(1.0);
+}
+
+void WriteMpeg1Ps(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mpeg");
+  Muxer.AddVideo({.Encoder = "mpeg1video", .BFrames = 2});
+  Muxer.AddAudio({.Encoder = "mp2", .SampleRate = 44100, .ToneHz = {440.0, 440.0},
+                  .BitRate = 128'000});
+  Muxer.Write(1.0);
+}
+
+// Changes one packet's times on its way from one file to another (none: times kept).
+using TPacketRetime = void (*)(AVPacket& APacket, const AVStream& AStream, int64_t& AState);
+
+// The packets of ASource written to ADestination with the muxer its name calls for: stream
+// after stream, each whole before the next (not interleaved), or with AInTurn false in the
+// source's order, through av_interleaved_write_frame.
+void RewritePackets(const std::filesystem::path& ASource, const std::filesystem::path& ADestination,
+                    bool AInTurn, TPacketRetime ARetime) {
+  AVFormatContext* Raw = nullptr;
+  Check(avformat_open_input(&Raw, ASource.c_str(), nullptr, nullptr), "opening the source");
+  std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> Input(
+      Raw, [](AVFormatContext* AContext) { avformat_close_input(&AContext); });
+  AVFormatContext* Context = nullptr;
+  Check(avformat_alloc_output_context2(&Context, nullptr,
+                                       nullptr, ADestination.c_str()),
+        "muxer");
+  TOutputContextPtr Output(Context);
+  Output->flags |= AVFMT_FLAG_BITEXACT;
+  for (unsigned I = 0; I < Input->nb_streams; ++I) {
+    AVStream* Stream = CheckAllocated(avformat_new_stream(Output.get(), nullptr), "stream");
+    Check(avcodec_parameters_copy(Stream->codecpar, Input->streams[I]->codecpar), "parameters");
+    Stream->codecpar->codec_tag = 0;
+    Stream->time_base = Input->streams[I]->time_base;
+    Stream->avg_frame_rate = Input->streams[I]->avg_frame_rate;
+  }
+  Check(avio_open(&Output->pb, ADestination.c_str(), AVIO_FLAG_WRITE), "opening the file");
+  Check(avformat_write_header(Output.get(), nullptr), "writing the header");
+  TPacketPtr Packet(CheckAllocated(av_packet_alloc(), "packet"));
+  std::vector<int64_t> States(Input->nb_streams, 0);
+  const unsigned Rounds = AInTurn ? Input->nb_streams : 1;
+  for (unsigned Wanted = 0; Wanted < Rounds; ++Wanted) {
+    Check(avformat_seek_file(Input.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE), "rewinding");
+    while (av_read_frame(Input.get(), Packet.get()) >= 0) {
+      const auto Index = static_cast<unsigned>(Packet->stream_index);
+      if (!AInTurn || Index == Wanted) {
+        if (ARetime) ARetime(*Packet, *Input->streams[Index], States[Index]);
+        av_packet_rescale_ts(Packet.get(), Input->streams[Index]->time_base,
+                             Output->streams[Index]->time_base);
+        Packet->pos = -1;
+        Check(AInTurn ? av_write_frame(Output.get(), Packet.get())
+                      : av_interleaved_write_frame(Output.get(), Packet.get()),
+              "writing a packet");
+      }
+      av_packet_unref(Packet.get());
+    }
+  }
+  Check(av_write_trailer(Output.get()), "writing the trailer");
+  Check(avio_closep(&Output->pb), "closing the file");
+}
+
+void WriteNonInterleavedAvi(const std::filesystem::path& APath) {
+  const std::filesystem::path Interleaved = APath.string() + ".interleaved.avi";
+  WriteMpeg4Mp3Avi(Interleaved);
+  RewritePackets(Interleaved, APath, true, nullptr);
+  std::filesystem::remove(Interleaved);
+}
+
+// Every second audio packet carries the time of the one before, as ASF stamps several audio
+// payloads with one send time: the decoded clock runs a frame back at each of them.
+void StampAudioInPairs(AVPacket& APacket, const AVStream& AStream, int64_t& AState) {
+  if (AStream.codecpar->codec_type != AVMEDIA_TYPE_AUDIO) return;
+  if (AState % 2 == 1) APacket.pts = APacket.dts = APacket.pts - APacket.duration;
+  ++AState;
+}
+
+void WritePairedAudioMkv(const std::filesystem::path& APath) {
+  const std::filesystem::path Source = APath.string() + ".source.asf";
+  WriteWmvAsf(Source);
+  RewritePackets(Source, APath, false, StampAudioInPairs);
+  std::filesystem::remove(Source);
+}
+
+void PutBigEndian(std::string& ABytes, uint32_t AValue, int ACount) {
+  for (int I = ACount - 1; I >= 0; --I) ABytes += static_cast<char>((AValue >> (8 * I)) & 0xFF);
+}
+
+void PutLittleEndian(std::string& ABytes, uint32_t AValue) {
+  for (int I = 0; I < 4; ++I) ABytes += static_cast<char>((AValue >> (8 * I)) & 0xFF);
+}
+
+// One JPEG picture of the test pattern, as a front cover.
+std::string CoverJpeg() {
+  const AVCodec* Codec = CheckAllocated(avcodec_find_encoder(AV_CODEC_ID_MJPEG), "encoder mjpeg");
+  TCodecContextPtr Encoder(CheckAllocated(avcodec_alloc_context3(Codec), "encoder"));
+  Encoder->width = 64;
+  Encoder->height = 64;
+  Encoder->pix_fmt = AV_PIX_FMT_YUVJ420P;
+  Encoder->time_base = AVRational{1, 25};
+  Encoder->flags |= AV_CODEC_FLAG_BITEXACT;
+  Encoder->thread_count = 1;
+  Check(avcodec_open2(Encoder.get(), Codec, nullptr), "opening encoder mjpeg");
+  TFramePtr Frame(CheckAllocated(av_frame_alloc(), "frame"));
+  Frame->format = Encoder->pix_fmt;
+  Frame->width = 64;
+  Frame->height = 64;
+  Check(av_frame_get_buffer(Frame.get(), 0), "video frame");
+  for (AVBufferRef* Buffer : Frame->buf)
+    if (Buffer != nullptr) std::memset(Buffer->data, 0, Buffer->size);
+  FillTestPattern(*Frame, 0, false);
+  Frame->pts = 0;
+  Check(avcodec_send_frame(Encoder.get(), Frame.get()), "encoding");
+  Check(avcodec_send_frame(Encoder.get(), nullptr), "encoding");
+  TPacketPtr Packet(CheckAllocated(av_packet_alloc(), "packet"));
+  Check(avcodec_receive_packet(Encoder.get(), Packet.get()), "encoding");
+  return std::string(reinterpret_cast<const char*>(Packet->data), Packet->size);
+}
+
+// The tone WAV with an "id3 " chunk behind the samples: an ID3v2.3 tag whose APIC frame holds
+// a JPEG front cover, as tagging programs write it.
+void WriteCoverWav(const std::filesystem::path& APath) {
+  WriteToneWav(APath);
+  std::string Bytes;
+  {
+    std::ifstream In(APath, std::ios::binary);
+    Bytes.assign(std::istreambuf_iterator<char>(In), {});
+  }
+  const std::string Picture = CoverJpeg();
+  std::string Frame = std::string("\0image/jpeg\0\x03\0", 14) + Picture;  // latin-1, front cover
+  std::string Tag = "APIC";
+  PutBigEndian(Tag, static_cast<uint32_t>(Frame.size()), 4);
+  Tag += std::string(2, '\0');
+  Tag += Frame;
+  std::string Header = std::string("ID3\x03\0\0", 6);
+  const auto Size = static_cast<uint32_t>(Tag.size());
+  for (int Shift : {21, 14, 7, 0}) Header += static_cast<char>((Size >> Shift) & 0x7F);
+  std::string Chunk = "id3 ";
+  PutLittleEndian(Chunk, static_cast<uint32_t>(Header.size() + Tag.size()));
+  Chunk += Header + Tag;
+  if (Chunk.size() % 2) Chunk += '\0';
+  Bytes += Chunk;
+  std::string RiffSize;
+  PutLittleEndian(RiffSize, static_cast<uint32_t>(Bytes.size() - 8));
+  Bytes.replace(4, 4, RiffSize);
+  std::ofstream File = OpenPlainFile(APath);
+  File.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
+  File.close();
+  if (!File) throw TMediaError("cannot write the file");
+}
+
+// AMR-NB at 12.2 kbit/s in 3GP: no AMR encoder is installed, so the frames are made by hand,
+// each a table-of-contents byte for mode 7 and 31 bytes of pseudo-random speech bits.
+void WriteAmr3gp(const std::filesystem::path& APath) {
+  AVFormatContext* Context = nullptr;
+  Check(avformat_alloc_output_context2(&Context, nullptr, "3gp", APath.c_str()), "muxer 3gp");
+  TOutputContextPtr Output(Context);
+  Output->flags |= AVFMT_FLAG_BITEXACT;
+  AVStream* Stream = CheckAllocated(avformat_new_stream(Output.get(), nullptr), "stream");
+  AVCodecParameters* Parameters = Stream->codecpar;
+  Parameters->codec_type = AVMEDIA_TYPE_AUDIO;
+  Parameters->codec_id = AV_CODEC_ID_AMR_NB;
+  Parameters->sample_rate = 8000;
+  Parameters->frame_size = 160;
+  av_channel_layout_default(&Parameters->ch_layout, 1);
+  Stream->time_base = AVRational{1, 8000};
+  Check(avio_open(&Output->pb, APath.c_str(), AVIO_FLAG_WRITE), "opening the file");
+  Check(avformat_write_header(Output.get(), nullptr), "writing the header");
+  TPacketPtr Packet(CheckAllocated(av_packet_alloc(), "packet"));
+  uint32_t State = 0x1234567u;
+  for (int I = 0; I < 50; ++I) {  // 20 ms each: 1 s
+    Check(av_new_packet(Packet.get(), 32), "packet");
+    Packet->data[0] = 0x3C;
+    for (int B = 1; B < 32; ++B) {
+      State ^= State << 13;
+      State ^= State >> 17;
+      State ^= State << 5;
+      Packet->data[B] = static_cast<uint8_t>(State >> 24);
+    }
+    Packet->pts = Packet->dts = av_rescale_q(I * 160, AVRational{1, 8000}, Stream->time_base);
+    Packet->duration = av_rescale_q(160, AVRational{1, 8000}, Stream->time_base);
+    Packet->flags |= AV_PKT_FLAG_KEY;
+    Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a packet");
+  }
+  Check(av_write_trailer(Output.get()), "writing the trailer");
+  Check(avio_closep(&Output->pb), "closing the file");
+}
+
 } // namespace
 
 const std::vector<TMediaFile>& MediaFiles() {
@@ -283,6 +561,41 @@ const std::vector<TMediaFile>& MediaFiles() {
        "MPEG-TS with 2 programs; 1 \"Pelorix One\": MPEG-2 video 176x144 + MP2 48000 Hz stereo "
        "440 Hz; 2 \"Pelorix Two\": H.264 160x120 + AAC 44100 Hz mono 1000 Hz; 25 fps; 2 s",
        WriteTwoProgramsTs},
+      {"vfr_phone.mp4",
+       "MP4; H.264 160x120, variable frame rate: pictures 37, 71, 53, 89, 61 ticks of 1/600 s "
+       "apart, repeated; 20 pictures; 2 s",
+       WriteVfrPhoneMp4},
+      {"interlaced_h264.ts",
+       "MPEG-TS; H.264 160x128 25 fps coded interlaced, top field first; 1 s",
+       WriteInterlacedH264Ts},
+      {"theora_vorbis.ogg",
+       "Ogg; Theora 176x144 25 fps + Vorbis 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
+       WriteTheoraVorbisOgg},
+      {"wmv.asf",
+       "ASF; WMV 8 176x144 25 fps + WMA 2 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
+       WriteWmvAsf},
+      {"paired_audio.mkv",
+       "Matroska; the streams of wmv.asf, every second audio packet stamped with the time of "
+       "the one before; 2 s",
+       WritePairedAudioMkv},
+      {"surround.mkv", "Matroska; AC-3 48000 Hz 5.1, one tone per channel; 1 s", WriteSurroundMkv},
+      {"hirate.wav", "WAV; PCM s16le 96000 Hz stereo (L 440 Hz, R 1000 Hz); 0.5 s",
+       WriteHighRateWav},
+      {"h263_sar.3gp", "3GP; H.263 176x144 15 fps, sample aspect 12:11; 1 s", WriteH263Sar3gp},
+      {"mpeg2.m2v", "MPEG-2 video elementary stream 176x144 25 fps, 2 B-pictures; 1 s",
+       WriteMpeg2Es},
+      {"mpeg1.mpg",
+       "MPEG program stream; MPEG-1 video 176x144 25 fps, 2 B-pictures + MP2 44100 Hz stereo "
+       "440 Hz; 1 s",
+       WriteMpeg1Ps},
+      {"noninterleaved.avi",
+       "AVI; the streams of mpeg4_mp3.avi, all video chunks before all audio chunks; 2 s",
+       WriteNonInterleavedAvi},
+      {"cover.wav",
+       "WAV; tone.wav with an ID3v2.3 \"id3 \" chunk holding a 64x64 JPEG front cover; 2 s",
+       WriteCoverWav},
+      {"amr.3gp", "3GP; AMR-NB 8000 Hz mono 12.2 kbit/s, 50 frames of pseudo-random bits; 1 s",
+       WriteAmr3gp},
       {"garbage.bin", "4096 pseudo-random bytes, no container", WriteGarbageBin},
       {"empty.avi", "0 bytes", WriteEmptyAvi},
   };
@@ -299,6 +612,10 @@ const std::vector<TMediaFile>& BenchFiles() {
        "MP4; H.264 1280x720 25 fps with grain, GOP 50, 2 B-frames + AAC 44100 Hz stereo "
        "(L 440 Hz, R 1000 Hz); 20 s",
        WriteBench720pH264AacMp4},
+      {"bench_1080p_h264_aac.mp4",
+       "MP4; H.264 1920x1080 25 fps with grain, GOP 50, 2 B-frames + AAC 44100 Hz stereo "
+       "(L 440 Hz, R 1000 Hz); 10 s",
+       WriteBench1080pH264AacMp4},
       {"bench_aac_10min.m4a", "M4A; AAC 44100 Hz stereo 128 kbit/s (L 440 Hz, R 1000 Hz); 600 s",
        WriteBenchAac10MinM4a},
   };
