@@ -147,6 +147,34 @@ TEST_F(TFormatRunTest, LowRateMonoKeepsItsRateAndChannelInEveryLossyEntry) {
   }
 }
 
+// Sources beyond an encoder's limits: 5.1 goes down to stereo and 96 kHz to 48 kHz where the
+// encoder needs it, and stays where the entry carries it.
+TEST_F(TFormatRunTest, SurroundAndHighRateSourcesMeetEachEncodersLimits) {
+  struct TCase {
+    const char* Entry;
+    const char* Clip;
+    int Channels, SampleRate;
+    double Duration;
+  };
+  const TCase Cases[] = {
+      {"avi", "surround.mkv", 2, 48000, 1.0}, {"avi", "hirate.wav", 2, 48000, 0.5},
+      {"mp3", "surround.mkv", 2, 48000, 1.0}, {"mp4", "surround.mkv", 2, 48000, 1.0},
+      {"mkv", "surround.mkv", 6, 48000, 1.0}, {"m4a", "surround.mkv", 6, 48000, 1.0},
+      {"opus", "surround.mkv", 2, 48000, 1.0}, {"flac", "surround.mkv", 6, 48000, 1.0},
+      {"3gp", "hirate.wav", 2, 48000, 0.5}, {"m4a", "hirate.wav", 2, 96000, 0.5},
+      {"flac", "hirate.wav", 2, 96000, 0.5}, {"mpg", "surround.mkv", 6, 48000, 1.0},
+  };
+  for (const TCase& Case : Cases) {
+    SCOPED_TRACE(std::string(Case.Entry) + " " + Case.Clip);
+    const auto Names = Convert(*FindOutputFormat(Case.Entry), {test::TestMedia(Case.Clip)}, OutFolder());
+    const test::TMediaFacts Facts = test::ReadMediaFacts(Names.at(0));
+    ASSERT_EQ(StreamCount(Facts, AVMEDIA_TYPE_AUDIO), 1);
+    EXPECT_EQ(StreamOf(Facts, AVMEDIA_TYPE_AUDIO)->Channels, Case.Channels);
+    EXPECT_EQ(StreamOf(Facts, AVMEDIA_TYPE_AUDIO)->SampleRate, Case.SampleRate);
+    EXPECT_NEAR(StreamOf(Facts, AVMEDIA_TYPE_AUDIO)->Duration, Case.Duration, 0.1);
+  }
+}
+
 TEST_F(TFormatRunTest, DvdNormIsGuessedFromTheSourceFrameRate) {
   const auto Names = Convert(*FindOutputFormat("mpg"),
                              {test::TestMedia("h264_aac.mp4"), test::TestMedia("ntsc.mp4")}, OutFolder());
