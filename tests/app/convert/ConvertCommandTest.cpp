@@ -32,6 +32,9 @@ public:
       ::dup2(Null, STDERR_FILENO);
       ::close(Pipe[0]);
       ::close(Pipe[1]);
+#ifdef PELORIX_TSAN_SUPPRESSIONS
+      ::setenv("TSAN_OPTIONS", "suppressions=" PELORIX_TSAN_SUPPRESSIONS, 1);
+#endif
       for (const auto& [Name, Value] : AEnvironment) ::setenv(Name.c_str(), Value.c_str(), 1);
       std::vector<char*> Argv{const_cast<char*>(PELORIX_CONVERT_PROGRAM)};
       for (const std::string& Argument : AArguments) Argv.push_back(const_cast<char*>(Argument.c_str()));
