@@ -192,6 +192,7 @@ void ApplyOutputOptions(TCustomFFmpeg& AEngine, const TOutputOptions& AOptions,
   AEngine.SetComment(MetaText(O.Comment));
   AEngine.SetAlbum(MetaText(O.Album));
   AEngine.SetGenre(MetaText(O.Genre));
+  if (O.ThreadCount >= 0) AEngine.SetThreadCount(O.ThreadCount);
 }
 
 std::optional<TTargetChoice> TargetChoiceOf(const TOutputOptions& AOptions) {

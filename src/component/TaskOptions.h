@@ -84,6 +84,9 @@ struct TOutputOptions {
   bool BeforeHook = false;
   std::string HookRanges;
   std::string ExtOptions;
+  // Threads of the task's decoders and encoders (the engine's SetThreadCount): 0 automatic,
+  // n >= 1 that many; -1 = not set, the engine's one thread.
+  int32_t ThreadCount = -1;
 };
 
 void InitInputOptions(TInputOptions& AOptions);

@@ -1,0 +1,364 @@
+#include "OutputFormats.h"
+
+#include "VexoConverter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+namespace pelorix {
+
+namespace {
+
+const char* const AudioExtensionList = ".aac .ac3 .mp2 .mp3 .wav .wma .amr .ogg .flac .ra";
+
+const std::vector<int32_t> Mp3Rates = {8000,  11025, 12000, 16000, 22050,
+                                       24000, 32000, 44100, 48000};
+const std::vector<int32_t> AacRates = {7350,  8000,  11025, 12000, 16000, 22050, 24000,
+                                       32000, 44100, 48000, 64000, 88200, 96000};
+const std::vector<int32_t> AacPhoneRates = {7350,  8000,  11025, 12000, 16000,
+                                            22050, 24000, 32000, 44100, 48000};
+const std::vector<int32_t> OpusRates = {8000, 12000, 16000, 24000, 48000};
+
+// H.264 at 3 bit/s per pixel: 1920x1080 6.2 Mbit/s, 1280x720 2.8 Mbit/s, 640x480 0.9 Mbit/s,
+// 176x144 76 kbit/s. VP9 needs about two thirds of that, MPEG-4 Visual half as much again.
+constexpr TVideoRateRule H264Rate{0, 3.0, 64000, 12000000};
+constexpr TVideoRateRule Vp9Rate{0, 2.0, 48000, 8000000};
+constexpr TVideoRateRule Mpeg4PhoneRate{0, 4.5, 64000, 768000};
+
+std::vector<TOutputFormat> MakeTable() {
+  std::vector<TOutputFormat> Table;
+  auto Add = [&Table](TOutputFormat AFormat) { Table.push_back(std::move(AFormat)); };
+
+  TOutputFormat XviD;
+  XviD.Text = "XviD Video (*.avi)";
+  XviD.VideoCodec = "libxvid";
+  XviD.AudioCodec = "libmp3lame";
+  XviD.VideoRate.FixedBitrate = 1500000;
+  XviD.AudioBitratePerChannel = 0;  // the source's rate
+  XviD.MaxAudioBitrate = 320000;
+  XviD.MaxChannels = 2;
+  XviD.SampleRates = Mp3Rates;
+  Add(XviD);
+
+  TOutputFormat Mp4;
+  Mp4.Text = "MP4 Video (*.mp4)";
+  Mp4.Container = "mp4";
+  Mp4.VideoCodec = "libx264";
+  Mp4.AudioCodec = "aac";
+  // "ultrafast": on the 720p bench clip "superfast" already takes more CPU than the XviD entry.
+  Mp4.Settings = "pix_fmt=yuv420p\npreset=ultrafast\nmovflags=+faststart";
+  Mp4.VideoRate = H264Rate;
+  Mp4.AudioBitratePerChannel = 64000;
+  Mp4.MaxChannels = 2;
+  Mp4.SampleRates = AacRates;
+  Mp4.DropSubtitles = true;
+  Add(Mp4);
+
+  TOutputFormat WebM;
+  WebM.Text = "WebM Video (*.webm)";
+  WebM.Container = "webm";
+  WebM.VideoCodec = "libvpx-vp9";
+  WebM.AudioCodec = "libopus";
+  WebM.Settings = "pix_fmt=yuv420p\nrow-mt=1\ndeadline=realtime\ncpu-used=8";
+  WebM.VideoRate = Vp9Rate;
+  WebM.AudioBitratePerChannel = 48000;
+  WebM.MaxChannels = 2;
+  WebM.SampleRates = OpusRates;
+  WebM.DropSubtitles = true;
+  Add(WebM);
+
+  TOutputFormat Mkv = Mp4;
+  Mkv.Text = "Matroska Video (*.mkv)";
+  Mkv.Container = "matroska";
+  Mkv.Settings = "pix_fmt=yuv420p\npreset=ultrafast";
+  Mkv.MaxChannels = 6;
+  Add(Mkv);
+
+  TOutputFormat Phone;
+  Phone.Text = "3GP Phone Video (*.3gp)";
+  Phone.Container = "3gp";
+  Phone.VideoCodec = "mpeg4";
+  Phone.AudioCodec = "aac";
+  Phone.Settings = "pix_fmt=yuv420p";
+  Phone.VideoRate = Mpeg4PhoneRate;
+  Phone.AudioBitratePerChannel = 48000;
+  Phone.MaxChannels = 2;
+  Phone.SampleRates = AacPhoneRates;
+  Phone.MaxWidth = 352;
+  Phone.DropSubtitles = true;
+  Add(Phone);
+
+  TOutputFormat Dvd;
+  Dvd.Text = "DVD Video (*.mpg)";
+  Dvd.Target = 3;  // codecs, container, size, frame rate, rates: the target's, by its norm
+  Dvd.AudioBitratePerChannel = -1;
+  Dvd.MaxChannels = 6;
+  Dvd.DropSubtitles = true;
+  Add(Dvd);
+
+  TOutputFormat Mp3;
+  Mp3.Text = "MP3 Audio (*.mp3)";
+  Mp3.Container = "mp3";
+  Mp3.AudioCodec = "libmp3lame";
+  Mp3.AudioOnly = true;
+  Mp3.AudioBitratePerChannel = 96000;
+  Mp3.MaxAudioBitrate = 320000;
+  Mp3.MaxChannels = 2;
+  Mp3.SampleRates = Mp3Rates;
+  Mp3.DropSubtitles = true;
+  Add(Mp3);
+
+  TOutputFormat Aac;
+  Aac.Text = "AAC Audio (*.m4a)";
+  Aac.Container = "ipod";
+  Aac.AudioCodec = "aac";
+  Aac.Settings = "movflags=+faststart";
+  Aac.AudioOnly = true;
+  Aac.AudioBitratePerChannel = 64000;
+  Aac.MaxChannels = 6;
+  Aac.SampleRates = AacRates;
+  Aac.DropSubtitles = true;
+  Add(Aac);
+
+  TOutputFormat Opus;
+  Opus.Text = "Opus Audio (*.opus)";
+  Opus.Container = "opus";
+  Opus.AudioCodec = "libopus";
+  Opus.AudioOnly = true;
+  Opus.AudioBitratePerChannel = 48000;
+  Opus.MaxChannels = 2;
+  Opus.SampleRates = OpusRates;
+  Opus.DropSubtitles = true;
+  Add(Opus);
+
+  TOutputFormat Flac;
+  Flac.Text = "FLAC Audio (*.flac)";
+  Flac.Container = "flac";
+  Flac.AudioCodec = "flac";
+  Flac.AudioOnly = true;
+  Flac.AudioBitratePerChannel = -1;
+  Flac.MaxChannels = 8;
+  Flac.DropSubtitles = true;
+  Add(Flac);
+
+  TOutputFormat Wav;
+  Wav.Text = "WAV Audio (*.wav)";
+  Wav.Container = "wav";
+  Wav.AudioCodec = "pcm_s16le";
+  Wav.AudioOnly = true;
+  Wav.AudioBitratePerChannel = -1;
+  Wav.DropSubtitles = true;
+  Add(Wav);
+
+  TOutputFormat Vorbis;
+  Vorbis.Text = "Ogg Vorbis Audio (*.ogg)";
+  Vorbis.Container = "ogg";
+  Vorbis.AudioCodec = "libvorbis";
+  // Quality 4 (about 128 kbit/s in stereo): the encoder refuses many bit rates at low
+  // sample rates, a quality suits every rate.
+  Vorbis.Settings = "aq=4";
+  Vorbis.AudioOnly = true;
+  Vorbis.AudioBitratePerChannel = -1;
+  Vorbis.MaxChannels = 6;
+  Vorbis.DropSubtitles = true;
+  Add(Vorbis);
+  return Table;
+}
+
+char LowerAscii(char AChar) {
+  return AChar >= 'A' && AChar <= 'Z' ? static_cast<char>(AChar - 'A' + 'a') : AChar;
+}
+
+bool SameIgnoringCase(const std::string& A, const std::string& B) {
+  return A.size() == B.size() &&
+         std::equal(A.begin(), A.end(), B.begin(),
+                    [](char X, char Y) { return LowerAscii(X) == LowerAscii(Y); });
+}
+
+size_t FileNameStart(const std::string& APath) {
+  const size_t Slash = APath.find_last_of('/');
+  return Slash == std::string::npos ? 0 : Slash + 1;
+}
+
+bool PathExists(const std::string& APath) {
+  std::error_code Error;
+  return std::filesystem::exists(std::filesystem::u8path(APath), Error);
+}
+
+int32_t EvenDown(int64_t AValue) {
+  return static_cast<int32_t>(std::max<int64_t>(2, AValue - AValue % 2));
+}
+
+} // namespace
+
+const std::vector<TOutputFormat>& OutputFormats() {
+  static const std::vector<TOutputFormat> Table = MakeTable();
+  return Table;
+}
+
+const TOutputFormat* FindOutputFormat(const std::string& AName) {
+  for (const TOutputFormat& Format : OutputFormats()) {
+    const std::string Extension = FormatExtension(Format.Text);
+    if (SameIgnoringCase(AName, Format.Text) || SameIgnoringCase(AName, FormatLabel(Format.Text)) ||
+        SameIgnoringCase(AName, Extension) ||
+        (!Extension.empty() && SameIgnoringCase(AName, Extension.substr(1))))
+      return &Format;
+  }
+  return nullptr;
+}
+
+std::string FormatExtension(const std::string& AText) {
+  const size_t Open = AText.find('(');
+  if (Open == std::string::npos || Open + 2 > AText.size()) return "";
+  const size_t Close = AText.find(')', Open + 2);
+  return AText.substr(Open + 2, Close == std::string::npos ? std::string::npos : Close - Open - 2);
+}
+
+std::string FormatLabel(const std::string& AText) {
+  const size_t Open = AText.find('(');
+  std::string Label = Open == std::string::npos ? AText : AText.substr(0, Open);
+  if (Open != std::string::npos && !Label.empty()) Label.pop_back();
+  std::replace(Label.begin(), Label.end(), '*', 'x');
+  return Label;
+}
+
+bool IsAudioExtension(const std::string& AExtension) {
+  return !AExtension.empty() &&
+         std::string(AudioExtensionList).find(AExtension) != std::string::npos;
+}
+
+std::string PathExtension(const std::string& APath) {
+  const size_t Dot = APath.find_last_of('.');
+  if (Dot == std::string::npos || Dot < FileNameStart(APath)) return "";
+  return APath.substr(Dot);
+}
+
+std::string MakeOutputName(const std::string& ASource, const std::string& AExtension,
+                           const std::string& ALabel) {
+  const std::string Base = ASource.substr(0, ASource.size() - PathExtension(ASource).size());
+  std::string Name = Base + " (" + ALabel + ")" + AExtension;
+  for (int N = 1; PathExists(Name); ++N)
+    Name = Base + " (" + ALabel + " [" + std::to_string(N) + "])" + AExtension;
+  return Name;
+}
+
+TSourceFacts SourceFactsOf(const TAVProbe& AProbe) {
+  TSourceFacts Facts;
+  Facts.OpenedFileName = AProbe.OpenedFileName();
+  if (AProbe.AudioStreamCount() > 0) {
+    TAudioStreamInfo Audio;
+    AProbe.AudioStreamInfo(-1, Audio);
+    Facts.Channels = Audio.Channels;
+    Facts.SampleRate = Audio.SampleRate;
+    Facts.AudioBitrate = Audio.BitRate;
+  }
+  Facts.HasVideo = AProbe.VideoStreamCount() > 0;
+  if (Facts.HasVideo) {
+    TVideoStreamInfo Video;
+    AProbe.VideoStreamInfo(-1, Video);
+    Facts.Width = Video.Width;
+    Facts.Height = Video.Height;
+  }
+  return Facts;
+}
+
+int32_t CappedChannels(const TOutputFormat& AFormat, int32_t AChannels) {
+  if (AChannels <= 0 || AFormat.MaxChannels <= 0) return AChannels;
+  return std::min(AChannels, AFormat.MaxChannels);
+}
+
+int32_t CappedSampleRate(const TOutputFormat& AFormat, int32_t ARate) {
+  if (ARate <= 0 || AFormat.SampleRates.empty()) return ARate;
+  int32_t Best = AFormat.SampleRates.front();
+  for (int32_t Rate : AFormat.SampleRates)  // ascending: a tie goes to the higher rate
+    if (std::abs(int64_t{Rate} - ARate) <= std::abs(int64_t{Best} - ARate)) Best = Rate;
+  return Best;
+}
+
+std::pair<int32_t, int32_t> OutputFrameSize(const TOutputFormat& AFormat, int32_t AWidth,
+                                            int32_t AHeight) {
+  if (AWidth <= 0 || AHeight <= 0) return {-1, -1};
+  int64_t Width = AWidth, Height = AHeight;
+  if (AFormat.MaxWidth > 0 && Width > AFormat.MaxWidth) {
+    Height = (Height * AFormat.MaxWidth + Width / 2) / Width;
+    Width = AFormat.MaxWidth;
+  }
+  return {EvenDown(Width), EvenDown(Height)};
+}
+
+int32_t VideoBitrateFor(const TOutputFormat& AFormat, int32_t AWidth, int32_t AHeight) {
+  const TVideoRateRule& Rule = AFormat.VideoRate;
+  if (Rule.FixedBitrate > 0) return Rule.FixedBitrate;
+  if (Rule.BitsPerPixel <= 0) return -1;
+  const auto [Width, Height] = OutputFrameSize(AFormat, AWidth, AHeight);
+  if (Width <= 0) return Rule.MinVideoBitrate > 0 ? Rule.MinVideoBitrate : -1;
+  const double Rate = std::round(double(Width) * Height * Rule.BitsPerPixel);
+  return static_cast<int32_t>(
+      std::clamp<double>(Rate, Rule.MinVideoBitrate, Rule.MaxVideoBitrate));
+}
+
+TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASourceName,
+                            const TSourceFacts& AFacts, bool ASameFolder,
+                            const std::string& AFolder, int32_t AThreadCount) {
+  const std::string Extension = FormatExtension(AFormat.Text);
+  const std::string Label = FormatLabel(AFormat.Text);
+  TTaskOutput Result;
+  if (ASameFolder) {
+    Result.FileName = MakeOutputName(ASourceName, Extension, Label);
+  } else {
+    std::error_code Ignored;  // a folder that cannot be made fails the output's opening
+    std::filesystem::create_directories(std::filesystem::u8path(AFolder), Ignored);
+    Result.FileName =
+        MakeOutputName(AFolder + "/" + ASourceName.substr(FileNameStart(ASourceName)),
+                       Extension, Label);
+  }
+
+  TOutputOptions& O = Result.Options;
+  InitOutputOptions(O);
+  O.FileFormat = AFormat.Container;
+  O.ExtOptions = AFormat.Settings;
+  O.DisableVideo = AFormat.AudioOnly || IsAudioExtension(Extension) ||
+                   IsAudioExtension(PathExtension(AFacts.OpenedFileName)) || !AFacts.HasVideo;
+  O.VideoCodec = AFormat.VideoCodec;
+  O.AudioCodec = AFormat.AudioCodec;
+
+  O.AudioChannels = CappedChannels(AFormat, AFacts.Channels);
+  O.AudioSampleRate = CappedSampleRate(AFormat, AFacts.SampleRate);
+  if (AFormat.AudioBitratePerChannel == 0)
+    O.AudioBitrate = AFacts.AudioBitrate;
+  else if (AFormat.AudioBitratePerChannel > 0 && O.AudioChannels > 0)
+    O.AudioBitrate = AFormat.AudioBitratePerChannel * O.AudioChannels;
+  if (AFormat.MaxAudioBitrate > 0 && O.AudioBitrate > AFormat.MaxAudioBitrate)
+    O.AudioBitrate = AFormat.MaxAudioBitrate;
+
+  if (!O.DisableVideo && AFormat.Target == 0) {
+    const auto [Width, Height] = OutputFrameSize(AFormat, AFacts.Width, AFacts.Height);
+    if (Width > 0) O.FrameSize = std::to_string(Width) + "x" + std::to_string(Height);
+    O.VideoBitrate = VideoBitrateFor(AFormat, AFacts.Width, AFacts.Height);
+  }
+  O.DisableSubtitle = AFormat.DropSubtitles;
+  // The target guesses the norm from the source's video, else takes the fallback, PAL. A
+  // source without video gets the fallback here: the guess would fail on its frame rate.
+  O.Target = AFormat.Target;
+  if (O.Target != 0 && !AFacts.HasVideo) O.Norm = O.FallbackNorm == 1 ? 1 : 2;
+  O.ThreadCount = AThreadCount;
+  return Result;
+}
+
+bool SetFormatOutput(TVexoConverter& AConverter, int AIndex, const TOutputFormat& AFormat,
+                     bool ASameFolder, const std::string& AFolder, int32_t AThreadCount,
+                     std::string* AFileName) {
+  const AVFormatContext* Input = AConverter.TaskInputContext(AIndex);
+  if (AFileName) AFileName->clear();
+  if (!Input) return AConverter.SetTaskOutput(AIndex, "");  // started: the converter says so
+  const std::string Source = Input->url ? Input->url : "";
+  TTaskOutput Output = BuildTaskOutput(AFormat, Source, SourceFactsOf(AConverter.Tasks(AIndex).Probe()),
+                                       ASameFolder, AFolder, AThreadCount);
+  if (AFileName) *AFileName = Output.FileName;
+  return AConverter.SetTaskOutput(AIndex, Output.FileName, &Output.Options);
+}
+
+} // namespace pelorix

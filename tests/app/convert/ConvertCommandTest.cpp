@@ -1,0 +1,227 @@
+// pelorix-convert as a user runs it: usage errors, the format list, output names, the result
+// lines and exit statuses, several files at once and Ctrl-C, with real conversions.
+#include "MediaFacts.h"
+#include "MediaTestSupport.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace pelorix {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One run of the program with its standard output on a pipe; standard error is kept apart.
+class TProgramRun {
+public:
+  TProgramRun(const std::vector<std::string>& AArguments,
+              const std::vector<std::pair<std::string, std::string>>& AEnvironment = {}) {
+    int Pipe[2];
+    if (::pipe(Pipe) != 0) throw std::runtime_error("pipe");
+    Child = ::fork();
+    if (Child == 0) {
+      ::dup2(Pipe[1], STDOUT_FILENO);
+      const int Null = ::open("/dev/null", O_WRONLY);
+      ::dup2(Null, STDERR_FILENO);
+      ::close(Pipe[0]);
+      ::close(Pipe[1]);
+#ifdef PELORIX_TSAN_SUPPRESSIONS
+      ::setenv("TSAN_OPTIONS", "suppressions=" PELORIX_TSAN_SUPPRESSIONS, 1);
+#endif
+      for (const auto& [Name, Value] : AEnvironment) ::setenv(Name.c_str(), Value.c_str(), 1);
+      std::vector<char*> Argv{const_cast<char*>(PELORIX_CONVERT_PROGRAM)};
+      for (const std::string& Argument : AArguments) Argv.push_back(const_cast<char*>(Argument.c_str()));
+      Argv.push_back(nullptr);
+      ::execv(PELORIX_CONVERT_PROGRAM, Argv.data());
+      ::_exit(127);
+    }
+    ::close(Pipe[1]);
+    Output = ::fdopen(Pipe[0], "r");
+  }
+  ~TProgramRun() {
+    if (Child > 0 && Status < 0) Wait();
+    if (Output) std::fclose(Output);
+  }
+
+  // The next line of output without its line feed; false at the end of the output.
+  bool ReadLine(std::string& ALine) {
+    ALine.clear();
+    int C;
+    while ((C = std::fgetc(Output)) != EOF && C != '\n') ALine += static_cast<char>(C);
+    if (C == EOF && ALine.empty()) return false;
+    Lines.push_back(ALine);
+    return true;
+  }
+  // Reads up to the first line that starts with APrefix; false when the output ends first.
+  bool ReadUntil(const std::string& APrefix) {
+    std::string Line;
+    while (ReadLine(Line))
+      if (Line.rfind(APrefix, 0) == 0) return true;
+    return false;
+  }
+  void Signal(int ASignal) { ::kill(Child, ASignal); }
+  // Reads the rest of the output and returns the exit status.
+  int Wait() {
+    std::string Line;
+    while (ReadLine(Line)) {
+    }
+    int Raw = 0;
+    ::waitpid(Child, &Raw, 0);
+    Status = WIFEXITED(Raw) ? WEXITSTATUS(Raw) : 128 + WTERMSIG(Raw);
+    return Status;
+  }
+  std::vector<std::string> Lines;
+
+private:
+  pid_t Child = -1;
+  FILE* Output = nullptr;
+  int Status = -1;
+};
+
+class TConvertCommandTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    test::RequireMediaLibraries();
+    Dir = fs::temp_directory_path() / ("pelorix-convert-" + std::to_string(::getpid()));
+    fs::remove_all(Dir);
+    fs::create_directories(Dir);
+  }
+  void TearDown() override { fs::remove_all(Dir); }
+  std::string Out(const std::string& AName = "") const {
+    return AName.empty() ? (Dir / "out").string() : (Dir / "out" / AName).string();
+  }
+  // A copy of a test clip under the scratch folder.
+  std::string Copy(const std::string& AClip, const std::string& AName) {
+    const fs::path Target = Dir / AName;
+    fs::create_directories(Target.parent_path());
+    fs::copy_file(test::TestMedia(AClip), Target, fs::copy_options::overwrite_existing);
+    return Target.string();
+  }
+  fs::path Dir;
+};
+
+TEST_F(TConvertCommandTest, UsageErrorsExitWithTwoAndConvertNothing) {
+  const std::string Clip = test::TestMedia("mpeg4_aac.3gp");
+  const std::vector<std::vector<std::string>> Cases = {
+      {},
+      {"-q"},
+      {"-f", "mpeg", "-o", Out(), Clip},
+      {"-f"},
+      {"-j", "0", "-o", Out(), Clip},
+      {"-j", "two", "-o", Out(), Clip},
+      {"-o", Out(), "--same-folder", Clip},
+      {"--bogus", "-o", Out(), Clip},
+  };
+  for (const auto& Arguments : Cases) {
+    TProgramRun Run(Arguments);
+    EXPECT_EQ(Run.Wait(), 2) << testing::PrintToString(Arguments);
+  }
+  EXPECT_FALSE(fs::exists(Out()));
+}
+
+TEST_F(TConvertCommandTest, FormatListShowsEveryEntryInOrder) {
+  TProgramRun Run({"--list-formats"});
+  EXPECT_EQ(Run.Wait(), 0);
+  ASSERT_EQ(Run.Lines.size(), 12u);
+  EXPECT_EQ(Run.Lines[0].rfind("avi    XviD Video (*.avi)", 0), 0u) << Run.Lines[0];
+  EXPECT_EQ(Run.Lines[1].rfind("mp4    MP4 Video (*.mp4)", 0), 0u) << Run.Lines[1];
+  EXPECT_EQ(Run.Lines[11].rfind("ogg    Ogg Vorbis Audio (*.ogg)", 0), 0u) << Run.Lines[11];
+}
+
+TEST_F(TConvertCommandTest, Mp4OfAPhoneClipHasH264AndAacAndASecondRunNumbersTheName) {
+  const std::string Clip = test::TestMedia("mpeg4_aac.3gp");
+  {
+    TProgramRun Run({"-f", "mp4", "-o", Out(), Clip});
+    EXPECT_EQ(Run.Wait(), 0);
+    EXPECT_EQ(Run.Lines.back(), "converted: " + Clip + " -> " + Out("mpeg4_aac (MP4 Video).mp4"));
+  }
+  const test::TMediaFacts Facts = test::ReadMediaFacts(Out("mpeg4_aac (MP4 Video).mp4"));
+  ASSERT_EQ(Facts.Streams.size(), 2u);
+  EXPECT_EQ(Facts.Streams[0].Codec, AV_CODEC_ID_H264);
+  EXPECT_EQ(Facts.Streams[0].Width, 176);
+  EXPECT_NEAR(Facts.Streams[0].Duration, 2.0, 0.1);
+  EXPECT_EQ(Facts.Streams[1].Codec, AV_CODEC_ID_AAC);
+  EXPECT_EQ(Facts.Streams[1].Channels, 1);
+
+  TProgramRun Again({"-q", "-f", "MP4 Video", "-o", Out(), Clip});
+  EXPECT_EQ(Again.Wait(), 0);
+  EXPECT_EQ(Again.Lines, std::vector<std::string>{"converted: " + Clip + " -> " +
+                                                  Out("mpeg4_aac (MP4 Video [1]).mp4")});
+}
+
+TEST_F(TConvertCommandTest, SkippedAndFailedFilesAreReportedAndTheRunExitsWithOne) {
+  const std::string Good = Copy("tone.wav", "tone.wav");
+  const std::string Garbage = test::TestMedia("garbage.bin");
+  const std::string Missing = (Dir / "missing.mp4").string();
+  TProgramRun Run({"-q", "--same-folder", Garbage, Good, Missing});  // default format: XviD
+  EXPECT_EQ(Run.Wait(), 1);
+  EXPECT_EQ(Run.Lines, (std::vector<std::string>{
+                           "skipped: " + Garbage + " (not a media file)",
+                           "converted: " + Good + " -> " + (Dir / "tone (XviD Video).avi").string(),
+                           "skipped: " + Missing + " (not a media file)"}));
+  const test::TMediaFacts Facts = test::ReadMediaFacts((Dir / "tone (XviD Video).avi").string());
+  ASSERT_EQ(Facts.Streams.size(), 1u);  // a WAV source gets no video
+  EXPECT_EQ(Facts.Streams[0].Codec, AV_CODEC_ID_MP3);
+
+  // An output folder below a file cannot be made: the output fails with the reason.
+  std::ofstream(Dir / "file") << "x";
+  TProgramRun Unwritable({"-q", "-o", (Dir / "file" / "sub").string(), Good});
+  EXPECT_EQ(Unwritable.Wait(), 1);
+  ASSERT_EQ(Unwritable.Lines.size(), 1u);
+  EXPECT_EQ(Unwritable.Lines[0], "failed: " + Good + ": Could not open '" +
+                                     (Dir / "file/sub/tone (XviD Video).avi").string() + "'");
+}
+
+TEST_F(TConvertCommandTest, WithoutAFolderTheOutputGoesToTheDefaultInHome) {
+  if (fs::exists(fs::path(PELORIX_CONVERT_PROGRAM).parent_path() / "conf.ini"))
+    GTEST_SKIP() << "a conf.ini beside the program decides the folder";
+  const std::string Clip = test::TestMedia("mono8k.wav");
+  TProgramRun Run({"-q", "-f", "flac", Clip}, {{"HOME", Dir.string()}});
+  EXPECT_EQ(Run.Wait(), 0);
+  EXPECT_TRUE(fs::exists(Dir / "orvaneVideo" / "mono8k (FLAC Audio).flac"));
+}
+
+TEST_F(TConvertCommandTest, TwoJobsConvertTwoFilesAtOnce) {
+  const std::string A = Copy("mpeg4_aac.3gp", "a.3gp"), B = Copy("mpeg4_aac.3gp", "b.3gp");
+  // At playing speed each file takes its 2 s: the second starts long before the first ends.
+  TProgramRun Run({"--realtime", "-j", "2", "-f", "3gp", "-o", Out(), A, B});
+  EXPECT_EQ(Run.Wait(), 0);
+  std::vector<std::string> Events;
+  for (const std::string& Line : Run.Lines)
+    if (Line.rfind("converting ", 0) == 0 || Line.rfind("ended ", 0) == 0)
+      Events.push_back(Line.substr(0, Line.find(' ')));
+  EXPECT_EQ(Events, (std::vector<std::string>{"converting", "converting", "ended", "ended"}));
+  EXPECT_TRUE(fs::exists(Out("a (3GP Phone Video).3gp")));
+  EXPECT_TRUE(fs::exists(Out("b (3GP Phone Video).3gp")));
+}
+
+TEST_F(TConvertCommandTest, CtrlCFinishesTheRunningFileAndStartsNoOther) {
+  const std::string A = Copy("h264_aac.mp4", "a.mp4"), B = Copy("h264_aac.mp4", "b.mp4"),
+                    C = Copy("h264_aac.mp4", "c.mp4");
+  TProgramRun Run({"--realtime", "-f", "mkv", "-o", Out(), A, B, C});
+  ASSERT_TRUE(Run.ReadUntil("converting " + A));
+  Run.Signal(SIGINT);
+  EXPECT_EQ(Run.Wait(), 3);
+  const std::string First = Out("a (Matroska Video).mkv");
+  EXPECT_EQ(std::vector<std::string>(Run.Lines.end() - 3, Run.Lines.end()),
+            (std::vector<std::string>{"stopped: " + A + " -> " + First + " (cut short)",
+                                      "not started: " + B, "not started: " + C}));
+  // The stopped file is complete: both streams, every packet readable, shorter than the source.
+  const test::TMediaFacts Facts = test::ReadMediaFacts(First);
+  ASSERT_TRUE(Facts.Opened);
+  ASSERT_EQ(Facts.Streams.size(), 2u);
+  EXPECT_GT(Facts.Streams[0].Packets, 0);
+  EXPECT_LT(Facts.Duration(), 2.0);
+  EXPECT_FALSE(fs::exists(Out("b (Matroska Video).mkv")));
+  EXPECT_FALSE(fs::exists(Out("c (Matroska Video).mkv")));
+}
+
+} // namespace
+} // namespace pelorix
