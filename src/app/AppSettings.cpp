@@ -12,6 +12,7 @@ namespace {
 const QString FileName = QStringLiteral("conf.ini");
 const QString OutputKey = QStringLiteral("Main/strOutput");
 const QString SameFolderKey = QStringLiteral("Main/booSameFolder");
+const QString FormatKey = QStringLiteral("Main/strFormat");
 
 QString UserSettingsPath() {
   return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
@@ -39,6 +40,7 @@ TSettingsValues TAppSettings::Read() const {
   bool IsNumber = false;
   const int SameFolder = File.value(SameFolderKey, 0).toString().trimmed().toInt(&IsNumber);
   Values.SameFolder = IsNumber && SameFolder != 0;
+  Values.Format = File.value(FormatKey).toString();
   return Values;
 }
 
@@ -47,6 +49,7 @@ bool TAppSettings::WriteTo(const QString& APath, const TSettingsValues& AValues)
   QSettings File(APath, QSettings::IniFormat);
   File.setValue(OutputKey, AValues.Output);
   File.setValue(SameFolderKey, AValues.SameFolder ? 1 : 0);
+  File.setValue(FormatKey, AValues.Format);
   File.sync();
   return File.status() == QSettings::NoError && QFileInfo::exists(APath);
 }

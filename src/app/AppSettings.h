@@ -1,5 +1,6 @@
-// The settings file: "conf.ini", section "Main", keys "strOutput" (the output folder) and
-// "booSameFolder" (outputs beside their sources, written 1/0). It lies beside the program when
+// The settings file: "conf.ini", section "Main", keys "strOutput" (the output folder),
+// "booSameFolder" (outputs beside their sources, written 1/0) and "strFormat" (the chosen
+// output format's text). It lies beside the program when
 // that folder can hold it, else in the user's configuration folder, so that a program
 // installed under a read-only prefix still remembers its settings. GUI thread.
 #pragma once
@@ -11,6 +12,7 @@ namespace pelorix {
 struct TSettingsValues {
   QString Output;
   bool SameFolder = false;
+  QString Format;  // empty when none is stored
 };
 
 class TAppSettings {
@@ -29,7 +31,7 @@ public:
   // non-zero meaning true (a text that is not a number is false).
   TSettingsValues Read() const;
 
-  // Writes both keys, creating the file. When the chosen file cannot be written the user's
+  // Writes every key, creating the file. When the chosen file cannot be written the user's
   // configuration folder is tried; false when that fails too, AFailedPath then names the file.
   bool Write(const TSettingsValues& AValues, QString& AFailedPath);
 

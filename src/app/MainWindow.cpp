@@ -4,7 +4,7 @@
 #include "AppBrand.h"
 #include "AppTexts.h"
 #include "FileList.h"
-#include "FormatEntry.h"
+#include "OutputFormats.h"
 #include "ProgramFolder.h"
 
 #include <QAction>
@@ -115,7 +115,8 @@ void TfrmMain::CreateControls() {
   selFormat = new QComboBox(Client);
   selFormat->setObjectName(QStringLiteral("selFormat"));
   selFormat->setGeometry(350, 117, 415, 22);
-  selFormat->addItem(XvidEntryText);
+  for (const TOutputFormat& Format : OutputFormats())
+    selFormat->addItem(QString::fromStdString(Format.Text));
 
   lblMoreSoftware = MakeLink(Client, QStringLiteral("lblMoreSoftware"), QStringLiteral("More Software"));
   lblMoreSoftware->setGeometry(350, 152, 174, 33);

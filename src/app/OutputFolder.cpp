@@ -6,6 +6,7 @@
 #include "AppTexts.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QUrl>
@@ -16,11 +17,16 @@ void TfrmMain::ReadSettings() {
   const TSettingsValues Values = Settings.Read();
   txtOutput->setText(Values.Output);
   chkSameFolder->setChecked(Values.SameFolder);
+  // The stored format by its exact text; an unknown or missing one selects the first entry.
+  const int Stored = selFormat->findText(Values.Format, Qt::MatchExactly);
+  selFormat->setCurrentIndex(Stored >= 0 ? Stored : 0);
 }
 
 bool TfrmMain::WriteSettings() {
   QString FailedPath;
-  if (Settings.Write({txtOutput->text(), chkSameFolder->isChecked()}, FailedPath)) return true;
+  if (Settings.Write({txtOutput->text(), chkSameFolder->isChecked(), selFormat->currentText()},
+                     FailedPath))
+    return true;
   Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::UnableToWrite.arg(FailedPath));
   return false;
 }

@@ -5,9 +5,7 @@
 #include "AppBrand.h"
 #include "AppTexts.h"
 #include "FileList.h"
-#include "FormatEntry.h"
-#include "OutputName.h"
-#include "OutputPlan.h"
+#include "OutputFormats.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -125,23 +123,19 @@ void TfrmMain::StartRun() {
 }
 
 bool TfrmMain::SetOutput(int AIndex, const QString& AEntryText) {
-  TFFmpeg& Task = VexoC->Tasks(AIndex);
-  if (VexoC->TaskInputContext(AIndex) == nullptr) return false;
-  const TSourceFacts Source = SourceFactsOf(Task.Probe());
-  const TFormatEntry Entry = ParseFormatEntry(AEntryText);
-
-  QString OutputPath;
-  if (chkSameFolder->isChecked()) {
-    OutputPath = MakeOutputName(Source.OpenedFileName, Entry.Extension, Entry.Label);
-  } else {
-    const QString Folder = txtOutput->text();
-    if (!QFileInfo(Folder).isDir()) QDir().mkpath(Folder);  // a failure shows when the output opens
-    OutputPath = MakeOutputName(Folder + QLatin1Char('/') + QFileInfo(Source.OpenedFileName).fileName(),
-                                Entry.Extension, Entry.Label);
-  }
-  TOutputOptions Options = MakeOutputOptions(AEntryText, Source);
-  if (AdjustOutput) AdjustOutput(Options);
-  if (!VexoC->SetTaskOutput(AIndex, OutputPath.toStdString(), &Options)) {
+  const AVFormatContext* Input = VexoC->TaskInputContext(AIndex);
+  if (Input == nullptr) return false;
+  // The entry by its exact text, as the list shows it; the first one otherwise.
+  const TOutputFormat* Format = &OutputFormats().front();
+  for (const TOutputFormat& Entry : OutputFormats())
+    if (QString::fromStdString(Entry.Text) == AEntryText) Format = &Entry;
+  // The same option building as the batch command line's, with automatic codec threads.
+  TTaskOutput Output =
+      BuildTaskOutput(*Format, Input->url ? Input->url : "", SourceFactsOf(VexoC->Tasks(AIndex).Probe()),
+                      chkSameFolder->isChecked(), txtOutput->text().toStdString(), 0);
+  if (AdjustOutput) AdjustOutput(Output.Options);
+  const QString OutputPath = QString::fromStdString(Output.FileName);
+  if (!VexoC->SetTaskOutput(AIndex, Output.FileName, &Output.Options)) {
     // The name was free before: whatever the failed opening left there is ours to remove.
     if (QFileInfo(OutputPath).isFile()) QFile::remove(OutputPath);
     return false;

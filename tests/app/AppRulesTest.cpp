@@ -2,9 +2,7 @@
 // progress cell, and the settings file.
 #include "AppSettings.h"
 #include "FileList.h"
-#include "FormatEntry.h"
-#include "OutputName.h"
-#include "OutputPlan.h"
+#include "OutputFormats.h"
 #include "WindowTestSupport.h"
 
 #include <QApplication>
@@ -22,40 +20,37 @@ class TAppRulesTest : public QObject {
 
 private slots:
   void FormatEntryGivesExtensionAndLabel() {
-    const TFormatEntry Xvid = ParseFormatEntry(XvidEntryText);
-    QCOMPARE(Xvid.Extension, QStringLiteral(".avi"));
-    QCOMPARE(Xvid.Label, QStringLiteral("XviD Video"));
+    const std::string Xvid = OutputFormats().front().Text;
+    QCOMPARE(Xvid, std::string("XviD Video (*.avi)"));
+    QCOMPARE(FormatExtension(Xvid), std::string(".avi"));
+    QCOMPARE(FormatLabel(Xvid), std::string("XviD Video"));
     // Every "*" of the label becomes "x"; the extension ends at the first ")".
-    const TFormatEntry Odd = ParseFormatEntry(QStringLiteral("3*2 Clip (*.3gp) (old)"));
-    QCOMPARE(Odd.Extension, QStringLiteral(".3gp"));
-    QCOMPARE(Odd.Label, QStringLiteral("3x2 Clip"));
+    QCOMPARE(FormatExtension("3*2 Clip (*.3gp) (old)"), std::string(".3gp"));
+    QCOMPARE(FormatLabel("3*2 Clip (*.3gp) (old)"), std::string("3x2 Clip"));
   }
 
   void AudioExtensionsAreListedExactly() {
-    QVERIFY(IsAudioExtension(QStringLiteral(".mp3")));
-    QVERIFY(IsAudioExtension(QStringLiteral(".ra")));
-    QVERIFY(IsAudioExtension(QStringLiteral(".fla")));  // a substring of the list counts
-    QVERIFY(!IsAudioExtension(QStringLiteral(".MP3")));
-    QVERIFY(!IsAudioExtension(QStringLiteral(".m4a")));
-    QVERIFY(!IsAudioExtension(QString()));  // no extension: the video stays
-    QCOMPARE(ExtensionOf(QStringLiteral("/media/clips.v2/clip")), QString());
-    QCOMPARE(ExtensionOf(QStringLiteral("/media/clip.tar.mp3")), QStringLiteral(".mp3"));
+    QVERIFY(IsAudioExtension(".mp3"));
+    QVERIFY(IsAudioExtension(".ra"));
+    QVERIFY(IsAudioExtension(".fla"));  // a substring of the list counts
+    QVERIFY(!IsAudioExtension(".MP3"));
+    QVERIFY(!IsAudioExtension(".m4a"));
+    QVERIFY(!IsAudioExtension(""));  // no extension: the video stays
+    QCOMPARE(PathExtension("/media/clips.v2/clip"), std::string());
+    QCOMPARE(PathExtension("/media/clip.tar.mp3"), std::string(".mp3"));
   }
 
   void OutputNamesNeverOverwrite() {
     QTemporaryDir Dir;
-    const QString Source = Dir.filePath(QStringLiteral("clip.3gp"));
-    const QString First = Dir.filePath(QStringLiteral("clip (XviD Video).avi"));
-    QCOMPARE(MakeOutputName(Source, QStringLiteral(".avi"), QStringLiteral("XviD Video")), First);
-    QFile(First).open(QIODevice::WriteOnly);
-    const QString Second = Dir.filePath(QStringLiteral("clip (XviD Video [1]).avi"));
-    QCOMPARE(MakeOutputName(Source, QStringLiteral(".avi"), QStringLiteral("XviD Video")), Second);
-    QFile(Second).open(QIODevice::WriteOnly);
-    QCOMPARE(MakeOutputName(Source, QStringLiteral(".avi"), QStringLiteral("XviD Video")),
-             Dir.filePath(QStringLiteral("clip (XviD Video [2]).avi")));
+    const auto In = [&Dir](const char* AName) { return Dir.filePath(AName).toStdString(); };
+    const std::string Source = In("clip.3gp");
+    QCOMPARE(MakeOutputName(Source, ".avi", "XviD Video"), In("clip (XviD Video).avi"));
+    QFile(QString::fromStdString(In("clip (XviD Video).avi"))).open(QIODevice::WriteOnly);
+    QCOMPARE(MakeOutputName(Source, ".avi", "XviD Video"), In("clip (XviD Video [1]).avi"));
+    QFile(QString::fromStdString(In("clip (XviD Video [1]).avi"))).open(QIODevice::WriteOnly);
+    QCOMPARE(MakeOutputName(Source, ".avi", "XviD Video"), In("clip (XviD Video [2]).avi"));
     // A dot in a folder name is not the file's extension.
-    QCOMPARE(MakeOutputName(Dir.filePath(QStringLiteral("a.b/clip")), QStringLiteral(".avi"), QStringLiteral("L")),
-             Dir.filePath(QStringLiteral("a.b/clip (L).avi")));
+    QCOMPARE(MakeOutputName(In("a.b/clip"), ".avi", "L"), In("a.b/clip (L).avi"));
   }
 
   void ProgressCellRoundsTowardZeroAndClamps() {
@@ -68,16 +63,22 @@ private slots:
     QCOMPARE(ProgressCellText(500, -1), QStringLiteral("{|"));
   }
 
+  // The window's output record for the XviD entry, beside the source.
+  static TOutputOptions XvidOutput(const TSourceFacts& ASource) {
+    return BuildTaskOutput(OutputFormats().front(), ASource.OpenedFileName, ASource, true, "", 0)
+        .Options;
+  }
+
   void OutputRecordFollowsTheSource() {
     TSourceFacts Clip;
-    Clip.OpenedFileName = QStringLiteral("/m/clip.3gp");
+    Clip.OpenedFileName = "/m/clip.3gp";
     Clip.HasVideo = true;
-    Clip.Video.Width = 176;
-    Clip.Video.Height = 144;
-    Clip.Audio.Channels = 1;
-    Clip.Audio.SampleRate = 16000;
-    Clip.Audio.BitRate = 32000;
-    TOutputOptions Out = MakeOutputOptions(XvidEntryText, Clip);
+    Clip.Width = 176;
+    Clip.Height = 144;
+    Clip.Channels = 1;
+    Clip.SampleRate = 16000;
+    Clip.AudioBitrate = 32000;
+    TOutputOptions Out = XvidOutput(Clip);
     QCOMPARE(Out.VideoCodec, std::string("libxvid"));
     QCOMPARE(Out.AudioCodec, std::string("libmp3lame"));
     QCOMPARE(Out.FrameSize, std::string("176x144"));
@@ -85,52 +86,52 @@ private slots:
     QCOMPARE(Out.AudioChannels, 1);
     QCOMPARE(Out.AudioSampleRate, 16000);
     QCOMPARE(Out.AudioBitrate, 32000);
+    QCOMPARE(Out.ThreadCount, 0);  // automatic codec threads
     QVERIFY(!Out.DisableVideo);
 
-    // Odd sizes lose their last line or column; an unknown size is left to the engine.
-    Clip.Video.Width = 175;
-    Clip.Video.Height = 145;
-    QCOMPARE(MakeOutputOptions(XvidEntryText, Clip).FrameSize, std::string("174x144"));
-    Clip.Video.Width = -1;
-    QVERIFY(MakeOutputOptions(XvidEntryText, Clip).FrameSize.empty());
-    Clip.Video.Width = 176;
+    // Odd sizes lose their last line or column.
+    Clip.Width = 175;
+    Clip.Height = 145;
+    QCOMPARE(XvidOutput(Clip).FrameSize, std::string("174x144"));
+    Clip.Width = 176;
+    Clip.Height = 144;
 
     // Without an extension the video stays; an audio extension or no video stream drops it.
-    Clip.OpenedFileName = QStringLiteral("/m/clip");
-    QVERIFY(!MakeOutputOptions(XvidEntryText, Clip).DisableVideo);
-    Clip.OpenedFileName = QStringLiteral("/m/clip.mp3");
-    Out = MakeOutputOptions(XvidEntryText, Clip);
+    Clip.OpenedFileName = "/m/clip";
+    QVERIFY(!XvidOutput(Clip).DisableVideo);
+    Clip.OpenedFileName = "/m/clip.mp3";
+    Out = XvidOutput(Clip);
     QVERIFY(Out.DisableVideo);
     QVERIFY(Out.FrameSize.empty());
     QCOMPARE(Out.VideoBitrate, -1);
-    Clip.OpenedFileName = QStringLiteral("/m/tone.m4a");
+    Clip.OpenedFileName = "/m/tone.m4a";
     Clip.HasVideo = false;
-    QVERIFY(MakeOutputOptions(XvidEntryText, Clip).DisableVideo);
+    QVERIFY(XvidOutput(Clip).DisableVideo);
 
-    // Other entries keep the codecs unset; a source without audio leaves the audio unset.
+    // A source without audio leaves the audio unset.
     TSourceFacts Silent;
-    Silent.OpenedFileName = QStringLiteral("/m/a.mkv");
+    Silent.OpenedFileName = "/m/a.mkv";
     Silent.HasVideo = true;
-    Silent.Video.Width = 320;
-    Silent.Video.Height = 240;
-    Out = MakeOutputOptions(QStringLiteral("XviD Video  (*.avi)"), Silent);
-    QVERIFY(Out.VideoCodec.empty());
+    Silent.Width = 320;
+    Silent.Height = 240;
+    Out = XvidOutput(Silent);
     QCOMPARE(Out.AudioChannels, -1);
     QCOMPARE(Out.AudioSampleRate, -1);
   }
 
   void Mp3AudioStaysWithinWhatMp3Carries() {
     TSourceFacts Surround;
-    Surround.OpenedFileName = QStringLiteral("/m/film.mkv");
-    Surround.Audio.Channels = 6;
-    Surround.Audio.SampleRate = 96000;
-    const TOutputOptions Out = MakeOutputOptions(XvidEntryText, Surround);
+    Surround.OpenedFileName = "/m/film.mkv";
+    Surround.Channels = 6;
+    Surround.SampleRate = 96000;
+    const TOutputOptions Out = XvidOutput(Surround);
     QCOMPARE(Out.AudioChannels, 2);
     QCOMPARE(Out.AudioSampleRate, 48000);
-    QCOMPARE(NearestMp3SampleRate(44100), 44100);
-    QCOMPARE(NearestMp3SampleRate(11000), 11025);
-    QCOMPARE(NearestMp3SampleRate(4000), 8000);
-    QCOMPARE(NearestMp3SampleRate(-1), -1);
+    const TOutputFormat& Xvid = OutputFormats().front();
+    QCOMPARE(CappedSampleRate(Xvid, 44100), 44100);
+    QCOMPARE(CappedSampleRate(Xvid, 11000), 11025);
+    QCOMPARE(CappedSampleRate(Xvid, 4000), 8000);
+    QCOMPARE(CappedSampleRate(Xvid, -1), -1);
   }
 
   void SettingsFirstStartWriteAndReadBack() {
@@ -142,14 +143,19 @@ private slots:
     QVERIFY(!First.SameFolder);
 
     QString Failed;
-    QVERIFY(Settings.Write({QStringLiteral("/data/out"), true}, Failed));
+    QVERIFY(First.Format.isEmpty());
+    QVERIFY(Settings.Write({QStringLiteral("/data/out"), true, QStringLiteral("MP4 Video (*.mp4)")},
+                           Failed));
     QSettings Stored(Settings.FilePath(), QSettings::IniFormat);
     QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(), QStringLiteral("/data/out"));
     QCOMPARE(Stored.value(QStringLiteral("Main/booSameFolder")).toString(), QStringLiteral("1"));
+    QCOMPARE(Stored.value(QStringLiteral("Main/strFormat")).toString(),
+             QStringLiteral("MP4 Video (*.mp4)"));
     const TSettingsValues Back = TAppSettings(App.path() + QLatin1Char('/')).Read();
     QCOMPARE(Back.Output, QStringLiteral("/data/out"));
     QVERIFY(Back.SameFolder);
-    QVERIFY(Settings.Write({QStringLiteral("/data/out"), false}, Failed));
+    QCOMPARE(Back.Format, QStringLiteral("MP4 Video (*.mp4)"));
+    QVERIFY(Settings.Write({QStringLiteral("/data/out"), false, QString()}, Failed));
     QCOMPARE(QSettings(Settings.FilePath(), QSettings::IniFormat).value(QStringLiteral("Main/booSameFolder")).toString(),
              QStringLiteral("0"));
   }
@@ -176,7 +182,7 @@ private slots:
     const QString UserFile = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/pelorix/conf.ini");
     QCOMPARE(Settings.FilePath(), UserFile);
     QString Failed;
-    QVERIFY(Settings.Write({QStringLiteral("/x"), false}, Failed));
+    QVERIFY(Settings.Write({QStringLiteral("/x"), false, QString()}, Failed));
     QCOMPARE(TAppSettings(QStringLiteral("/proc/pelorix-missing/")).Read().Output, QStringLiteral("/x"));
     QFile::remove(UserFile);
 
@@ -184,7 +190,7 @@ private slots:
     const QByteArray Saved = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", "/proc/pelorix-missing-config");
     TAppSettings Nowhere(QStringLiteral("/proc/pelorix-missing/"));
-    QVERIFY(!Nowhere.Write({QStringLiteral("/x"), false}, Failed));
+    QVERIFY(!Nowhere.Write({QStringLiteral("/x"), false, QString()}, Failed));
     QCOMPARE(Failed, QStringLiteral("/proc/pelorix-missing-config/pelorix/conf.ini"));
     qputenv("XDG_CONFIG_HOME", Saved);
   }

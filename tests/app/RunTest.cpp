@@ -1,11 +1,14 @@
 // Runs through the window: real conversions of the small generated clips, watched through
 // the rows, the title and the files written.
 #include "AVProbe.h"
+#include "OutputFormats.h"
 #include "WindowTestSupport.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QProcess>
+#include <QSettings>
 
 #include <atomic>
 #include <condition_variable>
@@ -180,6 +183,41 @@ private slots:
     H.Add({MediaFile(QStringLiteral("tone.mp3"))});
     QCOMPARE(H.Files().RowCount(), 1);
     QCOMPARE(H.Files().item(0, 0)->text(), QStringLiteral("tone.mp3"));
+  }
+
+  // Every format of the table is offered; the one chosen converts with its own codecs and is
+  // remembered, by its text, for the next start.
+  void TheChosenFormatConvertsAndIsRemembered() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    auto* Formats = H.Control<QComboBox>("selFormat");
+    QCOMPARE(Formats->count(), static_cast<int>(OutputFormats().size()));
+    QCOMPARE(Formats->itemText(0), QStringLiteral("XviD Video (*.avi)"));
+    Formats->setCurrentIndex(Formats->findText(QStringLiteral("MP4 Video (*.mp4)")));
+    H.Add({MediaFile(Clip)});
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(H.Statuses(), QStringList{StatusDone});
+    const TOutputFacts Mp4 = ProbeOutput(H.OutFolder() + QStringLiteral("/mpeg4_aac (MP4 Video).mp4"));
+    QCOMPARE(Mp4.VideoCodec, QStringLiteral("h264"));
+    QCOMPARE(Mp4.AudioCodec, QStringLiteral("aac"));
+
+    W.close();
+    QSettings Stored(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
+    QCOMPARE(Stored.value(QStringLiteral("Main/strFormat")).toString(), QStringLiteral("MP4 Video (*.mp4)"));
+  }
+
+  void AStoredFormatIsChosenAtStartAndAnUnknownOneGivesTheFirst() {
+    for (const auto& [Stored, Shown] : {std::pair{QStringLiteral("WebM Video (*.webm)"), QStringLiteral("WebM Video (*.webm)")},
+                                        std::pair{QStringLiteral("webm video (*.webm)"), QStringLiteral("XviD Video (*.avi)")},
+                                        std::pair{QStringLiteral("Laser Disc (*.ld)"), QStringLiteral("XviD Video (*.avi)")}}) {
+      TWindowHarness H;
+      QSettings File(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
+      File.setValue(QStringLiteral("Main/strOutput"), H.OutFolder());
+      File.setValue(QStringLiteral("Main/strFormat"), Stored);
+      File.sync();
+      H.Open();
+      QCOMPARE(H.Control<QComboBox>("selFormat")->currentText(), Shown);
+    }
   }
 
   void SourcesWithoutVideoGiveNoVideoAndOthersKeepIt() {
