@@ -12,7 +12,8 @@ else ifeq ($(SANITIZE),thread)
 BUILD_DIR ?= build-tsan
 CMAKE_FLAGS += -DPELORIX_SANITIZE_THREAD=ON -DCMAKE_BUILD_TYPE=Debug
 # The media libraries and the toolkit are not instrumented: races inside them are not ours.
-TEST_ENV = TSAN_OPTIONS=suppressions=$(CURDIR)/tests/tsan-uninstrumented-libraries.supp
+# Tests that start programs fork from a process with threads; the child only execs.
+TEST_ENV = TSAN_OPTIONS=suppressions=$(CURDIR)/tests/tsan-uninstrumented-libraries.supp:die_after_fork=0
 else
 BUILD_DIR ?= build
 endif
