@@ -211,8 +211,8 @@ void TCustomFFmpeg::CloseOutputFilesChecked() {
 }
 
 void TCustomFFmpeg::OutputWriteFailed(const AVFormatContext* AFile, int ACode) {
-  throw FFMpegException("Could not write output file '" + std::string(AFile->url ? AFile->url : "") +
-                        "': " + LibraryErrorText(ACode));
+  const std::string Name = AFile->url ? AFile->url : "";
+  throw FFMpegException("Could not write output file '" + Name + "': " + LibraryErrorText(ACode));
 }
 
 } // namespace pelorix

@@ -343,7 +343,8 @@ const std::vector<TMediaFile>& MediaFiles() {
        "MP4 cut after its header (fast start, ends with the moov box of a 1 s clip): MPEG-4 "
        "Visual 176x144 25 fps + AAC 44100 Hz mono, every sample indexed, none present",
        WriteHeaderOnlyMp4},
-      {"header_only.m4a", "M4A cut after its header (fast start, ends with the moov box of a 1 s clip): AAC "
+      {"header_only.m4a",
+       "M4A cut after its header (fast start, ends with the moov box of a 1 s clip): AAC "
        "44100 Hz mono, every sample indexed, none present",
        WriteHeaderOnlyM4a},
       {"garbage.bin", "4096 pseudo-random bytes, no container", WriteGarbageBin},
