@@ -26,6 +26,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,6 +49,10 @@ using TClock = std::chrono::steady_clock;
 
 constexpr int ExitFinished = 0, ExitFailed = 1, ExitUsage = 2;
 constexpr auto HangLimit = std::chrono::seconds(30);
+
+// Ctrl-C or SIGTERM: no new input is started; the running ones are judged, then the figures.
+volatile std::sig_atomic_t StopAsked = 0;
+void OnStop(int) { StopAsked = 1; }
 
 std::string ProgramPath() {
   char Path[4096];
@@ -199,13 +204,16 @@ public:
     // A sanitizer's own exit status must not pass for the engine's "failed" (1).
     ::setenv("ASAN_OPTIONS", "exitcode=86", 0);
     ::setenv("UBSAN_OPTIONS", "exitcode=86:print_stacktrace=1", 0);
+    std::signal(SIGINT, OnStop);
+    std::signal(SIGTERM, OnStop);
 
     const TClock::time_point Deadline =
         TClock::now() + std::chrono::milliseconds(static_cast<int64_t>(Settings.Minutes * 60000));
     std::vector<TCase> Running;
     TClock::time_point LastNote = TClock::now();
     for (;;) {
-      const bool MayStart = Settings.Count > 0 ? Next < Settings.Count : TClock::now() < Deadline;
+      const bool MayStart =
+          !StopAsked && (Settings.Count > 0 ? Next < Settings.Count : TClock::now() < Deadline);
       while (MayStart && Running.size() < Settings.Jobs &&
              (Settings.Count == 0 || Next < Settings.Count))
         Running.push_back(StartCase(Next++));
@@ -225,7 +233,8 @@ public:
         Summary(stdout);
         std::fflush(stdout);
       }
-      if (Settings.Count == 0 && TClock::now() >= Deadline && Running.empty()) break;
+      if ((StopAsked || (Settings.Count == 0 && TClock::now() >= Deadline)) && Running.empty())
+        break;
     }
     std::error_code Error;
     fs::remove_all(WorkDir, Error);
@@ -311,8 +320,9 @@ private:
   }
 
   void Summary(std::FILE* AOut) const {
-    std::fprintf(AOut, "pelorix-fuzz: %llu inputs tried, %llu findings\n",
-                 static_cast<unsigned long long>(Tried), static_cast<unsigned long long>(Findings));
+    std::fprintf(AOut, "pelorix-fuzz: %llu inputs tried, %llu findings (seeds from %llu)\n",
+                 static_cast<unsigned long long>(Tried), static_cast<unsigned long long>(Findings),
+                 static_cast<unsigned long long>(Settings.Seed));
   }
 
   TSettings Settings;
