@@ -297,7 +297,10 @@ private:
       }
     }
     ++Tried;
-    if (!Verdict.empty()) Keep(ACase, Verdict);
+    if (!Verdict.empty())
+      Keep(ACase, Verdict);
+    else
+      ++(WEXITSTATUS(Status) == ExitFinished ? Converted : Refused);
     std::error_code Error;
     fs::remove(ACase.Mutant, Error);
     fs::remove(ACase.Output, Error);
@@ -320,9 +323,12 @@ private:
   }
 
   void Summary(std::FILE* AOut) const {
-    std::fprintf(AOut, "pelorix-fuzz: %llu inputs tried, %llu findings (seeds from %llu)\n",
-                 static_cast<unsigned long long>(Tried), static_cast<unsigned long long>(Findings),
-                 static_cast<unsigned long long>(Settings.Seed));
+    const auto Number = [](uint64_t AValue) { return static_cast<unsigned long long>(AValue); };
+    std::fprintf(AOut,
+                 "pelorix-fuzz: %llu inputs tried (%llu converted, %llu failed cleanly), %llu "
+                 "findings (seeds from %llu)\n",
+                 Number(Tried), Number(Converted), Number(Refused), Number(Findings),
+                 Number(Settings.Seed));
   }
 
   TSettings Settings;
@@ -330,6 +336,7 @@ private:
   std::map<fs::path, std::vector<char>> Sources;
   fs::path WorkDir;
   uint64_t Next = 0, Tried = 0, Findings = 0;
+  uint64_t Converted = 0, Refused = 0;  // ended with 0 and with 1
 };
 
 int Usage() {
