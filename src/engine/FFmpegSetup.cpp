@@ -312,6 +312,13 @@ void TCustomFFmpeg::PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& A
     throw FFMpegException(FormatText(
         "Output stream #%d.%d has no known picture format or size: it cannot be encoded",
         AOutput.FileIndex, AOutput.StreamIndex));
+  // A damaged rate (one picture in days) reaches the encoder as a huge time-base numerator,
+  // on which libxvid divides by zero; no real stream shows a picture less than every 1000 s.
+  const AVRational Tick = Encoder->time_base;
+  if (Tick.num <= 0 || Tick.den <= 0 || Tick.num / Tick.den >= 1000)
+    throw FFMpegException(FormatText(
+        "Output stream #%d.%d has no usable frame rate (%d/%d): it cannot be encoded",
+        AOutput.FileIndex, AOutput.StreamIndex, Tick.den, Tick.num));
   AOutput.VideoCrop = O.FrameTopBand + O.FrameBottomBand + O.FrameLeftBand + O.FrameRightBand != 0;
   AOutput.VideoPad = O.FramePadTop + O.FramePadBottom + O.FramePadLeft + O.FramePadRight != 0;
   AOutput.VideoResample =

@@ -4,12 +4,13 @@
 // through libmp3lame, AVI) for a few seconds of output, in a process of its own.
 //
 //   pelorix-fuzz run MEDIA_DIR FINDINGS_DIR [--minutes M | --count N] [--seed S]
-//                [--seconds T] [--jobs J]
+//                [--seconds T] [--jobs J] [--clip NAME]
 //   pelorix-fuzz convert INPUT OUTPUT SECONDS
 //
 // "run" goes through the clips of MEDIA_DIR in turn, input k being a mutation of clip
 // k mod (number of clips) made from seed S + k, so the same arguments try the same inputs
-// whatever the order the jobs end in. It stops after M minutes (default 10) or N inputs. An
+// whatever the order the jobs end in. With --clip only that clip is mutated (to replay a
+// finding: its seed and --count 1). It stops after M minutes (default 10) or N inputs. An
 // input whose conversion does not end with 0 or 1, draws a sanitizer report, or runs longer
 // than 30 s is kept in FINDINGS_DIR with the conversion's output beside it (NAME.log). Prints
 // the inputs tried and the findings; exit status 0 without findings, 1 with some, 2 usage.
@@ -173,6 +174,7 @@ struct TSettings {
   uint64_t Seed = 1;
   std::string Seconds = "3";
   unsigned Jobs = 1;
+  std::string Clip;  // only this clip of MEDIA_DIR; empty: all
 };
 
 bool SanitizerReport(const fs::path& ALog) {
@@ -190,7 +192,8 @@ public:
 
   int Execute() {
     for (const auto& Entry : fs::directory_iterator(Settings.MediaDir))
-      if (Entry.is_regular_file() && Entry.path().filename() != "manifest.txt")
+      if (Entry.is_regular_file() && Entry.path().filename() != "manifest.txt" &&
+          (Settings.Clip.empty() || Entry.path().filename() == Settings.Clip))
         Clips.push_back(Entry.path());
     std::sort(Clips.begin(), Clips.end());
     if (Clips.empty()) {
@@ -342,7 +345,7 @@ private:
 int Usage() {
   std::fprintf(stderr,
                "usage: pelorix-fuzz run MEDIA_DIR FINDINGS_DIR [--minutes M | --count N] "
-               "[--seed S] [--seconds T] [--jobs J]\n"
+               "[--seed S] [--seconds T] [--jobs J] [--clip NAME]\n"
                "       pelorix-fuzz convert INPUT OUTPUT SECONDS\n");
   return ExitUsage;
 }
@@ -370,6 +373,8 @@ int main(int argc, char** argv) {
         Settings.Seed = std::stoull(Value);
       else if (Name == "--seconds")
         Settings.Seconds = Value;
+      else if (Name == "--clip")
+        Settings.Clip = Value;
       else if (Name == "--jobs")
         Settings.Jobs = std::max(1u, static_cast<unsigned>(std::stoul(Value)));
       else
