@@ -1,9 +1,13 @@
 # Pelorix: the two commands a new machine needs are `make run` and `make test`.
 # SANITIZE=1 builds into build-sanitize/ with AddressSanitizer and UndefinedBehaviorSanitizer;
 # SANITIZE=thread builds into build-tsan/ with ThreadSanitizer.
+# `make fuzz` converts seeded mutations of the test clips on the sanitizer build for FUZZ_MINUTES
+# (default 10), keeping what crashes, hangs or draws a report in build-sanitize/fuzz-findings/.
 
 SANITIZE ?= 0
 JOBS ?= $(shell nproc)
+FUZZ_MINUTES ?= 10
+FUZZ_SEED ?= $(shell date +%s)
 
 ifeq ($(SANITIZE),1)
 BUILD_DIR ?= build-sanitize
@@ -18,7 +22,7 @@ else
 BUILD_DIR ?= build
 endif
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench fuzz clean
 
 all: build
 
@@ -40,6 +44,12 @@ test: build
 
 bench: build
 	@bench/run-all $(BUILD_DIR)
+
+fuzz:
+	@$(MAKE) --no-print-directory build SANITIZE=1
+	@build-sanitize/bin/make-test-media build-sanitize/media >/dev/null
+	build-sanitize/bin/pelorix-fuzz run build-sanitize/media build-sanitize/fuzz-findings \
+	  --minutes $(FUZZ_MINUTES) --seed $(FUZZ_SEED) --jobs $(JOBS)
 
 clean:
 	rm -rf build build-sanitize build-tsan

@@ -42,4 +42,11 @@ int OpenErrorCode(const std::string& AFileName, int AResult, bool AForcedFormat)
   return Score >= 0 && Format ? AVERROR(EINVAL) : AVERROR(EILSEQ);
 }
 
+std::string LibraryErrorText(int ACode) {
+  char Text[AV_ERROR_MAX_STRING_SIZE] = {};
+  if (AVUtil().av_strerror(ACode, Text, sizeof Text) < 0 || Text[0] == '\0')
+    return "error " + std::to_string(ACode);
+  return Text;
+}
+
 } // namespace pelorix

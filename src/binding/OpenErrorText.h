@@ -18,4 +18,8 @@ std::string FileOpenErrorText(const std::string& AFileName, int ACode);
 // format means the header was at fault.
 int OpenErrorCode(const std::string& AFileName, int AResult, bool AForcedFormat);
 
+// The libraries' own text for an error code ("No space left on device", "Permission denied"),
+// the reason a caller logs beside a fixed text that does not say it.
+std::string LibraryErrorText(int ACode);
+
 } // namespace pelorix

@@ -107,6 +107,9 @@ struct TOutputStreamCodec {
   // transcode replaces them with those of the stream that feeds it.
   bool InheritSize = false, InheritRate = false, InheritAspect = false, InheritPixFmt = false;
   bool InheritChannels = false, InheritSampleRate = false, InheritSampleFmt = false;
+  // A second pass's statistics text; Encoder->stats_in points into it. The library never
+  // frees it, and it must outlive the encoder's use of it, so it lives beside the encoder.
+  TAvString StatsIn;
 };
 
 // What an input picture or sound stream offers an output that converts it, as the option state
@@ -245,6 +248,9 @@ struct TRunStatistics {
   std::vector<uint8_t> SubtitleBuffer;          // encoded subtitles; made at the first, then kept
   // Codecs opened by the running transcode, newest first; an aborted run closes them.
   std::vector<AVCodecContext*> OpenEncoderList, OpenDecoderList;
+  // Packets of the inputs' used streams that the main loop read and decoded or copied, and
+  // packets handed to the muxers: a run with neither converted nothing.
+  int64_t PacketsRead = 0, PacketsWritten = 0;
 };
 
 // 6. Run state and errors. The flags are read and written by different threads.
@@ -473,6 +479,7 @@ private:
   void BuildDemuxerOptions(TAvDictionary& AOptions);
   void ConsumeInputOptions();
   int InputOpenErrorCode(const std::string& AFileName, int ACode) const;
+  void LogOpenReason(const std::string& AFileName, int ACode);
   void PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACodec,
                           const std::string& AFileName);
   static TStreamProperties PropertiesOf(const AVStream* AStream, const AVCodecContext* ADecoder);
@@ -485,6 +492,7 @@ private:
   // --- Output (FFmpegOutput.cpp, FFmpegOutputStreams.cpp) ---
   void OptNewStream(AVMediaType AType);
   int OutputFileIndexOf(const AVFormatContext* AContainer) const;
+  std::string SameFileAsInput(const std::string& AFileName) const;
   AVCodecID ConvertibleSubtitleCodec(const AVOutputFormat* AFormat) const;
   void WriteMetaData(AVFormatContext* AContainer);
   void ApplyMuxerSettings(AVFormatContext* AContainer);
@@ -528,6 +536,8 @@ private:
   void RunMainLoop();
   void CorrectTimestamps(TInputStream& ASource, AVPacket& APacket);
   void FinishTranscode();
+  void CloseOutputFilesChecked();
+  [[noreturn]] void OutputWriteFailed(const AVFormatContext* AFile, int ACode);
 
   // --- Packet routing (FFmpegRouting.cpp) ---
   int OutputPacket(TInputStream& AInput, int AIndex, const AVPacket* APacket);

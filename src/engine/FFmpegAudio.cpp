@@ -91,6 +91,43 @@ template <class TSample> void ScaleFloats(uint8_t* APlane, int ACount, int AVolu
     Samples[I] *= Factor;
 }
 
+// Damaged data can make a floating-point decoder put out infinities, NaNs or samples far
+// beyond full scale (libmp3lame asserts on those, ending the process). Such samples are made
+// silence or held at 4 (12 dB over full scale, which no intact stream reaches).
+template <class TSample> bool ClearWildSamples(uint8_t* APlane, int ACount, bool AWrite) {
+  constexpr TSample Limit = 4;
+  auto* Samples = reinterpret_cast<TSample*>(APlane);
+  bool Found = false;
+  for (int I = 0; I < ACount; ++I) {
+    if (std::isfinite(Samples[I]) && Samples[I] <= Limit && Samples[I] >= -Limit) continue;
+    Found = true;
+    if (!AWrite) return true;
+    Samples[I] = std::isfinite(Samples[I]) ? std::clamp<TSample>(Samples[I], -Limit, Limit) : 0;
+  }
+  return Found;
+}
+
+void ClearWildSamples(AVFrame* AFrame) {
+  const auto Format = static_cast<AVSampleFormat>(AFrame->format);
+  const bool Float = Format == AV_SAMPLE_FMT_FLT || Format == AV_SAMPLE_FMT_FLTP;
+  if (!Float && Format != AV_SAMPLE_FMT_DBL && Format != AV_SAMPLE_FMT_DBLP) return;
+  const int Channels = AFrame->ch_layout.nb_channels;
+  const bool Planar = AVUtil().av_sample_fmt_is_planar(Format) != 0;
+  const int Planes = Planar ? Channels : 1;
+  const int Count = AFrame->nb_samples * (Planar ? 1 : Channels);
+  const auto Pass = [&](bool AWrite) {
+    bool Found = false;
+    for (int P = 0; P < Planes; ++P)
+      Found |= Float ? ClearWildSamples<float>(AFrame->extended_data[P], Count, AWrite)
+                     : ClearWildSamples<double>(AFrame->extended_data[P], Count, AWrite);
+    return Found;
+  };
+  // A decoder may still hold the block's buffer: it is copied only when something changes.
+  if (!Pass(false)) return;
+  if (AVUtil().av_frame_make_writable(AFrame) < 0) throw FFMpegException("av_malloc failed");
+  Pass(true);
+}
+
 } // namespace
 
 void TCustomFFmpeg::ScaleVolume(AVFrame* AFrame) {
@@ -143,6 +180,7 @@ void TCustomFFmpeg::OutputAudio(TOutputStream& AOutput, TInputStream& AInput, AV
   const int OutRate = Encoder->sample_rate;
   int Count = AFrame->nb_samples;
   if (InChannels <= 0 || InRate <= 0 || OutRate <= 0 || Count <= 0 || !AOutput.Fifo) return;
+  ClearWildSamples(AFrame);
 
   // A block of another channel count, or (as a decoder may change it mid-stream) of another
   // rate than the encoder's, must go through the resampler.

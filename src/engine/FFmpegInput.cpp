@@ -106,6 +106,15 @@ int TCustomFFmpeg::InputOpenErrorCode(const std::string& AFileName, int ACode) c
   return OpenErrorCode(AFileName, ACode, Options.FileInputFormat != nullptr);
 }
 
+// The fixed open texts name a few causes only, and "Error while parsing header" stands for any
+// invalid argument as well: the library's own reason goes to the log first, unless the fixed
+// text already says it (no such file, no memory, a broken or unknown file).
+void TCustomFFmpeg::LogOpenReason(const std::string& AFileName, int ACode) {
+  if (ACode == AVERROR(ENOENT) || ACode == AVERROR(ENOMEM) || ACode == AVERROR_INVALIDDATA)
+    return;
+  Log(0, AFileName + ": " + LibraryErrorText(ACode));
+}
+
 bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
   // The per-input options are taken by this open whether it succeeds or not.
   struct TConsume {
@@ -142,6 +151,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
   const int Opened = AVFormat().avformat_open_input(
       &Raw, AFileName.c_str(), Options.FileInputFormat, DemuxerOptions.Address());
   if (Opened < 0) {
+    LogOpenReason(AFileName, Opened);
     Run.LastErrorText = FileOpenErrorText(AFileName, InputOpenErrorCode(AFileName, Opened));
     return false;
   }

@@ -8,6 +8,7 @@
 
 #include "CodecLock.h"
 #include "MediaLibraries.h"
+#include "OpenErrorText.h"
 #include "TextFormat.h"
 
 #include <cmath>
@@ -44,7 +45,6 @@ void TCustomFFmpeg::RunTranscode() {
 
 void TCustomFFmpeg::CloseOpenCodecs() {
   for (AVCodecContext* Encoder : Stats.OpenEncoderList) {
-    AVUtil().av_freep(&Encoder->stats_in);
     std::scoped_lock Guard(CodecLock());
     AVCodec().avcodec_close(Encoder);
   }
@@ -131,6 +131,7 @@ void TCustomFFmpeg::RunMainLoop() {
           if (Settings.Verbose >= 0) Log(1, Message);
           continue;
         }
+        ++Stats.PacketsRead;
       }
     }
 
@@ -181,12 +182,42 @@ void TCustomFFmpeg::FinishTranscode() {
   for (size_t K = 0; K < T.InputStreams.size(); ++K)
     if (T.InputStreams[K]->DecodingNeeded)
       OutputPacket(*T.InputStreams[K], static_cast<int>(K), nullptr);
-  for (int I = 0; I < Files.OutputFileCount; ++I)
-    AVFormat().av_write_trailer(Files.OutputFiles[I].get());
+  for (int I = 0; I < Files.OutputFileCount; ++I) {
+    AVFormatContext* Output = Files.OutputFiles[I].get();
+    const int Result = AVFormat().av_write_trailer(Output);
+    if (Output->pb && Output->pb->error < 0) OutputWriteFailed(Output, Output->pb->error);
+    if (Result < 0) OutputWriteFailed(Output, Result);
+  }
   PrintReport(true);
+  CloseOutputFilesChecked();
   CloseOpenCodecs();
+  // A file that opens but holds no packet that could be read and decoded (only its header, or
+  // an index pointing past its end) must not read as converted. A stop before the first
+  // packet is a stop, not a failure, and a run that a limit ended before its first packet
+  // ("aframes=0", "t=0") did what it was asked: only inputs read to their end count.
+  bool InputsEnded = !Tables.FileTable.empty();
+  for (const TInputFile& File : Tables.FileTable) InputsEnded = InputsEnded && File.EofReached;
+  if (Stats.PacketsRead == 0 && Stats.PacketsWritten == 0 && !Run.StopRequested && InputsEnded)
+    throw FFMpegException("The input holds no media data: nothing was converted");
   Run.Finished = !Run.StopRequested;
   TranscodeCleanup();
+}
+
+// The files are closed here rather than by Cleanup so that the last flush and the close are
+// checked: a full disk often shows only now, when the last buffer goes out.
+void TCustomFFmpeg::CloseOutputFilesChecked() {
+  for (int I = 0; I < Files.OutputFileCount; ++I) {
+    AVFormatContext* Output = Files.OutputFiles[I].get();
+    if (!Output || !Output->pb || (Output->oformat->flags & AVFMT_NOFILE)) continue;
+    // The close flushes the last buffer and answers the first write error of the file.
+    const int Closed = AVFormat().avio_closep(&Output->pb);
+    if (Closed < 0) OutputWriteFailed(Output, Closed);
+  }
+}
+
+void TCustomFFmpeg::OutputWriteFailed(const AVFormatContext* AFile, int ACode) {
+  const std::string Name = AFile->url ? AFile->url : "";
+  throw FFMpegException("Could not write output file '" + Name + "': " + LibraryErrorText(ACode));
 }
 
 } // namespace pelorix

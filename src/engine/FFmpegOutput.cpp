@@ -7,12 +7,18 @@
 // the transcode opens the encoders and writes the header.
 #include "FFmpeg.h"
 
+#include "OpenErrorText.h"
 #include "Utf8Text.h"
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <ctime>
+#include <filesystem>
+#include <optional>
+#include <system_error>
+
+#include <sys/stat.h>
 
 namespace pelorix {
 
@@ -171,6 +177,41 @@ void TCustomFFmpeg::ApplyMuxerSettings(AVFormatContext* AContainer) {
                         AV_OPT_SEARCH_CHILDREN);
 }
 
+// The name of the opened input that AFileName would write over, or empty. A file that exists
+// is compared by device and inode (hard links, other spellings); one that does not yet by its
+// canonical path. Names with a protocol other than "file:" are not files of this system.
+std::string TCustomFFmpeg::SameFileAsInput(const std::string& AFileName) const {
+  const auto LocalPath = [](const std::string& AName) -> std::optional<std::string> {
+    const size_t Colon = AName.find(':');
+    if (Colon == std::string::npos || AName.find('/') < Colon) return AName;
+    if (AName.compare(0, Colon, "file") == 0) return AName.substr(Colon + 1);
+    return std::nullopt;
+  };
+  const std::optional<std::string> Output = LocalPath(AFileName);
+  if (!Output || Output->empty()) return {};
+  struct stat OutputInfo {};
+  const bool OutputExists = ::stat(Output->c_str(), &OutputInfo) == 0;
+  std::error_code Error;
+  const std::filesystem::path OutputPath = std::filesystem::weakly_canonical(*Output, Error);
+  for (int File = 0; File < Files.InputFileCount; ++File) {
+    const AVFormatContext* Input = Files.InputFiles[File].get();
+    if (!Input || !Input->url) continue;
+    const std::optional<std::string> Path = LocalPath(Input->url);
+    if (!Path || Path->empty()) continue;
+    struct stat InputInfo {};
+    if (OutputExists) {
+      if (::stat(Path->c_str(), &InputInfo) == 0 && InputInfo.st_dev == OutputInfo.st_dev &&
+          InputInfo.st_ino == OutputInfo.st_ino)
+        return Input->url;
+    } else if (!OutputPath.empty()) {
+      std::error_code InputError;
+      if (std::filesystem::weakly_canonical(*Path, InputError) == OutputPath && !InputError)
+        return Input->url;
+    }
+  }
+  return {};
+}
+
 bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
   // The forced formats are taken by this open whether it succeeds or not.
   struct TConsume {
@@ -192,6 +233,12 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
           0) {
     Run.LastErrorText = "Cannot enable pad options and the filters which resize frame at the "
                         "same time. (crop, rotate, scale, transpose, etc.)";
+    return false;
+  }
+  // Writing over a file while it is read would destroy it: refused before anything is opened.
+  if (const std::string Input = SameFileAsInput(AFileName); !Input.empty()) {
+    Run.LastErrorText = "Output file '" + AFileName + "' is the input file '" + Input +
+                        "': choose another output file";
     return false;
   }
   Settings.UsingVideoFilters = !Options.VideoFilters.empty();
@@ -293,8 +340,11 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
     Unrecord();
     return false;
   }
-  if (!(Format->flags & AVFMT_NOFILE) &&
-      AVFormat().avio_open(&Container->pb, AFileName.c_str(), AVIO_FLAG_WRITE) < 0) {
+  const int Opened = (Format->flags & AVFMT_NOFILE)
+                         ? 0
+                         : AVFormat().avio_open(&Container->pb, AFileName.c_str(), AVIO_FLAG_WRITE);
+  if (Opened < 0) {
+    Log(0, AFileName + ": " + LibraryErrorText(Opened));
     Run.LastErrorText = "Could not open '" + AFileName + "'";
     Unrecord();
     return false;

@@ -373,7 +373,12 @@ void TCustomFFmpeg::WritePacket(AVFormatContext* AFile, AVPacket* APacket, TOutp
   }
   // The muxer takes the packet's reference, written or not.
   const int Result = AVFormat().av_interleaved_write_frame(AFile, APacket);
-  if (Result < 0) throw FFMpegException(FileOpenErrorText("av_interleaved_write_frame()", Result));
+  // A failed write to the file (full disk, size limit, gone device) is no open error: it is
+  // told as what it is, with the file's name and the system's reason.
+  if (AFile->pb && AFile->pb->error < 0) OutputWriteFailed(AFile, AFile->pb->error);
+  if (Result < 0)
+    throw FFMpegException(FileOpenErrorText("av_interleaved_write_frame()", Result));
+  ++Stats.PacketsWritten;
 }
 
 } // namespace pelorix

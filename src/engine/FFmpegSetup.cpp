@@ -8,6 +8,7 @@
 
 #include "CodecLock.h"
 #include "MediaLibraries.h"
+#include "OpenErrorText.h"
 #include "TextFormat.h"
 
 #include <algorithm>
@@ -38,6 +39,7 @@ constexpr const char* MetaDataKeys[] = {"title", "artist", "copyright", "comment
 
 void TCustomFFmpeg::Transcode() {
   TranscodeCleanup();
+  Stats.PacketsRead = Stats.PacketsWritten = 0;
   BuildStreamTables();
   PrepareOutputStreams();
   LogStreamMapping();
@@ -465,6 +467,26 @@ void TCustomFFmpeg::PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& A
   AVCodecContext* Encoder = AOutput.Encoder;
   const AVCodecContext* Decoder = ASource.Decoder;
   const TOptionState& O = Options;
+  // A stream whose pictures were never seen (a file cut after its header, a stripped track)
+  // has no pixel format or size; the scaler, the filter graph and the encoder must not be
+  // made from it (the scaler asserts on an unknown format).
+  if (Decoder->pix_fmt < 0 || !AVUtil().av_pix_fmt_desc_get(Decoder->pix_fmt) ||
+      Decoder->width <= 0 || Decoder->height <= 0)
+    throw FFMpegException(FormatText(
+        "Input stream #%d.%d has no known picture format or size: it cannot be converted",
+        ASource.FileIndex, ASource.StreamIndex));
+  if (Encoder->pix_fmt < 0 || !AVUtil().av_pix_fmt_desc_get(Encoder->pix_fmt) ||
+      Encoder->width <= 0 || Encoder->height <= 0)
+    throw FFMpegException(FormatText(
+        "Output stream #%d.%d has no known picture format or size: it cannot be encoded",
+        AOutput.FileIndex, AOutput.StreamIndex));
+  // A damaged rate (one picture in days) reaches the encoder as a huge time-base numerator,
+  // on which libxvid divides by zero; no real stream shows a picture less than every 1000 s.
+  const AVRational Tick = Encoder->time_base;
+  if (Tick.num <= 0 || Tick.den <= 0 || Tick.num / Tick.den >= 1000)
+    throw FFMpegException(FormatText(
+        "Output stream #%d.%d has no usable frame rate (%d/%d): it cannot be encoded",
+        AOutput.FileIndex, AOutput.StreamIndex, Tick.den, Tick.num));
   AOutput.VideoCrop = O.FrameTopBand + O.FrameBottomBand + O.FrameLeftBand + O.FrameRightBand != 0;
   AOutput.VideoPad = O.FramePadTop + O.FramePadBottom + O.FramePadLeft + O.FramePadRight != 0;
   AOutput.VideoResample =
@@ -538,14 +560,15 @@ void TCustomFFmpeg::OpenPassLogFile(TOutputStream& AOutput, int ANumber) {
   MyUtil().my_fseek(File.get(), 0, SEEK_END);
   const long Size = std::max(MyUtil().my_ftell(File.get()), 0L);
   MyUtil().my_fseek(File.get(), 0, SEEK_SET);
-  // The encoder frees its statistics text itself only in the old generation: we free it after
-  // closing the encoder.
-  char* Buffer = static_cast<char*>(AVUtil().av_malloc(static_cast<size_t>(Size) + 1));
+  // The library never frees the statistics text: it is owned beside the encoder, so it goes
+  // whether the encoder opens or not.
+  TAvString Buffer(static_cast<char*>(AVUtil().av_malloc(static_cast<size_t>(Size) + 1)));
   if (!Buffer) throw FFMpegException("Could not allocate log buffer");
-  const size_t Read = MyUtil().my_fread(Buffer, 1, static_cast<size_t>(Size), File.get());
-  Buffer[Read] = '\0';
-  AVUtil().av_freep(&AOutput.Encoder->stats_in);
-  AOutput.Encoder->stats_in = Buffer;
+  const size_t Read = MyUtil().my_fread(Buffer.get(), 1, static_cast<size_t>(Size), File.get());
+  Buffer.get()[Read] = '\0';
+  TOutputStreamCodec& Codec = StreamCodecs.Outputs[AOutput.FileIndex][AOutput.StreamIndex];
+  AOutput.Encoder->stats_in = Buffer.get();
+  Codec.StatsIn = std::move(Buffer);
 }
 
 void TCustomFFmpeg::LogStreamMapping() {
@@ -703,9 +726,13 @@ void TCustomFFmpeg::WriteHeaders() {
   bool AllRtp = true;
   for (int I = 0; I < Files.OutputFileCount; ++I) {
     AVFormatContext* Output = Files.OutputFiles[I].get();
-    if (AVFormat().avformat_write_header(Output, nullptr) < 0)
+    const int Written = AVFormat().avformat_write_header(Output, nullptr);
+    if (Output->pb && Output->pb->error < 0) OutputWriteFailed(Output, Output->pb->error);
+    if (Written < 0) {
+      Log(0, std::string(Output->url ? Output->url : "") + ": " + LibraryErrorText(Written));
       throw FFMpegException(FormatText(
           "Could not write header for output file #%d (incorrect codec parameters ?)", I));
+    }
     AllRtp = AllRtp && std::strcmp(Output->oformat->name, "rtp") == 0;
   }
   if (AllRtp && Callbacks.LogCallback) {

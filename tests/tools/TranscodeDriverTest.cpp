@@ -1,5 +1,6 @@
 // The engine driver as a shell user meets it: exit statuses, the engine's message as the last
-// thing printed, and Ctrl-C finishing the file.
+// thing printed, Ctrl-C finishing the file, and what the driver does to files: existing ones
+// only with -y, its input never, a failed run's outputs deleted.
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
 
@@ -7,11 +8,15 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <functional>
+#include <fstream>
+#include <iterator>
 
 extern char** environ;
 
@@ -61,6 +66,32 @@ TDriverRun RunDriver(std::vector<std::string> AArguments,
   ::waitpid(Child, &Status, 0);
   Run.Status = WIFEXITED(Status) ? WEXITSTATUS(Status) : -1;
   return Run;
+}
+
+// The driver with files limited to ABytes (writing beyond fails with EFBIG, as on a full
+// disk). The limit and the ignored SIGXFSZ are inherited by the child; this process writes no
+// file while it waits.
+TDriverRun RunDriverWithFileLimit(std::vector<std::string> AArguments, rlim_t ABytes) {
+  rlimit Saved{};
+  ::getrlimit(RLIMIT_FSIZE, &Saved);
+  rlimit Limited = Saved;
+  Limited.rlim_cur = ABytes;
+  const auto OldHandler = ::signal(SIGXFSZ, SIG_IGN);
+  ::setrlimit(RLIMIT_FSIZE, &Limited);
+  TDriverRun Run = RunDriver(std::move(AArguments));
+  ::setrlimit(RLIMIT_FSIZE, &Saved);
+  ::signal(SIGXFSZ, OldHandler);
+  return Run;
+}
+
+std::string ReadBytes(const std::filesystem::path& APath) {
+  std::ifstream File(APath, std::ios::binary);
+  return {std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>()};
+}
+
+bool IsCharacterDevice(const char* APath) {
+  struct stat Info {};
+  return ::stat(APath, &Info) == 0 && S_ISCHR(Info.st_mode);
 }
 
 // The last ALines lines of a text.
@@ -152,6 +183,87 @@ TEST_F(TTranscodeDriverTest, InterruptFinishesTheFileAndExitsWithThree) {
   const test::TMediaFacts Facts = test::ReadMediaFacts(Out("stopped.avi"));
   ASSERT_TRUE(Facts.Opened);
   EXPECT_LT(Facts.Duration(), 1.8);
+}
+
+TEST_F(TTranscodeDriverTest, TheReadmeExampleConverts) {
+  const TDriverRun Example =
+      RunDriver({"-q", "-i", test::TestMedia("h264_aac.mp4"), "vcodec=libxvid", "b=1500000",
+                 "acodec=libmp3lame", "-o", Out("clip.avi")});
+  EXPECT_EQ(Example.Status, 0) << Example.Errors;
+  const test::TMediaFacts Facts = test::ReadMediaFacts(Out("clip.avi"));
+  ASSERT_EQ(Facts.Streams.size(), 2u);
+  EXPECT_NEAR(Facts.Duration(), 2.0, 0.1);
+}
+
+TEST_F(TTranscodeDriverTest, NeverWritesOverItsInput) {
+  std::filesystem::copy_file(test::TestMedia("mpeg4_mp3.avi"), Out("clip.avi"));
+  const std::string Before = ReadBytes(Out("clip.avi"));
+  // Not even with -y, and not when the run would have failed anyway.
+  const TDriverRun Same = RunDriver({"-q", "-y", "-i", Out("clip.avi"), "vcodec=libxvid",
+                                     "b=1500000", "acodec=libmp3lame", "-o", Out("clip.avi")});
+  EXPECT_EQ(Same.Status, 1);
+  EXPECT_EQ(LastLines(Same.Errors, 1), "pelorix-transcode: Output file '" + Out("clip.avi") +
+                                           "' is the input file '" + Out("clip.avi") +
+                                           "': choose another output file\n");
+  EXPECT_EQ(ReadBytes(Out("clip.avi")), Before);
+}
+
+TEST_F(TTranscodeDriverTest, ReplacesAnExistingFileOnlyAfterY) {
+  const std::string Target = Out("out.mp3");
+  std::ofstream(Target) << "keep me";
+  const std::vector<std::string> Refused[] = {
+      {"-q", "-i", test::TestMedia("tone.wav"), "-o", Target},
+      {"-q", "-i", test::TestMedia("tone.wav"), "-o", Target, "-y"}};  // -y after -o is late
+  for (const auto& Arguments : Refused) {
+    const TDriverRun Run = RunDriver(Arguments);
+    EXPECT_EQ(Run.Status, 1);
+    EXPECT_EQ(LastLines(Run.Errors, 1),
+              "pelorix-transcode: '" + Target + "' exists; give -y before -o to replace it\n");
+    EXPECT_EQ(ReadBytes(Target), "keep me");
+  }
+  const TDriverRun Replaced =
+      RunDriver({"-q", "-y", "-i", test::TestMedia("tone.wav"), "-o", Target});
+  EXPECT_EQ(Replaced.Status, 0) << Replaced.Errors;
+  EXPECT_NEAR(test::ReadMediaFacts(Target).Duration(), 2.0, 0.1);
+  // A device is no file to keep: it is written to without -y.
+  EXPECT_EQ(RunDriver({"-q", "-i", test::TestMedia("tone.wav"), "f=mp3", "-o", "/dev/null"}).Status,
+            0);
+  EXPECT_TRUE(IsCharacterDevice("/dev/null"));
+}
+
+TEST_F(TTranscodeDriverTest, AFullDiskFailsAndLeavesNoPartialFile) {
+  const TDriverRun Limited = RunDriverWithFileLimit(
+      {"-q", "-i", test::TestMedia("mpeg4_mp3.avi"), "vcodec=libxvid", "b=1500000",
+       "acodec=libmp3lame", "-o", Out("big.avi")},
+      16384);
+  EXPECT_EQ(Limited.Status, 1);
+  EXPECT_EQ(LastLines(Limited.Errors, 1),
+            "pelorix-transcode: Could not write output file '" + Out("big.avi") +
+                "': File too large\n");
+  EXPECT_FALSE(std::filesystem::exists(Out("big.avi")));
+
+  const TDriverRun Full =
+      RunDriver({"-q", "-i", test::TestMedia("tone.wav"), "f=mp3", "-o", "/dev/full"});
+  EXPECT_EQ(Full.Status, 1);
+  EXPECT_EQ(LastLines(Full.Errors, 1),
+            "pelorix-transcode: Could not write output file '/dev/full': No space left on "
+            "device\n");
+  EXPECT_TRUE(IsCharacterDevice("/dev/full"));
+}
+
+TEST_F(TTranscodeDriverTest, AnInputWithoutMediaDataFailsAndLeavesNoFile) {
+  const TDriverRun Empty =
+      RunDriver({"-q", "-i", test::TestMedia("header_only.m4a"), "-o", Out("out.mp3")});
+  EXPECT_EQ(Empty.Status, 1);
+  EXPECT_EQ(LastLines(Empty.Errors, 1),
+            "pelorix-transcode: The input holds no media data: nothing was converted\n");
+  EXPECT_FALSE(std::filesystem::exists(Out("out.mp3")));
+  // The clean-up of a failed run leaves a device alone.
+  EXPECT_EQ(
+      RunDriver({"-q", "-i", test::TestMedia("header_only.m4a"), "f=mp3", "-o", "/dev/null"})
+          .Status,
+      1);
+  EXPECT_TRUE(IsCharacterDevice("/dev/null"));
 }
 
 } // namespace

@@ -10,6 +10,8 @@
 #include <memory>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <utility>
 
 namespace pelorix::testmedia {
@@ -514,6 +516,54 @@ void WriteAmr3gp(const std::filesystem::path& APath) {
   Check(avio_closep(&Output->pb), "closing the file");
 }
 
+// Cuts a fast-start MP4 (index before the media data) just after its "moov" box: what is left
+// describes every stream and every sample and holds none, as a download that stopped after
+// the header.
+void CutMp4AfterHeader(const std::filesystem::path& APath) {
+  std::string Bytes;
+  {
+    std::ifstream File(APath, std::ios::binary);
+    Bytes.assign(std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>());
+  }
+  size_t End = 0;
+  for (size_t Pos = 0; Pos + 8 <= Bytes.size();) {
+    uint64_t Size = 0;
+    for (int I = 0; I < 4; ++I) Size = Size << 8 | static_cast<unsigned char>(Bytes[Pos + I]);
+    if (Size < 8 || Pos + Size > Bytes.size()) break;
+    Pos += Size;
+    if (Bytes.compare(Pos - Size + 4, 4, "moov") == 0) {
+      End = Pos;
+      break;
+    }
+  }
+  if (End == 0) throw TMediaError("no moov box before the media data");
+  std::ofstream File = OpenPlainFile(APath);
+  File.write(Bytes.data(), static_cast<std::streamsize>(End));
+  File.close();
+  if (!File) throw TMediaError("cannot write the file");
+}
+
+void WriteHeaderOnlyMp4(const std::filesystem::path& APath) {
+  {
+    TMuxer Muxer(APath, "mp4");
+    Muxer.SetMuxerOption("movflags", "faststart");
+    Muxer.AddVideo({});
+    Muxer.AddAudio({});
+    Muxer.Write(1.0);
+  }
+  CutMp4AfterHeader(APath);
+}
+
+void WriteHeaderOnlyM4a(const std::filesystem::path& APath) {
+  {
+    TMuxer Muxer(APath, "ipod");
+    Muxer.SetMuxerOption("movflags", "faststart");
+    Muxer.AddAudio({});
+    Muxer.Write(1.0);
+  }
+  CutMp4AfterHeader(APath);
+}
+
 } // namespace
 
 const std::vector<TMediaFile>& MediaFiles() {
@@ -596,6 +646,14 @@ const std::vector<TMediaFile>& MediaFiles() {
        WriteCoverWav},
       {"amr.3gp", "3GP; AMR-NB 8000 Hz mono 12.2 kbit/s, 50 frames of pseudo-random bits; 1 s",
        WriteAmr3gp},
+      {"header_only.mp4",
+       "MP4 cut after its header (fast start, ends with the moov box of a 1 s clip): MPEG-4 "
+       "Visual 176x144 25 fps + AAC 44100 Hz mono, every sample indexed, none present",
+       WriteHeaderOnlyMp4},
+      {"header_only.m4a",
+       "M4A cut after its header (fast start, ends with the moov box of a 1 s clip): AAC "
+       "44100 Hz mono, every sample indexed, none present",
+       WriteHeaderOnlyM4a},
       {"garbage.bin", "4096 pseudo-random bytes, no container", WriteGarbageBin},
       {"empty.avi", "0 bytes", WriteEmptyAvi},
   };

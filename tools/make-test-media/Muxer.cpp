@@ -7,6 +7,7 @@
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/opt.h>
 }
 
 #include <algorithm>
@@ -47,6 +48,10 @@ TMuxer::TMuxer(std::filesystem::path APath, const char* AFormat)
         std::string("muxer ") + AFormat);
   Output.reset(Context);
   Output->flags |= AVFMT_FLAG_BITEXACT;
+}
+
+void TMuxer::SetMuxerOption(const char* AName, const char* AValue) {
+  Check(av_opt_set(Output->priv_data, AName, AValue, 0), std::string("muxer option ") + AName);
 }
 
 AVStream* TMuxer::NewStream() {

@@ -86,6 +86,9 @@ public:
   // A program (MPEG-TS service) AId named AName made of the given streams.
   void AddProgram(int AId, const char* AName, const std::vector<const TEncoderStream*>& AStreams);
 
+  // A private option of the muxer ("movflags", ...); throws if the muxer has no such option.
+  void SetMuxerOption(const char* AName, const char* AValue);
+
   // Writes the file: header, the cues, ASeconds of encoded content, trailer.
   void Write(double ASeconds);
 
