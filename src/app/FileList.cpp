@@ -6,6 +6,7 @@
 #include <QMimeData>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionProgressBar>
 
@@ -81,12 +82,12 @@ TFileList::TFileList(QWidget* AParent) : QTableWidget(0, ColumnCount, AParent) {
   setDragDropMode(QAbstractItemView::DropOnly);
 }
 
-int TFileList::AddRow(const QString& AFullPath) {
+int TFileList::AddRow(const QString& AFullPath, const QString& ASummary) {
   const QFileInfo File(AFullPath);
   const int Row = rowCount();
   insertRow(Row);
   auto* Source = new QTableWidgetItem(File.fileName());
-  Source->setToolTip(AFullPath);
+  Source->setToolTip(ASummary.isEmpty() ? AFullPath : AFullPath + QLatin1Char('\n') + ASummary);
   setItem(Row, colSource, Source);
   setItem(Row, colStatus, new QTableWidgetItem(StatusReady));
   QString Folder = File.absolutePath();
@@ -108,6 +109,21 @@ void TFileList::SetStatus(int ARow, const QString& AText, const QString& AToolTi
 }
 
 void TFileList::Clear() { setRowCount(0); }
+
+std::vector<int> TFileList::SelectedRowsFromLast() const {
+  std::vector<int> Rows;
+  for (const QModelIndex& Index : selectionModel()->selectedRows()) Rows.push_back(Index.row());
+  std::sort(Rows.rbegin(), Rows.rend());
+  return Rows;
+}
+
+void TFileList::keyPressEvent(QKeyEvent* AEvent) {
+  if (AEvent->key() == Qt::Key_Delete) {
+    emit RemoveRequested();
+    return;
+  }
+  QTableWidget::keyPressEvent(AEvent);
+}
 
 void TFileList::dragEnterEvent(QDragEnterEvent* AEvent) {
   if (isEnabled() && !LocalFiles(AEvent->mimeData()).isEmpty()) AEvent->acceptProposedAction();

@@ -7,6 +7,8 @@
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 
+#include <vector>
+
 namespace pelorix {
 
 inline const QString StatusReady = QStringLiteral("Ready");
@@ -33,8 +35,13 @@ public:
   explicit TFileList(QWidget* AParent);
 
   int RowCount() const { return rowCount(); }
-  // Appends a row for AFullPath; returns its index.
-  int AddRow(const QString& AFullPath);
+  // Appends a row for AFullPath, ASummary below the path in the Source cell's tool tip;
+  // returns its index.
+  int AddRow(const QString& AFullPath, const QString& ASummary = QString());
+  // Removes row ARow; the rows after it move up by one.
+  void RemoveRow(int ARow) { removeRow(ARow); }
+  // The selected rows, from the last to the first.
+  std::vector<int> SelectedRowsFromLast() const;
   // "Path" cell followed by "Source" cell.
   QString FullPath(int ARow) const;
   QString Status(int ARow) const;
@@ -45,11 +52,14 @@ public:
 signals:
   // Local files dropped onto the list, in the order given.
   void FilesDropped(const QStringList& AFiles);
+  // The Delete key on the list.
+  void RemoveRequested();
 
 protected:
   void dragEnterEvent(QDragEnterEvent* AEvent) override;
   void dragMoveEvent(QDragMoveEvent* AEvent) override;
   void dropEvent(QDropEvent* AEvent) override;
+  void keyPressEvent(QKeyEvent* AEvent) override;
   // An empty list says how to fill it.
   void paintEvent(QPaintEvent* AEvent) override;
 };

@@ -6,11 +6,13 @@
 #include "FileList.h"
 #include "OutputFormats.h"
 #include "ProgramFolder.h"
+#include "SourceSummary.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
@@ -134,6 +136,11 @@ void TfrmMain::CreateControls() {
   ListMenu->setObjectName(QStringLiteral("pmFiles"));
   ListMenu->addAction(AddFiles1);
   ListMenu->addSeparator();
+  RemoveFiles1 = new QAction(QStringLiteral("Remove"), this);
+  RemoveFiles1->setObjectName(QStringLiteral("RemoveFiles1"));
+  connect(RemoveFiles1, &QAction::triggered, this, [this] { Guarded([this] { RemoveSelectedRows(); }); });
+  ListMenu->addAction(RemoveFiles1);
+  connect(lvFiles, &TFileList::RemoveRequested, this, [this] { Guarded([this] { RemoveSelectedRows(); }); });
   connect(lvFiles, &TFileList::FilesDropped, this,
           [this](const QStringList& AFiles) { Guarded([&] { FilesDropped(AFiles); }); });
   connect(lvFiles, &QWidget::customContextMenuRequested, this, [this, ListMenu](const QPoint& APos) {
@@ -217,7 +224,38 @@ void TfrmMain::FilesDropped(const QStringList& AFiles) {
   // Like "Add...": never during a run, and only with the libraries at hand.
   if (RunActive || !btnOpen->isEnabled()) return;
   if (!LoadConverterLibraries()) return;
-  AddFiles(AFiles);
+  // A folder adds the files it holds (not those of its folders), in name order; the ones that
+  // are not media are passed over like any other file that does not open.
+  QStringList Files;
+  for (const QString& Path : AFiles) {
+    const QFileInfo Info(Path);
+    if (!Info.isDir()) {
+      Files << Path;
+      continue;
+    }
+    for (const QFileInfo& Entry :
+         QDir(Path).entryInfoList(QDir::Files | QDir::Readable, QDir::Name | QDir::IgnoreCase))
+      Files << Entry.absoluteFilePath();
+  }
+  AddFiles(Files);
+}
+
+void TfrmMain::RemoveSelectedRows() {
+  if (RunActive) return;
+  for (const int Row : lvFiles->SelectedRowsFromLast()) {
+    // The row's task, if it has one, leaves with it; the rows after it move up.
+    for (size_t Task = 0; Task < TaskRows.size(); ++Task) {
+      if (TaskRows[Task] != Row) continue;
+      VexoC->RemoveTask(static_cast<int>(Task));
+      TaskRows.erase(TaskRows.begin() + static_cast<std::ptrdiff_t>(Task));
+      if (Task < TaskOutputs.size())
+        TaskOutputs.erase(TaskOutputs.begin() + static_cast<std::ptrdiff_t>(Task));
+      break;
+    }
+    for (int& Later : TaskRows)
+      if (Later > Row) --Later;
+    lvFiles->RemoveRow(Row);
+  }
 }
 
 void TfrmMain::AddFiles(const QStringList& AFiles) {
@@ -232,8 +270,9 @@ void TfrmMain::AddFiles(const QStringList& AFiles) {
     const QString File = QFileInfo(AFiles[Position]).absoluteFilePath();
     // A file that does not open, or whose task cannot be made, gets no row.
     bool Opened = false;
-    if (CreateTask(File, Position + 1, Opened) < 0) continue;
-    TaskRows.push_back(lvFiles->AddRow(File));
+    const int Index = CreateTask(File, Position + 1, Opened);
+    if (Index < 0) continue;
+    TaskRows.push_back(lvFiles->AddRow(File, SourceSummary(VexoC->Tasks(Index).Probe())));
   }
   if (lvFiles->RowCount() > 0) SetTitle(QStringLiteral(" [Ready]"));
   selFormat->setFocus();

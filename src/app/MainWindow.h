@@ -80,6 +80,8 @@ private:
   // Adds AFiles as the open dialog would; files dropped onto the list come here too.
   void AddFiles(const QStringList& AFiles);
   void FilesDropped(const QStringList& AFiles);
+  // Removes the selected rows and their tasks, while no run goes on.
+  void RemoveSelectedRows();
   bool LoadConverterLibraries();
   // Opens AFile with the component's probe and creates its task: the task's index, or -1
   // (AOpened tells whether the probe could open the file). APosition is shown in the title.
@@ -120,6 +122,7 @@ private:
   QLabel* lblWebsite = nullptr;
   TFileList* lvFiles = nullptr;
   QAction* AddFiles1 = nullptr;
+  QAction* RemoveFiles1 = nullptr;
   QLabel* StaticText2 = nullptr;
   QLineEdit* txtOutput = nullptr;
   QPushButton* btnFolderChange = nullptr;

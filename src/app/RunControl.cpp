@@ -149,6 +149,7 @@ void TfrmMain::SetRunControls(bool ARunning) {
                                                           chkSameFolder})
     Control->setEnabled(!ARunning);
   AddFiles1->setEnabled(!ARunning);
+  RemoveFiles1->setEnabled(!ARunning);
   btnConvert->setEnabled(true);
   ShowConvertCaption(ARunning);
   // After a run the same-folder rule holds again for the folder controls.

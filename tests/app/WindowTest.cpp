@@ -5,6 +5,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -86,6 +89,64 @@ private slots:
     QCOMPARE(H.Files().item(1, 0)->text(), QStringLiteral("tone.mp3"));
     QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Ready]"));
     QVERIFY(H.Dialogs.FileFilters.isEmpty());
+
+    // A folder adds the media files it holds, in name order, and none of its folders' files.
+    const QString Folder = H.WorkPath(QStringLiteral("dropped"));
+    QVERIFY(QDir().mkpath(Folder + QStringLiteral("/inner")));
+    QVERIFY(QFile::copy(MediaFile(QStringLiteral("tone.wav")), Folder + QStringLiteral("/b.wav")));
+    QVERIFY(QFile::copy(MediaFile(QStringLiteral("mpeg4_aac.3gp")), Folder + QStringLiteral("/a.3gp")));
+    QVERIFY(QFile::copy(MediaFile(QStringLiteral("garbage.bin")), Folder + QStringLiteral("/c.bin")));
+    QVERIFY(QFile::copy(MediaFile(QStringLiteral("tone.mp3")), Folder + QStringLiteral("/inner/d.mp3")));
+    QMimeData FolderData;
+    FolderData.setUrls({QUrl::fromLocalFile(Folder)});
+    QDragEnterEvent FolderEnter(Where, Qt::CopyAction, &FolderData, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &FolderEnter);
+    QDropEvent FolderDrop(Where, Qt::CopyAction, &FolderData, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(Target, &FolderDrop);
+    QCOMPARE(H.Files().RowCount(), 4);
+    QCOMPARE(H.Files().item(2, 0)->text(), QStringLiteral("a.3gp"));
+    QCOMPARE(H.Files().item(3, 0)->text(), QStringLiteral("b.wav"));
+  }
+
+  // The Source cell's tool tip tells what the probe found.
+  void TheSourceTipTellsWhatTheFileHolds() {
+    TWindowHarness H;
+    H.Open();
+    H.Add({MediaFile(QStringLiteral("mpeg4_aac.3gp"))});
+    QCOMPARE(H.Files().item(0, 0)->toolTip(),
+             MediaFile(QStringLiteral("mpeg4_aac.3gp")) +
+                 QStringLiteral("\nDuration: 2.0 s\nVideo: mpeg4, 176x144\nAudio: aac, 1 channels, 16000 Hz"));
+  }
+
+  // Rows leave with the Delete key or the menu's "Remove", their tasks with them: the tasks
+  // that stay still match their rows.
+  void RemovedRowsTakeTheirTasksAlong() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    H.Add({MediaFile(QStringLiteral("mpeg4_aac.3gp")), MediaFile(QStringLiteral("tone.mp3")),
+           MediaFile(QStringLiteral("h264_aac.mp4")), MediaFile(QStringLiteral("tone.wav"))});
+    QCOMPARE(H.Files().RowCount(), 4);
+    H.Files().selectRow(1);
+    QTest::keyClick(&H.Files(), Qt::Key_Delete);
+    QCOMPARE(H.Files().RowCount(), 3);
+    QCOMPARE(W.Converter().TaskCount(), 3);
+
+    H.Files().clearSelection();
+    H.Files().setSelectionMode(QAbstractItemView::MultiSelection);
+    H.Files().selectRow(0);
+    H.Files().selectRow(2);
+    H.Control<QAction>("RemoveFiles1")->trigger();
+    QCOMPARE(H.Files().RowCount(), 1);
+    QCOMPARE(H.Files().item(0, 0)->text(), QStringLiteral("h264_aac.mp4"));
+    QCOMPARE(W.Converter().TaskCount(), 1);
+    QVERIFY(W.Converter().TaskInputContext(0) != nullptr);
+    QCOMPARE(QFileInfo(QString::fromUtf8(W.Converter().TaskInputContext(0)->url)).fileName(),
+             QStringLiteral("h264_aac.mp4"));
+
+    // What is left converts under its own name.
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(H.Statuses(), QStringList{QStringLiteral("Done")});
+    QVERIFY(QFile::exists(H.OutFolder() + QStringLiteral("/h264_aac (XviD Video).avi")));
   }
 
   // Needs a process of its own, as every case here has one: a load that succeeded earlier

@@ -1,0 +1,41 @@
+// The file list's summary of a probed source.
+#include "SourceSummary.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace pelorix {
+
+namespace {
+
+template <size_t N> QString Text(const std::array<char, N>& AField) {
+  const auto End = std::find(AField.begin(), AField.end(), '\0');
+  return QString::fromUtf8(AField.data(), static_cast<int>(End - AField.begin()));
+}
+
+} // namespace
+
+QString SourceSummary(const TAVProbe& AProbe) {
+  QStringList Lines;
+  int64_t Duration = -1;  // microseconds, the longest stream's
+  if (AProbe.VideoStreamCount() > 0) {
+    TVideoStreamInfo Video;
+    AProbe.VideoStreamInfo(-1, Video);
+    Duration = std::max(Duration, Video.DurationUS);
+    Lines << QStringLiteral("Video: %1, %2x%3").arg(Text(Video.CodecName)).arg(Video.Width).arg(Video.Height);
+  }
+  if (AProbe.AudioStreamCount() > 0) {
+    TAudioStreamInfo Audio;
+    AProbe.AudioStreamInfo(-1, Audio);
+    Duration = std::max(Duration, Audio.DurationUS);
+    Lines << QStringLiteral("Audio: %1, %2 channels, %3 Hz")
+                 .arg(Text(Audio.CodecName))
+                 .arg(Audio.Channels)
+                 .arg(Audio.SampleRate);
+  }
+  if (Duration >= 0) Lines.prepend(QStringLiteral("Duration: %1 s").arg(Duration / 1e6, 0, 'f', 1));
+  return Lines.join(QLatin1Char('\n'));
+}
+
+} // namespace pelorix
