@@ -147,6 +147,10 @@ void TfrmMain::CreateControls() {
     ListMenu->popup(lvFiles->viewport()->mapToGlobal(APos));
   });
 
+  lblSkipped = new QLabel(Client);
+  lblSkipped->setObjectName(QStringLiteral("lblSkipped"));
+  lblSkipped->setGeometry(7, 470, 756, 16);
+
   StaticText2 = new QLabel(QStringLiteral("Output Folder:"), Client);
   StaticText2->setObjectName(QStringLiteral("StaticText2"));
   StaticText2->move(5, 492);
@@ -266,15 +270,24 @@ void TfrmMain::AddFiles(const QStringList& AFiles) {
     TaskOutputs.clear();
     Canceled = false;
   }
+  int Skipped = 0;
   for (int Position = 0; Position < AFiles.size(); ++Position) {
     const QString File = QFileInfo(AFiles[Position]).absoluteFilePath();
-    // A file that does not open, or whose task cannot be made, gets no row.
+    // A file that does not open, or whose task cannot be made, gets no row: it is counted.
     bool Opened = false;
     const int Index = CreateTask(File, Position + 1, Opened);
-    if (Index < 0) continue;
+    if (Index < 0) {
+      ++Skipped;
+      continue;
+    }
     TaskRows.push_back(lvFiles->AddRow(File, SourceSummary(VexoC->Tasks(Index).Probe())));
   }
   if (lvFiles->RowCount() > 0) SetTitle(QStringLiteral(" [Ready]"));
+  lblSkipped->setText(Skipped == 0 ? QString()
+                      : Skipped == 1
+                          ? QStringLiteral("1 file was not added: it is not a media file that can be read.")
+                          : QStringLiteral("%1 files were not added: they are not media files that can be read.")
+                                .arg(Skipped));
   selFormat->setFocus();
 }
 

@@ -124,6 +124,7 @@ private:
   QAction* AddFiles1 = nullptr;
   QAction* RemoveFiles1 = nullptr;
   QLabel* StaticText2 = nullptr;
+  QLabel* lblSkipped = nullptr;  // under the list: how many files the last add passed over
   QLineEdit* txtOutput = nullptr;
   QPushButton* btnFolderChange = nullptr;
   QPushButton* btnBrowse = nullptr;

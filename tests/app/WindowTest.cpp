@@ -61,6 +61,8 @@ private slots:
     QCOMPARE(H.Files().item(1, 0)->text(), QStringLiteral("tone.mp3"));
     QCOMPARE(W.Converter().TaskCount(), 2);
     QVERIFY(H.Dialogs.Messages.isEmpty());
+    QCOMPARE(H.Control<QLabel>("lblSkipped")->text(),
+             QStringLiteral("2 files were not added: they are not media files that can be read."));
 
     // A cancelled dialog changes nothing; the menu item adds like the button.
     H.Button("btnOpen").click();
@@ -69,6 +71,7 @@ private slots:
     H.Control<QAction>("AddFiles1")->trigger();
     QCOMPARE(H.Files().RowCount(), 3);
     QCOMPARE(W.Converter().TaskCount(), 3);
+    QVERIFY(H.Control<QLabel>("lblSkipped")->text().isEmpty());  // each add counts anew
   }
 
   void FilesDroppedOnTheListAreAdded() {
@@ -106,6 +109,8 @@ private slots:
     QCOMPARE(H.Files().RowCount(), 4);
     QCOMPARE(H.Files().item(2, 0)->text(), QStringLiteral("a.3gp"));
     QCOMPARE(H.Files().item(3, 0)->text(), QStringLiteral("b.wav"));
+    QCOMPARE(H.Control<QLabel>("lblSkipped")->text(),
+             QStringLiteral("1 file was not added: it is not a media file that can be read."));
   }
 
   // The Source cell's tool tip tells what the probe found.
