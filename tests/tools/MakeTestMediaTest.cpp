@@ -104,6 +104,21 @@ struct TExpectedFile {
   double Seconds;
 };
 
+// Every file opens with the listed streams in order, lasts Seconds (within ATolerance) and
+// stays small.
+void CheckStreamsAndDuration(const std::vector<TExpectedFile>& AFiles, double ATolerance) {
+  for (const TExpectedFile& Expected : AFiles) {
+    SCOPED_TRACE(Expected.Name);
+    TInputPtr Input = OpenMedia(Expected.Name);
+    ASSERT_TRUE(Input);
+    ASSERT_EQ(Input->nb_streams, Expected.Codecs.size());
+    for (unsigned Index = 0; Index < Input->nb_streams; ++Index)
+      EXPECT_EQ(Input->streams[Index]->codecpar->codec_id, Expected.Codecs[Index]) << Index;
+    EXPECT_NEAR(static_cast<double>(Input->duration) / AV_TIME_BASE, Expected.Seconds, ATolerance);
+    EXPECT_LT(fs::file_size(MediaDir / Expected.Name), 400'000u);
+  }
+}
+
 } // namespace
 
 TEST(TestMedia, FilesCarryTheListedStreamsAndDuration) {
@@ -125,16 +140,7 @@ TEST(TestMedia, FilesCarryTheListedStreamsAndDuration) {
       {"dvbsub.mkv", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_DVB_SUBTITLE}, 2.0},
       {"vfr.mkv", {AV_CODEC_ID_MPEG4}, 1.92},
   };
-  for (const TExpectedFile& Expected : Files) {
-    SCOPED_TRACE(Expected.Name);
-    TInputPtr Input = OpenMedia(Expected.Name);
-    ASSERT_TRUE(Input);
-    ASSERT_EQ(Input->nb_streams, Expected.Codecs.size());
-    for (unsigned Index = 0; Index < Input->nb_streams; ++Index)
-      EXPECT_EQ(Input->streams[Index]->codecpar->codec_id, Expected.Codecs[Index]) << Index;
-    EXPECT_NEAR(static_cast<double>(Input->duration) / AV_TIME_BASE, Expected.Seconds, 0.06);
-    EXPECT_LT(fs::file_size(MediaDir / Expected.Name), 400'000u);
-  }
+  CheckStreamsAndDuration(Files, 0.06);
 }
 
 // The kinds of files met in the wild, each with the property it is made for.
@@ -153,16 +159,7 @@ TEST(TestMedia, RealWorldKindsCarryTheirProperties) {
       {"cover.wav", {AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_MJPEG}, 2.0},
       {"amr.3gp", {AV_CODEC_ID_AMR_NB}, 1.0},
   };
-  for (const TExpectedFile& Expected : Files) {
-    SCOPED_TRACE(Expected.Name);
-    TInputPtr Input = OpenMedia(Expected.Name);
-    ASSERT_TRUE(Input);
-    ASSERT_EQ(Input->nb_streams, Expected.Codecs.size());
-    for (unsigned Index = 0; Index < Input->nb_streams; ++Index)
-      EXPECT_EQ(Input->streams[Index]->codecpar->codec_id, Expected.Codecs[Index]) << Index;
-    EXPECT_NEAR(static_cast<double>(Input->duration) / AV_TIME_BASE, Expected.Seconds, 0.03);
-    EXPECT_LT(fs::file_size(MediaDir / Expected.Name), 400'000u);
-  }
+  CheckStreamsAndDuration(Files, 0.03);
   // The property each one is made for.
   TInputPtr Phone = OpenMedia("vfr_phone.mp4");
   EXPECT_EQ(av_cmp_q(Phone->streams[0]->r_frame_rate, AVRational{600, 1}), 0);  // the tick

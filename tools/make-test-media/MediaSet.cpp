@@ -156,36 +156,31 @@ void WriteBenchH264AacMp4(const std::filesystem::path& APath) {
   Muxer.Write(BenchSeconds);
 }
 
-// 720p H.264 with light grain and the two tones: the video benchmark converts it to the app's
-// main format.
-void WriteBench720pH264AacMp4(const std::filesystem::path& APath) {
+// H.264 with light grain and the two tones, AWidth x AHeight for ASeconds: the video
+// benchmark converts it to the app's main format.
+void WriteBenchGrainH264AacMp4(const std::filesystem::path& APath, int AWidth, int AHeight,
+                               double ASeconds) {
   TMuxer Muxer(APath, "mp4");
   Muxer.AddVideo({.Encoder = "libx264",
-                  .Width = 1280,
-                  .Height = 720,
+                  .Width = AWidth,
+                  .Height = AHeight,
                   .GopSize = 50,
                   .BitRate = 0,
                   .BFrames = 2,
                   .NoiseAmplitude = 3,
                   .EncoderOptions = {{"preset", "ultrafast"}, {"qp", "23"}}});
   Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
-  Muxer.Write(20.0);
+  Muxer.Write(ASeconds);
 }
 
-// 1080p H.264 like the 720p clip, half as long: about as many samples to make, and pictures
-// large enough for the threaded conversions to have work to share.
+void WriteBench720pH264AacMp4(const std::filesystem::path& APath) {
+  WriteBenchGrainH264AacMp4(APath, 1280, 720, 20.0);
+}
+
+// Half as long as the 720p clip: about as many samples to make, and pictures large enough for
+// the threaded conversions to have work to share.
 void WriteBench1080pH264AacMp4(const std::filesystem::path& APath) {
-  TMuxer Muxer(APath, "mp4");
-  Muxer.AddVideo({.Encoder = "libx264",
-                  .Width = 1920,
-                  .Height = 1080,
-                  .GopSize = 50,
-                  .BitRate = 0,
-                  .BFrames = 2,
-                  .NoiseAmplitude = 3,
-                  .EncoderOptions = {{"preset", "ultrafast"}, {"qp", "23"}}});
-  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
-  Muxer.Write(10.0);
+  WriteBenchGrainH264AacMp4(APath, 1920, 1080, 10.0);
 }
 
 // Ten minutes of the two tones as AAC: the audio benchmark re-encodes it.
