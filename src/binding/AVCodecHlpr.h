@@ -45,7 +45,8 @@ extern "C" {
   X(av_packet_unref) \
   X(av_packet_rescale_ts) \
   X(av_packet_get_side_data) \
-  X(avcodec_encode_subtitle)
+  X(avcodec_encode_subtitle) \
+  X(av_packet_move_ref)
 
 namespace pelorix {
 

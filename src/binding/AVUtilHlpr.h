@@ -86,7 +86,10 @@ extern "C" {
   X(av_frame_is_writable) \
   X(av_buffer_ref) \
   X(av_buffer_unref) \
-  X(av_frame_ref)
+  X(av_frame_ref) \
+  X(av_frame_copy) \
+  X(av_opt_copy) \
+  X(av_image_get_buffer_size)
 
 namespace pelorix {
 

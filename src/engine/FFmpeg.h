@@ -552,8 +552,20 @@ private:
   int64_t MissingMpegPts(TOutputStream& AOutput, TInputStream& AInput, const AVPacket& APacket,
                          int64_t ADts);
   void DrainEncoders(int AIndex);
+  // Hands a picture to the stream's encoder, or to its chunk encoders.
+  void SendPicture(TOutputStream& AOutput, const AVFrame& APicture);
   // Writes what the encoder has ready; the size of the last packet written, 0 for none.
   int ReceivePackets(TOutputStream& AOutput);
+  // The same for chunk encoders; with AWait, waits for every picture sent (all of them after
+  // Finish).
+  int TakeChunkedPackets(TOutputStream& AOutput, bool AWait);
+  // Counts, logs and writes one packet of the stream's encoder; returns its size.
+  int WriteEncodedPacket(TOutputStream& AOutput, AVPacket* APacket);
+  // Opens further encoders of a video stream's settings when its encoder cannot use the
+  // threads itself. Called with the stream's encoder configured and not yet opened; returns
+  // the unopened copies (none when the stream is encoded as it is).
+  std::vector<TCodecContextPtr> ChunkEncodersFor(const ::AVCodec& ACodec,
+                                                 const AVCodecContext& AEncoder) const;
   void NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& APacket);
   void WriteFrame(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput);
   void FilterAndWrite(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput,

@@ -44,6 +44,8 @@ void TCustomFFmpeg::RunTranscode() {
 }
 
 void TCustomFFmpeg::CloseOpenCodecs() {
+  // Chunk encoders stop using the streams' encoders before those close.
+  for (auto& Output : Tables.OutputStreams) Output->Chunked.reset();
   for (AVCodecContext* Encoder : Stats.OpenEncoderList) {
     std::scoped_lock Guard(CodecLock());
     AVCodec().avcodec_close(Encoder);

@@ -271,17 +271,36 @@ void TCustomFFmpeg::DrainEncoders(int AIndex) {
     if (Output->SourceIndex != AIndex || !Output->EncodingNeeded) continue;
     const AVMediaType Kind = Output->Encoder->codec_type;
     if (Kind == AVMEDIA_TYPE_AUDIO) FlushAudioQueue(*Output);
-    if (Kind == AVMEDIA_TYPE_AUDIO || Kind == AVMEDIA_TYPE_VIDEO) {
+    if (Output->Chunked) {
+      // The chunk encoders hold nothing back: what they were sent is all there is to wait for.
+      Output->Chunked->Finish();
+      TakeChunkedPackets(*Output, true);
+    } else if (Kind == AVMEDIA_TYPE_AUDIO || Kind == AVMEDIA_TYPE_VIDEO) {
       AVCodec().avcodec_send_frame(Output->Encoder, nullptr);
       ReceivePackets(*Output);
     }
   }
 }
 
+void TCustomFFmpeg::SendPicture(TOutputStream& AOutput, const AVFrame& APicture) {
+  if (!AOutput.Chunked) {
+    // The encoder takes its own reference (or copy); the picture stays ours.
+    if (AVCodec().avcodec_send_frame(AOutput.Encoder, &APicture) < 0)
+      throw FFMpegException("Video encoding failed");
+    return;
+  }
+  for (;;) {
+    const int Sent = AOutput.Chunked->Send(APicture);
+    if (Sent == 0) return;
+    if (Sent != AVERROR(EAGAIN)) throw FFMpegException("Video encoding failed");
+    TakeChunkedPackets(AOutput, true);
+  }
+}
+
 int TCustomFFmpeg::ReceivePackets(TOutputStream& AOutput) {
+  if (AOutput.Chunked) return TakeChunkedPackets(AOutput, false);
   AVCodecContext* Encoder = AOutput.Encoder;
   AVPacket* Packet = Tables.OutputPacket.get();
-  AVFormatContext* File = Files.OutputFiles[AOutput.FileIndex].get();
   int LastSize = 0;
   for (;;) {
     const int Result = AVCodec().avcodec_receive_packet(Encoder, Packet);
@@ -290,19 +309,36 @@ int TCustomFFmpeg::ReceivePackets(TOutputStream& AOutput) {
       throw FFMpegException(Encoder->codec_type == AVMEDIA_TYPE_VIDEO ? "Video encoding failed"
                                                                       : "Audio encoding failed");
     }
-    if (Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
-      Stats.VideoSize += Packet->size;
-      NoteEncodedPicture(AOutput, *Packet);
-      if (AOutput.LogFile && Encoder->stats_out)
-        MyUtil().my_fprintf(AOutput.LogFile.get(), "%s", Encoder->stats_out);
-    } else {
-      Stats.AudioSize += Packet->size;
-    }
-    LastSize = Packet->size;
-    Packet->stream_index = AOutput.StreamIndex;
-    AVCodec().av_packet_rescale_ts(Packet, Encoder->time_base, AOutput.Stream->time_base);
-    WriteFrame(File, Packet, AOutput);
+    LastSize = WriteEncodedPacket(AOutput, Packet);
   }
+}
+
+int TCustomFFmpeg::TakeChunkedPackets(TOutputStream& AOutput, bool AWait) {
+  AVPacket* Packet = Tables.OutputPacket.get();
+  int LastSize = 0;
+  for (;;) {
+    const int Result = AOutput.Chunked->Receive(Packet, AWait);
+    if (Result == AVERROR(EAGAIN) || Result == AVERROR_EOF) return LastSize;
+    if (Result < 0) throw FFMpegException("Video encoding failed");
+    LastSize = WriteEncodedPacket(AOutput, Packet);
+  }
+}
+
+int TCustomFFmpeg::WriteEncodedPacket(TOutputStream& AOutput, AVPacket* APacket) {
+  const AVCodecContext* Encoder = AOutput.Encoder;
+  if (Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+    Stats.VideoSize += APacket->size;
+    NoteEncodedPicture(AOutput, *APacket);
+    if (AOutput.LogFile && Encoder->stats_out)
+      MyUtil().my_fprintf(AOutput.LogFile.get(), "%s", Encoder->stats_out);
+  } else {
+    Stats.AudioSize += APacket->size;
+  }
+  const int Size = APacket->size;
+  APacket->stream_index = AOutput.StreamIndex;
+  AVCodec().av_packet_rescale_ts(APacket, Encoder->time_base, AOutput.Stream->time_base);
+  WriteFrame(Files.OutputFiles[AOutput.FileIndex].get(), APacket, AOutput);
+  return Size;
 }
 
 void TCustomFFmpeg::NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& APacket) {

@@ -591,6 +591,18 @@ void TCustomFFmpeg::UseCodecThreads(AVCodecContext* AContext) const {
   AContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
 }
 
+std::vector<TCodecContextPtr> TCustomFFmpeg::ChunkEncodersFor(const ::AVCodec& ACodec,
+                                                             const AVCodecContext& AEncoder) const {
+  std::vector<TCodecContextPtr> Copies;
+  const int Count = TChunkedVideoEncoder::EncodersFor(ACodec, AEncoder, Settings.CodecThreads);
+  for (int I = 1; I < Count; ++I) {
+    TCodecContextPtr Copy = TChunkedVideoEncoder::CopySettings(ACodec, AEncoder);
+    if (!Copy) return {};
+    Copies.push_back(std::move(Copy));
+  }
+  return Copies;
+}
+
 void TCustomFFmpeg::OpenDecoder(TInputStream& AInput) {
   AVCodecContext* Decoder = AInput.Decoder;
   if (!Decoder || AInput.DecoderOpen) return;
@@ -630,11 +642,18 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
   }
   UseCodecThreads(Encoder);
   const std::vector<std::string> Refusals = AudioRefusals(AOutput);
+  std::vector<TCodecContextPtr> ChunkEncoders = ChunkEncodersFor(*Codec, *Encoder);
   int Opened = 0;
   {
     std::scoped_lock Guard(CodecLock());
     Opened = AVCodec().avcodec_open2(Encoder, Codec, nullptr);
     if (Opened >= 0) Stats.OpenEncoderList.insert(Stats.OpenEncoderList.begin(), Encoder);
+    // A copy that does not open leaves the stream to its own encoder.
+    for (TCodecContextPtr& Copy : ChunkEncoders)
+      if (Opened < 0 || AVCodec().avcodec_open2(Copy.get(), Codec, nullptr) < 0) {
+        ChunkEncoders.clear();
+        break;
+      }
   }
   if (Opened < 0) {
     for (const std::string& Reason : Refusals) Log(0, Reason);
@@ -643,6 +662,8 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
           "as bit_rate, rate, width or height",
           AOutput.FileIndex, AOutput.StreamIndex));
   }
+  if (!ChunkEncoders.empty())
+    AOutput.Chunked = std::make_unique<TChunkedVideoEncoder>(Encoder, std::move(ChunkEncoders));
   Stats.ExtraSize += Encoder->extradata_size;
   // The stream takes the opened encoder's parameters; its time base is a hint the muxer may
   // replace when the header is written.

@@ -76,9 +76,7 @@ void TCustomFFmpeg::OutputVideo(TOutputStream& AOutput, TInputStream& AInput, AV
   for (int64_t I = 0; I < Frames; ++I) {
     if (Run.StopRequested) break;
     Final->pts = AOutput.SyncOpts;
-    // The encoder takes its own reference (or copy); the picture stays ours.
-    if (AVCodec().avcodec_send_frame(Encoder, Final) < 0)
-      throw FFMpegException("Video encoding failed");
+    SendPicture(AOutput, *Final);
     // An encoder that holds pictures back gives nothing yet; the frame still counts.
     const int Size = ReceivePackets(AOutput);
     if (Size > 0) AFrameSize = Size;

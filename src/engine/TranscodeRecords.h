@@ -6,6 +6,7 @@
 // Threads: used only by the run's thread.
 #pragma once
 
+#include "ChunkedVideoEncoder.h"
 #include "EngineRecords.h"
 #include "MediaObjects.h"
 #include "VideoFilterGraph.h"
@@ -65,6 +66,9 @@ struct TOutputStream {
   // a spare it has let go of (or a new one) before it is written again.
   std::vector<TFramePtr> SparePictures;
   TFramePtr PictureView; // the decoded picture (or its cropped part) as handed to the encoder
+  // Set when the pictures go to several encoders of Encoder's settings, one chunk each; it
+  // uses Encoder and must go before Encoder is closed.
+  std::unique_ptr<TChunkedVideoEncoder> Chunked;
   // Video filters ("vfilters"): this stream's own graph, fed with the source's pictures, and
   // the filtered picture last taken from it.
   TVideoFilterGraph Filters;
