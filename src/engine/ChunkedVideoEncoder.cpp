@@ -7,12 +7,18 @@
 
 namespace pelorix {
 
-size_t TChunkedVideoEncoder::WorkPictures(int AEncoders, int AChunk) {
+size_t TChunkedVideoEncoder::WorkPictures(int AEncoders, int AChunk, int64_t APictureBytes) {
   // The encoders settle a part of a chunk apart, so that each finds its next chunk sent when
   // it is done with one: waiting are the rest of the chunks the others are on, (N - 1) / 2
   // chunks on average. A little more keeps them busy when the pictures come unevenly; the
-  // whole (N - 1) chunks would cost memory and win little.
-  return static_cast<size_t>(AEncoders - 1) * static_cast<size_t>(AChunk) * 2 / 3 + 2;
+  // whole (N - 1) chunks would cost memory and win little. Large pictures get fewer, down to
+  // a third of a chunk for each other encoder, with which they still overlap most of the time.
+  const int64_t Others = static_cast<int64_t>(AEncoders - 1) * AChunk;
+  const int64_t Wanted = Others * 2 / 3 + 2;
+  const int64_t Least = Others / 3 + 2;
+  const int64_t Affordable = APictureBytes > 0 ? MaxPictureBytes / APictureBytes : 0;
+  const int64_t Pictures = std::min(Wanted, Affordable);
+  return Pictures >= Least ? static_cast<size_t>(Pictures) : 0;
 }
 
 int TChunkedVideoEncoder::EncodersFor(const ::AVCodec& ACodec, const AVCodecContext& AConfigured,
@@ -33,11 +39,7 @@ int TChunkedVideoEncoder::EncodersFor(const ::AVCodec& ACodec, const AVCodecCont
                                         AConfigured.height, 1);
   if (PictureBytes <= 0) return 0;
   int Count = std::min(AThreads, MaxEncoders);
-  const auto Fits = [&](int ACount) {
-    return static_cast<int64_t>(WorkPictures(ACount, AConfigured.gop_size)) * PictureBytes <=
-           MaxPictureBytes;
-  };
-  while (Count > 1 && !Fits(Count)) --Count;
+  while (Count > 1 && WorkPictures(Count, AConfigured.gop_size, PictureBytes) == 0) --Count;
   return Count > 1 ? Count : 0;
 }
 
@@ -91,7 +93,11 @@ TChunkedVideoEncoder::TChunkedVideoEncoder(AVCodecContext* AFirst,
   Encoders.push_back(AFirst);
   for (const TCodecContextPtr& Other : Owned) Encoders.push_back(Other.get());
   const size_t Count = Encoders.size();
-  PictureLimit = WorkPictures(static_cast<int>(Count), Chunk);
+  PictureLimit = std::max<size_t>(
+      WorkPictures(static_cast<int>(Count), Chunk,
+                   AVUtil().av_image_get_buffer_size(AFirst->pix_fmt, AFirst->width,
+                                                     AFirst->height, 1)),
+      2);
   for (size_t I = 0; I < PictureLimit; ++I) {
     TFramePtr Picture(AVUtil().av_frame_alloc());
     if (!Picture) throw FFMpegException("av_malloc failed");

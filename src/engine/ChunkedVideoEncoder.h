@@ -29,7 +29,7 @@ public:
   // The most encoders one stream gets, and the most memory the copied pictures of one
   // stream may take; beyond that the stream is encoded on one thread.
   static constexpr int MaxEncoders = 8;
-  static constexpr int64_t MaxPictureBytes = 64 * 1024 * 1024;
+  static constexpr int64_t MaxPictureBytes = 96 * 1024 * 1024;
 
   // How many encoders a stream configured as AConfigured (not opened yet) for ACodec gets
   // from AThreads threads: 0 when it is better encoded as it is. Chunks need an MPEG-4 encoder
@@ -67,8 +67,9 @@ public:
   // for the encoder of the next picture.
   int Receive(AVPacket* APacket, bool AWait);
 
-  // The work pictures AEncoders encoders with chunks of AChunk pictures get.
-  static size_t WorkPictures(int AEncoders, int AChunk);
+  // The work pictures AEncoders encoders with chunks of AChunk pictures of APictureBytes each
+  // get; 0 when too few of them fit in MaxPictureBytes.
+  static size_t WorkPictures(int AEncoders, int AChunk, int64_t APictureBytes);
 
   int EncoderCount() const { return static_cast<int>(Encoders.size()); }
   int ChunkFrames() const { return Chunk; }

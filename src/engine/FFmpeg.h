@@ -566,6 +566,8 @@ private:
   // the unopened copies (none when the stream is encoded as it is).
   std::vector<TCodecContextPtr> ChunkEncodersFor(const ::AVCodec& ACodec,
                                                  const AVCodecContext& AEncoder) const;
+  // Whether an opened stream's pictures go to chunk encoders.
+  bool EncodesInChunks() const;
   void NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& APacket);
   void WriteFrame(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput);
   void FilterAndWrite(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput,

@@ -591,6 +591,11 @@ void TCustomFFmpeg::UseCodecThreads(AVCodecContext* AContext) const {
   AContext->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
 }
 
+bool TCustomFFmpeg::EncodesInChunks() const {
+  return std::any_of(Tables.OutputStreams.begin(), Tables.OutputStreams.end(),
+                     [](const auto& AOutput) { return AOutput->Chunked != nullptr; });
+}
+
 std::vector<TCodecContextPtr> TCustomFFmpeg::ChunkEncodersFor(const ::AVCodec& ACodec,
                                                              const AVCodecContext& AEncoder) const {
   std::vector<TCodecContextPtr> Copies;
@@ -612,7 +617,9 @@ void TCustomFFmpeg::OpenDecoder(TInputStream& AInput) {
                                      static_cast<int>(Decoder->codec_id), AInput.FileIndex,
                                      AInput.StreamIndex));
   Decoder->pkt_timebase = AInput.Stream->time_base;
-  UseCodecThreads(Decoder);
+  // Chunk encoders take every core by themselves (encoding is most of the work); threads of
+  // the decoder would only hold more pictures and add to the delay.
+  if (!EncodesInChunks()) UseCodecThreads(Decoder);
   std::scoped_lock Guard(CodecLock());
   if (AVCodec().avcodec_open2(Decoder, Codec, nullptr) < 0)
     throw FFMpegException(FormatText("Error while opening codec for input stream #%d.%d",

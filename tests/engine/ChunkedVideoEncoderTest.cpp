@@ -143,10 +143,15 @@ TEST(TChunkEncoderCount, OnlyAnEncoderThatCannotThreadItselfAndKeepsNoStateIsChu
   Xvid->gop_size = 0;
   EXPECT_EQ(TChunkedVideoEncoder::EncodersFor(Codec, *Xvid, 2), 0);
 
+  // Large pictures keep fewer of them waiting: a 2160p stream still gets its two encoders.
+  Xvid->gop_size = 12;
+  Xvid->width = 3840;
+  Xvid->height = 2160;
+  EXPECT_EQ(TChunkedVideoEncoder::EncodersFor(Codec, *Xvid, 2), 2);
   // Long chunks of large pictures take fewer encoders, down to none.
   Xvid->gop_size = 30;
-  Xvid->width = 1280;
-  Xvid->height = 720;
+  Xvid->width = 1920;
+  Xvid->height = 1080;
   const int Long = TChunkedVideoEncoder::EncodersFor(Codec, *Xvid, 8);
   EXPECT_GE(Long, 2);
   EXPECT_LT(Long, 8);

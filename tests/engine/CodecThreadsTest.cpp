@@ -93,8 +93,10 @@ TEST_P(TThreadedConversionTest, GivesThePicturesAndDurationsOfOneThread) {
 INSTANTIATE_TEST_SUITE_P(
     Codecs, TThreadedConversionTest,
     ::testing::Values(
-        // Frame-threaded decoding of H.264 into the main format's encoders.
+        // The main format's encoders: MPEG-4 in chunks on several threads.
         TThreadCase{"h264_aac.mp4", "libxvid", "libmp3lame", "avi"},
+        // Frame-threaded decoding of H.264, which gives its pictures late.
+        TThreadCase{"h264_aac.mp4", "mpeg4", "libmp3lame", "avi"},
         // Frame-threaded H.264 encoding, which holds pictures back until its drain.
         TThreadCase{"mpeg4_mp3.avi", "libx264", "aac", "mp4"},
         // Slice-threaded encoding.
