@@ -1,11 +1,13 @@
 // pelorix-fuzz: damaged media against the engine. Every input is a seeded mutation (bytes
 // flipped, the file cut short, a range zeroed) of one of the generated test clips, converted
 // by the engine to the app's main format (MPEG-4 Part 2 through libxvid at 1500000 bit/s, MP3
-// through libmp3lame, AVI) for a few seconds of output, in a process of its own.
+// through libmp3lame, AVI) for a few seconds of output, in a process of its own. Every other
+// input converts with two codec threads, as the app converts: the picture encoder then runs
+// in chunks on threads of its own.
 //
 //   pelorix-fuzz run MEDIA_DIR FINDINGS_DIR [--minutes M | --count N] [--seed S]
 //                [--seconds T] [--jobs J] [--clip NAME]
-//   pelorix-fuzz convert INPUT OUTPUT SECONDS
+//   pelorix-fuzz convert INPUT OUTPUT SECONDS [THREADS]
 //
 // "run" goes through the clips of MEDIA_DIR in turn, input k being a mutation of clip
 // k mod (number of clips) made from seed S + k, so the same arguments try the same inputs
@@ -15,7 +17,8 @@
 // than 30 s is kept in FINDINGS_DIR with the conversion's output beside it (NAME.log). Prints
 // the inputs tried and the findings; exit status 0 without findings, 1 with some, 2 usage.
 //
-// "convert" is one conversion: exit 0 finished, 1 failed (the run's message on stderr).
+// "convert" is one conversion, with THREADS codec threads (default 1): exit 0 finished, 1
+// failed (the run's message on stderr). Input k of "run" converts with 1 + (S + k) mod 2.
 #include "FFmpeg.h"
 #include "MediaLibraries.h"
 
@@ -61,7 +64,8 @@ std::string ProgramPath() {
   return Length > 0 ? std::string(Path, static_cast<size_t>(Length)) : std::string();
 }
 
-int Convert(const std::string& AInput, const std::string& AOutput, const std::string& ASeconds) {
+int Convert(const std::string& AInput, const std::string& AOutput, const std::string& ASeconds,
+            int AThreads) {
   const std::string Program = ProgramPath();
   if (!LoadMediaLibraries(Program.substr(0, Program.rfind('/')) + "/lib", true)) {
     std::fprintf(stderr, "pelorix-fuzz: %s\n", MediaLibrariesError().c_str());
@@ -69,6 +73,7 @@ int Convert(const std::string& AInput, const std::string& AOutput, const std::st
   }
   TCustomFFmpeg Engine;
   Engine.Reset();
+  Engine.SetThreadCount(AThreads);
   try {
     if (!Engine.OpenInputFile(AInput)) {
       std::fprintf(stderr, "pelorix-fuzz: %s\n", Engine.LastErrorText().c_str());
@@ -260,7 +265,8 @@ private:
 
     std::string Program = ProgramPath();
     std::vector<std::string> Arguments = {Program, "convert", Case.Mutant.string(),
-                                          Case.Output.string(), Settings.Seconds};
+                                          Case.Output.string(), Settings.Seconds,
+                                          std::to_string(1 + (Settings.Seed + ANumber) % 2)};
     std::vector<char*> Argv;
     for (std::string& Argument : Arguments) Argv.push_back(Argument.data());
     Argv.push_back(nullptr);
@@ -346,7 +352,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: pelorix-fuzz run MEDIA_DIR FINDINGS_DIR [--minutes M | --count N] "
                "[--seed S] [--seconds T] [--jobs J] [--clip NAME]\n"
-               "       pelorix-fuzz convert INPUT OUTPUT SECONDS\n");
+               "       pelorix-fuzz convert INPUT OUTPUT SECONDS [THREADS]\n");
   return ExitUsage;
 }
 
@@ -354,8 +360,11 @@ int Usage() {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> Arguments(argv + 1, argv + argc);
-  if (Arguments.size() == 4 && Arguments[0] == "convert")
-    return Convert(Arguments[1], Arguments[2], Arguments[3]);
+  if ((Arguments.size() == 4 || Arguments.size() == 5) && Arguments[0] == "convert") {
+    const int Threads = Arguments.size() == 5 ? std::atoi(Arguments[4].c_str()) : 1;
+    if (Threads < 1) return Usage();
+    return Convert(Arguments[1], Arguments[2], Arguments[3], Threads);
+  }
   if (Arguments.size() < 3 || Arguments[0] != "run") return Usage();
   TSettings Settings;
   Settings.MediaDir = Arguments[1];
