@@ -90,45 +90,44 @@ TCodecContextPtr TChunkedVideoEncoder::CopySettings(const ::AVCodec& ACodec,
 TChunkedVideoEncoder::TChunkedVideoEncoder(AVCodecContext* AFirst,
                                            std::vector<TCodecContextPtr> AOthers)
     : Owned(std::move(AOthers)), Chunk(std::max(AFirst->gop_size, 1)) {
-  Encoders.push_back(AFirst);
-  for (const TCodecContextPtr& Other : Owned) Encoders.push_back(Other.get());
-  const size_t Count = Encoders.size();
-  PictureLimit = std::max<size_t>(
-      WorkPictures(static_cast<int>(Count), Chunk,
-                   AVUtil().av_image_get_buffer_size(AFirst->pix_fmt, AFirst->width,
-                                                     AFirst->height, 1)),
-      2);
-  for (size_t I = 0; I < PictureLimit; ++I) {
-    TFramePtr Picture(AVUtil().av_frame_alloc());
-    if (!Picture) throw FFMpegException("av_malloc failed");
-    Pictures.push_back(std::move(Picture));
-    FreePictures.push_back(static_cast<int>(PictureLimit - 1 - I));
-  }
-  // Pictures sent and not yet taken span at most this many: the encoder of the oldest one
-  // holds at least a chunk in every Count chunks of them unencoded, each with a work picture.
-  Entries.resize(Count * (PictureLimit + static_cast<size_t>(Chunk)) +
-                 static_cast<size_t>(Chunk) + 1);
-  Threads.reserve(Count);
   try {
-    for (size_t I = 0; I < Count; ++I) Threads.emplace_back(&TChunkedVideoEncoder::Work, this, I);
-  } catch (...) {
-    {
-      std::scoped_lock Guard(Lock);
-      Quit = true;
+    Encoders.push_back(AFirst);
+    for (const TCodecContextPtr& Other : Owned) Encoders.push_back(Other.get());
+    const size_t Count = Encoders.size();
+    PictureLimit = std::max<size_t>(
+        WorkPictures(static_cast<int>(Count), Chunk,
+                     AVUtil().av_image_get_buffer_size(AFirst->pix_fmt, AFirst->width,
+                                                       AFirst->height, 1)),
+        2);
+    for (size_t I = 0; I < PictureLimit; ++I) {
+      TFramePtr Picture(AVUtil().av_frame_alloc());
+      if (!Picture) throw FFMpegException("av_malloc failed");
+      Pictures.push_back(std::move(Picture));
+      FreePictures.push_back(static_cast<int>(PictureLimit - 1 - I));
     }
-    Changed.notify_all();
-    for (std::thread& Thread : Threads) Thread.join();
+    // Pictures sent and not yet taken span at most this many: the encoder of the oldest one
+    // holds at least a chunk in every Count chunks of them unencoded, each with a work picture.
+    Entries.resize(Count * (PictureLimit + static_cast<size_t>(Chunk)) +
+                   static_cast<size_t>(Chunk) + 1);
+    Threads.reserve(Count);
+    for (size_t I = 0; I < Count; ++I)
+      Threads.emplace_back(&TChunkedVideoEncoder::Work, this, static_cast<int>(I));
+  } catch (...) {
+    StopAndClose();
     throw;
   }
 }
 
-TChunkedVideoEncoder::~TChunkedVideoEncoder() {
+TChunkedVideoEncoder::~TChunkedVideoEncoder() { StopAndClose(); }
+
+void TChunkedVideoEncoder::StopAndClose() {
   {
     std::scoped_lock Guard(Lock);
     Quit = true;
   }
   Changed.notify_all();
   for (std::thread& Thread : Threads) Thread.join();
+  Threads.clear();
   for (TCodecContextPtr& Encoder : Owned) {
     std::scoped_lock Guard(CodecLock());
     Encoder.reset();

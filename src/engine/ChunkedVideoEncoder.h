@@ -85,6 +85,9 @@ private:
     size_t Taken = 0;
   };
 
+  // Stops the workers after the picture each is encoding, joins them and closes the owned
+  // encoders under the codec lock.
+  void StopAndClose();
   void Work(int AEncoder);
   // Runs on the worker: encodes APicture, leaving its packets in AEntry.
   static int EncodeOne(AVCodecContext* AEncoder, AVFrame* APicture, TEntry& AEntry);
