@@ -34,12 +34,12 @@ int TChunkedVideoEncoder::EncodersFor(const ::AVCodec& ACodec, const AVCodecCont
   if (AConfigured.flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2 | AV_CODEC_FLAG_PSNR))
     return 0;
   if (AConfigured.rc_override_count > 0) return 0;
-  const int PictureBytes =
-      AVUtil().av_image_get_buffer_size(AConfigured.pix_fmt, AConfigured.width,
-                                        AConfigured.height, 1);
+  const int PictureBytes = AVUtil().av_image_get_buffer_size(AConfigured.pix_fmt, AConfigured.width,
+                                                             AConfigured.height, 1);
   if (PictureBytes <= 0) return 0;
   int Count = std::min(AThreads, MaxEncoders);
-  while (Count > 1 && WorkPictures(Count, AConfigured.gop_size, PictureBytes) == 0) --Count;
+  while (Count > 1 && WorkPictures(Count, AConfigured.gop_size, PictureBytes) == 0)
+    --Count;
   return Count > 1 ? Count : 0;
 }
 
@@ -92,13 +92,14 @@ TChunkedVideoEncoder::TChunkedVideoEncoder(AVCodecContext* AFirst,
     : Owned(std::move(AOthers)), Chunk(std::max(AFirst->gop_size, 1)) {
   try {
     Encoders.push_back(AFirst);
-    for (const TCodecContextPtr& Other : Owned) Encoders.push_back(Other.get());
+    for (const TCodecContextPtr& Other : Owned)
+      Encoders.push_back(Other.get());
     const size_t Count = Encoders.size();
-    PictureLimit = std::max<size_t>(
-        WorkPictures(static_cast<int>(Count), Chunk,
-                     AVUtil().av_image_get_buffer_size(AFirst->pix_fmt, AFirst->width,
-                                                       AFirst->height, 1)),
-        2);
+    PictureLimit =
+        std::max<size_t>(WorkPictures(static_cast<int>(Count), Chunk,
+                                      AVUtil().av_image_get_buffer_size(
+                                          AFirst->pix_fmt, AFirst->width, AFirst->height, 1)),
+                         2);
     for (size_t I = 0; I < PictureLimit; ++I) {
       TFramePtr Picture(AVUtil().av_frame_alloc());
       if (!Picture) throw FFMpegException("av_malloc failed");
@@ -118,7 +119,9 @@ TChunkedVideoEncoder::TChunkedVideoEncoder(AVCodecContext* AFirst,
   }
 }
 
-TChunkedVideoEncoder::~TChunkedVideoEncoder() { StopAndClose(); }
+TChunkedVideoEncoder::~TChunkedVideoEncoder() {
+  StopAndClose();
+}
 
 void TChunkedVideoEncoder::StopAndClose() {
   {
@@ -126,7 +129,8 @@ void TChunkedVideoEncoder::StopAndClose() {
     Quit = true;
   }
   Changed.notify_all();
-  for (std::thread& Thread : Threads) Thread.join();
+  for (std::thread& Thread : Threads)
+    Thread.join();
   Threads.clear();
   for (TCodecContextPtr& Encoder : Owned) {
     std::scoped_lock Guard(CodecLock());
@@ -172,8 +176,8 @@ int TChunkedVideoEncoder::Send(const AVFrame& APicture) {
   const int64_t Sequence = NextSequence;
   // The picture is out of the pool and not yet published: nobody else touches it.
   Guard.unlock();
-  const int Copied = CopyPicture(*Pictures[static_cast<size_t>(Index)], APicture,
-                                 Sequence % Chunk == 0);
+  const int Copied =
+      CopyPicture(*Pictures[static_cast<size_t>(Index)], APicture, Sequence % Chunk == 0);
   Guard.lock();
   if (Copied < 0) {
     FreePictures.push_back(Index);
@@ -233,8 +237,7 @@ int64_t TChunkedVideoEncoder::NextOwnSequence(int64_t ASequence) const {
   return Next + static_cast<int64_t>(Encoders.size() - 1) * Chunk;
 }
 
-int TChunkedVideoEncoder::EncodeOne(AVCodecContext* AEncoder, AVFrame* APicture,
-                                    TEntry& AEntry) {
+int TChunkedVideoEncoder::EncodeOne(AVCodecContext* AEncoder, AVFrame* APicture, TEntry& AEntry) {
   if (const int Sent = AVCodec().avcodec_send_frame(AEncoder, APicture); Sent < 0) return Sent;
   for (;;) {
     if (AEntry.Count == AEntry.Packets.size()) {
@@ -242,7 +245,8 @@ int TChunkedVideoEncoder::EncodeOne(AVCodecContext* AEncoder, AVFrame* APicture,
       if (!Packet) return AVERROR(ENOMEM);
       AEntry.Packets.push_back(std::move(Packet));
     }
-    const int Received = AVCodec().avcodec_receive_packet(AEncoder, AEntry.Packets[AEntry.Count].get());
+    const int Received =
+        AVCodec().avcodec_receive_packet(AEncoder, AEntry.Packets[AEntry.Count].get());
     if (Received == AVERROR(EAGAIN) || Received == AVERROR_EOF) return 0;
     if (Received < 0) return Received;
     ++AEntry.Count;

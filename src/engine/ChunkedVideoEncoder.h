@@ -36,8 +36,7 @@ public:
   // with no threading and no delay of its own, a group-of-pictures size, no B-pictures, and a
   // rate control that keeps no state across files or frame numbers (no passes, overrides or
   // PSNR sums), and the copied pictures must fit in MaxPictureBytes.
-  static int EncodersFor(const ::AVCodec& ACodec, const AVCodecContext& AConfigured,
-                         int AThreads);
+  static int EncodersFor(const ::AVCodec& ACodec, const AVCodecContext& AConfigured, int AThreads);
 
   // An unopened encoder context with every setting of AConfigured (not opened yet) and one
   // thread; null when it cannot be made.
@@ -77,7 +76,7 @@ public:
 private:
   // A picture from Send to the last of its packets taken by Receive.
   struct TEntry {
-    int Picture = -1;                // index into Pictures while it waits to be encoded
+    int Picture = -1; // index into Pictures while it waits to be encoded
     bool Encoded = false;
     int Error = 0;                   // the encoder's error for this picture, 0 when none
     std::vector<TPacketPtr> Packets; // its packets; the first Count hold data
@@ -94,9 +93,11 @@ private:
   // Runs on the run's thread, with the work picture taken from the pool.
   static int CopyPicture(AVFrame& AWork, const AVFrame& APicture, bool AKey);
   void Retire(TEntry& AEntry); // under Lock: the next picture's packets are all taken
-  // The sequence number of the picture after ASequence that encoder AEncoder takes.
+  // The sequence number of the next picture after ASequence for the encoder of ASequence.
   int64_t NextOwnSequence(int64_t ASequence) const;
-  TEntry& EntryOf(int64_t ASequence) { return Entries[static_cast<size_t>(ASequence % Entries.size())]; }
+  TEntry& EntryOf(int64_t ASequence) {
+    return Entries[static_cast<size_t>(ASequence % Entries.size())];
+  }
 
   std::vector<AVCodecContext*> Encoders; // worker I uses only Encoders[I]
   std::vector<TCodecContextPtr> Owned;   // all but the first

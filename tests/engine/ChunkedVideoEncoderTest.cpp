@@ -40,7 +40,8 @@ protected:
     if (!Engine.OpenInputFile(TestMedia("h264_aac.mp4"))) return Engine.LastErrorText();
     Engine.SetOption("vcodec", "libxvid");
     Engine.SetOption("acodec", "libmp3lame");
-    for (const auto& [Name, Value] : AOptions) Engine.SetOption(Name, Value);
+    for (const auto& [Name, Value] : AOptions)
+      Engine.SetOption(Name, Value);
     if (!Engine.OpenOutputFile(Out(AName))) return Engine.LastErrorText();
     if (AStopAtFrame > 0) {
       Engine.SetReportInterval(0);
