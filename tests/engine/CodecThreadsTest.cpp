@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 namespace pelorix {
 namespace {
@@ -29,17 +31,21 @@ protected:
 
   std::string Out(const std::string& AName) { return (Dir / AName).string(); }
 
-  // Converts AClip with the codecs named into AName, with AThreads codec threads; the run's
-  // error, if any. AStopAtFrame > 0 asks for a stop once that many pictures are reported.
+  // Converts AClip with the codecs named and the options given into AName, with AThreads codec
+  // threads; the run's error, if any. AStopAtFrame > 0 asks for a stop once that many pictures
+  // are reported.
   std::string Convert(const std::string& AClip, const std::string& AVideo,
                       const std::string& AAudio, int AThreads, const std::string& AName,
-                      int AStopAtFrame = 0) {
+                      int AStopAtFrame = 0,
+                      const std::vector<std::pair<std::string, std::string>>& AOptions = {}) {
     TCustomFFmpeg Engine;
     Engine.Reset();
     Engine.SetThreadCount(AThreads);
     if (!Engine.OpenInputFile(TestMedia(AClip))) return Engine.LastErrorText();
     Engine.SetOption("vcodec", AVideo);
     Engine.SetOption("acodec", AAudio);
+    for (const auto& [Name, Value] : AOptions)
+      Engine.SetOption(Name, Value);
     if (!Engine.OpenOutputFile(Out(AName))) return Engine.LastErrorText();
     if (AStopAtFrame > 0) {
       Engine.SetReportInterval(0);
@@ -51,6 +57,14 @@ protected:
     Engine.Start(false, TConvertPriority::tpNormal);
     Stopped = !Engine.Finished();
     return Engine.ErrorOccurred() ? Engine.ErrorMessage() : std::string();
+  }
+
+  // h264_aac.mp4 to the main format: libxvid and libmp3lame.
+  std::string ConvertToMainFormat(
+      int AThreads, const std::string& AName, int AStopAtFrame = 0,
+      const std::vector<std::pair<std::string, std::string>>& AOptions = {}) {
+    return Convert("h264_aac.mp4", "libxvid", "libmp3lame", AThreads, AName, AStopAtFrame,
+                   AOptions);
   }
 
   std::filesystem::path Dir;
@@ -112,6 +126,56 @@ TEST_F(TCodecThreadsTest, StopLeavesACompleteShorterFile) {
   EXPECT_LT(Copy.Streams[0].Packets, 50);
   // Every picture written decodes: nothing was cut off in the middle.
   EXPECT_EQ(test::DecodeVideo(Out("stopped.mkv")).Pictures.size(),
+            static_cast<size_t>(Copy.Streams[0].Packets));
+}
+
+// An encoder that cannot thread itself, given threads: its pictures go out in chunks to copies
+// of it, one thread each. The file must be the one-thread file in all a player sees: the same
+// pictures in the same order, a key picture where one thread puts one, the same duration.
+TEST_F(TCodecThreadsTest, ChunksKeepThePicturesTheirOrderAndKeyPictures) {
+  // Three encoders, chunks of 6: the 50 pictures are dealt out over every encoder more than
+  // once, and the last chunk is short.
+  const std::vector<std::pair<std::string, std::string>> Gop{{"g", "6"}};
+  ASSERT_EQ(ConvertToMainFormat(1, "one.avi", 0, Gop), "");
+  ASSERT_EQ(ConvertToMainFormat(3, "three.avi", 0, Gop), "");
+  const TMediaFacts One = ReadMediaFacts(Out("one.avi"));
+  const TMediaFacts Three = ReadMediaFacts(Out("three.avi"));
+  ASSERT_EQ(Three.Streams.size(), 2u);
+  EXPECT_EQ(Three.Streams[0].Packets, 50);
+  EXPECT_EQ(Three.Streams[0].Packets, One.Streams[0].Packets);
+  EXPECT_EQ(Three.Streams[0].KeyPackets, One.Streams[0].KeyPackets);
+  EXPECT_EQ(Three.Streams[0].KeyPackets, 9); // 0, 6, ..., 48
+  EXPECT_TRUE(Three.Streams[0].FirstPacketKey);
+  EXPECT_NEAR(Three.Streams[0].Duration, One.Streams[0].Duration, 1e-6);
+  EXPECT_NEAR(Three.Streams[1].Duration, One.Streams[1].Duration, 1e-6);
+
+  // Every picture is the one-thread file's picture of the same place, not its neighbour's:
+  // packets out of order would decode to the wrong place, or not at all.
+  const test::TDecodedVideo Single = test::DecodeVideo(Out("one.avi"));
+  const test::TDecodedVideo Chunked = test::DecodeVideo(Out("three.avi"));
+  ASSERT_EQ(Chunked.Pictures.size(), Single.Pictures.size());
+  for (size_t I = 0; I < Chunked.Pictures.size(); ++I) {
+    const double Same = test::LumaDifference(Chunked.Pictures[I], Single.Pictures[I]);
+    EXPECT_LT(Same, 4.0) << "picture " << I;
+    for (size_t Other : {I - 1, I + 1, I + 6}) {
+      if (Other >= Single.Pictures.size()) continue;
+      EXPECT_LT(Same, test::LumaDifference(Chunked.Pictures[I], Single.Pictures[Other]))
+          << "picture " << I << " against " << Other;
+    }
+  }
+}
+
+TEST_F(TCodecThreadsTest, StopDuringChunkedEncodingLeavesACompleteShorterFile) {
+  ASSERT_EQ(ConvertToMainFormat(2, "stopped.avi", 10, {{"g", "4"}}), "");
+  EXPECT_TRUE(Stopped);
+  const TMediaFacts Copy = ReadMediaFacts(Out("stopped.avi"));
+  ASSERT_TRUE(Copy.Opened);
+  ASSERT_EQ(Copy.Streams.size(), 2u);
+  // Every picture handed to the chunk encoders before the stop is written, and decodes.
+  EXPECT_GE(Copy.Streams[0].Packets, 10);
+  EXPECT_LT(Copy.Streams[0].Packets, 50);
+  EXPECT_TRUE(Copy.Streams[0].FirstPacketKey);
+  EXPECT_EQ(test::DecodeVideo(Out("stopped.avi")).Pictures.size(),
             static_cast<size_t>(Copy.Streams[0].Packets));
 }
 
