@@ -22,7 +22,7 @@ else
 BUILD_DIR ?= build
 endif
 
-.PHONY: all deps configure build run test bench fuzz clean
+.PHONY: all deps configure build run test format format-check bench fuzz clean
 
 all: build
 
@@ -39,8 +39,17 @@ build: configure
 run: build
 	@$(BUILD_DIR)/bin/pelorix || [ $$? -eq 3 ]
 
-test: build
+test: build format-check
 	cd $(BUILD_DIR) && $(TEST_ENV) ctest --output-on-failure -j $(JOBS) $(CTEST_FLAGS)
+
+# Every C++ source and header follows .clang-format; `make format` applies it.
+FORMAT_FILES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests tools bench -name '*.cpp' -o -name '*.h')
+
+format-check: deps
+	@clang-format --dry-run -Werror $(FORMAT_FILES)
+
+format: deps
+	@clang-format -i $(FORMAT_FILES)
 
 bench: build
 	@bench/run-all $(BUILD_DIR)

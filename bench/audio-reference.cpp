@@ -144,10 +144,9 @@ private:
   void Queue(const uint8_t** APlanes, int ACount) {
     const int Room = swr_get_out_samples(Resampler.get(), ACount);
     if (Room > Converted->nb_samples) Converted.reset(MakeFrame(Room));
-    const int Count =
-        Check(swr_convert(Resampler.get(), Converted->extended_data, Converted->nb_samples,
-                          APlanes, ACount),
-              "converting samples");
+    const int Count = Check(swr_convert(Resampler.get(), Converted->extended_data,
+                                        Converted->nb_samples, APlanes, ACount),
+                            "converting samples");
     if (av_audio_fifo_write(Fifo.get(), reinterpret_cast<void**>(Converted->extended_data),
                             Count) != Count)
       throw TReferenceError("fifo: out of memory");

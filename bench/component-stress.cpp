@@ -49,10 +49,14 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "%s\n", Converter.LastError().c_str());
       return 2;
     }
-    Converter.SetOnProgress([&](int, int, int, int, float, float, int64_t, int) { Converter.Stop(); });
+    Converter.SetOnProgress(
+        [&](int, int, int, int, float, float, int64_t, int) { Converter.Stop(); });
     Converter.SetOnTerminate([&](int AIndex, bool, bool, const std::string&) {
       std::lock_guard Guard(Lock);
-      if (AIndex < 0) ++Finals; else Ends.insert(AIndex);
+      if (AIndex < 0)
+        ++Finals;
+      else
+        Ends.insert(AIndex);
       Changed.notify_all();
     });
     for (int I = 0; I < Count; ++I) {

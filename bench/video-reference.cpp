@@ -66,7 +66,7 @@ struct TChain {
   int InputIndex = -1;
   AVStream* Output = nullptr;
   TCodecPtr Decoder, Encoder;
-  int64_t NextPts = 0;  // in the encoder's time base
+  int64_t NextPts = 0; // in the encoder's time base
 };
 
 class TConverter {
@@ -222,10 +222,9 @@ private:
   void Queue(const uint8_t** APlanes, int ACount) {
     const int Room = swr_get_out_samples(Resampler.get(), ACount);
     if (Room > Converted->nb_samples) Converted.reset(MakeAudioFrame(Room));
-    const int Count =
-        Check(swr_convert(Resampler.get(), Converted->extended_data, Converted->nb_samples,
-                          APlanes, ACount),
-              "converting samples");
+    const int Count = Check(swr_convert(Resampler.get(), Converted->extended_data,
+                                        Converted->nb_samples, APlanes, ACount),
+                            "converting samples");
     if (av_audio_fifo_write(Fifo.get(), reinterpret_cast<void**>(Converted->extended_data),
                             Count) != Count)
       throw TReferenceError("fifo: out of memory");
@@ -272,7 +271,7 @@ private:
 
 int main(int argc, char** argv) {
   int Threads = 1;
-  int First = 1;  // the first argument after the options
+  int First = 1; // the first argument after the options
   if (argc == 5 && std::string_view(argv[1]) == "-threads") {
     Threads = ThreadCount(argv[2]);
     First = 3;

@@ -52,7 +52,8 @@ int main(int argc, char** argv) {
 
   QTemporaryDir Program, Out;
   // The library folder of the build, beside this program's folder.
-  QFile::link(QApplication::applicationDirPath() + QStringLiteral("/../bin/lib"), Program.filePath(QStringLiteral("lib")));
+  QFile::link(QApplication::applicationDirPath() + QStringLiteral("/../bin/lib"),
+              Program.filePath(QStringLiteral("lib")));
   TBenchDialogs Dialogs;
   for (int I = 1; I < argc; ++I) Dialogs.Files << QString::fromLocal8Bit(argv[I]);
   Dialogs.Folder = Out.path();
@@ -66,13 +67,14 @@ int main(int argc, char** argv) {
   Window.findChild<QAbstractButton*>(QStringLiteral("btnOpen"))->click();
   auto* List = Window.findChild<pelorix::TFileList*>(QStringLiteral("lvFiles"));
   if (List->RowCount() != argc - 1) {
-    std::fprintf(stderr, "window-bench: only %d of %d files could be added\n", List->RowCount(), argc - 1);
+    std::fprintf(stderr, "window-bench: only %d of %d files could be added\n", List->RowCount(),
+                 argc - 1);
     return 2;
   }
 
   QElapsedTimer Clock, Run;
   qint64 LastTick = 0, LargestGap = 0, LargestAt = 0, Ticks = 0;
-  QString LargestWhile;  // the rows' states right after the largest gap
+  QString LargestWhile; // the rows' states right after the largest gap
   QTimer Ticker;
   Ticker.setTimerType(Qt::PreciseTimer);
   QObject::connect(&Ticker, &QTimer::timeout, [&] {
@@ -105,12 +107,14 @@ int main(int argc, char** argv) {
 
   int Done = 0;
   for (int Row = 0; Row < List->RowCount(); ++Row) Done += List->Status(Row) == pelorix::StatusDone;
-  std::printf("files converted: %d of %d in %.1f s\n", Done, List->RowCount(), Run.elapsed() / 1000.0);
+  std::printf("files converted: %d of %d in %.1f s\n", Done, List->RowCount(),
+              Run.elapsed() / 1000.0);
   std::printf("\"Convert!\" (setting up %d outputs) took %lld ms\n", List->RowCount(),
               static_cast<long long>(ClickMs));
-  std::printf("largest event-loop gap: %lld ms over %lld ticks of %d ms (target: at most %lld ms)\n",
-              static_cast<long long>(LargestGap), static_cast<long long>(Ticks), TickMs,
-              static_cast<long long>(TargetGapMs));
+  std::printf(
+      "largest event-loop gap: %lld ms over %lld ticks of %d ms (target: at most %lld ms)\n",
+      static_cast<long long>(LargestGap), static_cast<long long>(Ticks), TickMs,
+      static_cast<long long>(TargetGapMs));
   std::printf("the largest gap ended %.2f s into the run; rows then: %s\n", LargestAt / 1000.0,
               qPrintable(LargestWhile));
   if (Done != List->RowCount()) return 2;

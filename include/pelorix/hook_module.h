@@ -34,22 +34,22 @@ extern "C" {
 
 /* A picture: up to four planes and the byte distance between their rows. */
 typedef struct TPelorixHookPicture {
-  uint8_t *data[4];
+  uint8_t* data[4];
   int linesize[4];
 } TPelorixHookPicture;
 
-typedef int (*TPelorixHookConfigure)(void **ctxp, int argc, char *argv[]);
-typedef void (*TPelorixHookProcess)(void *ctx, TPelorixHookPicture *picture, int pix_fmt,
-                                    int width, int height, int64_t pts);
-typedef void (*TPelorixHookRelease)(void *ctx);
+typedef int (*TPelorixHookConfigure)(void** ctxp, int argc, char* argv[]);
+typedef void (*TPelorixHookProcess)(void* ctx, TPelorixHookPicture* picture, int pix_fmt, int width,
+                                    int height, int64_t pts);
+typedef void (*TPelorixHookRelease)(void* ctx);
 
 /* Modules built with hidden symbols still export the three entry points. */
 #define PELORIX_HOOK_EXPORT __attribute__((visibility("default")))
 
-PELORIX_HOOK_EXPORT int Configure(void **ctxp, int argc, char *argv[]);
-PELORIX_HOOK_EXPORT void Process(void *ctx, TPelorixHookPicture *picture, int pix_fmt,
-                                 int width, int height, int64_t pts);
-PELORIX_HOOK_EXPORT void Release(void *ctx);
+PELORIX_HOOK_EXPORT int Configure(void** ctxp, int argc, char* argv[]);
+PELORIX_HOOK_EXPORT void Process(void* ctx, TPelorixHookPicture* picture, int pix_fmt, int width,
+                                 int height, int64_t pts);
+PELORIX_HOOK_EXPORT void Release(void* ctx);
 
 #ifdef __cplusplus
 }

@@ -36,7 +36,8 @@ void PaintMark(QPainter& APainter, qreal ASize) {
   QPen Arc(Spray, ASize * 0.07, Qt::SolidLine, Qt::RoundCap);
   APainter.setPen(Arc);
   APainter.setBrush(Qt::NoBrush);
-  APainter.drawArc(QRectF(ASize * 0.16, ASize * 0.16, ASize * 0.68, ASize * 0.68), 200 * 16, 120 * 16);
+  APainter.drawArc(QRectF(ASize * 0.16, ASize * 0.16, ASize * 0.68, ASize * 0.68), 200 * 16,
+                   120 * 16);
 }
 } // namespace
 
@@ -80,14 +81,15 @@ void TBanner::paintEvent(QPaintEvent*) {
   Painter.setFont(Title);
   Painter.setPen(Qt::white);
   const qreal TextLeft = 18 + Mark + 18;
-  Painter.drawText(QRectF(TextLeft, 14, Area.width() - TextLeft, 44), Qt::AlignLeft | Qt::AlignVCenter,
-                   ProductName);
+  Painter.drawText(QRectF(TextLeft, 14, Area.width() - TextLeft, 44),
+                   Qt::AlignLeft | Qt::AlignVCenter, ProductName);
 
   QFont Line = font();
   Line.setPixelSize(14);
   Painter.setFont(Line);
   Painter.setPen(QColor(0xd8, 0xe6, 0xf2));
-  Painter.drawText(QRectF(TextLeft, 58, Area.width() - TextLeft, 24), Qt::AlignLeft | Qt::AlignVCenter,
+  Painter.drawText(QRectF(TextLeft, 58, Area.width() - TextLeft, 24),
+                   Qt::AlignLeft | Qt::AlignVCenter,
                    QStringLiteral("Convert your videos and music, file after file"));
 
   Painter.setPen(Spray);

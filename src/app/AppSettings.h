@@ -12,7 +12,7 @@ namespace pelorix {
 struct TSettingsValues {
   QString Output;
   bool SameFolder = false;
-  QString Format;  // empty when none is stored
+  QString Format; // empty when none is stored
 };
 
 class TAppSettings {

@@ -9,14 +9,14 @@ inline const QString LibraryError = QStringLiteral("Error: Lib cannot be loaded.
 inline const QString InformationTitle = QStringLiteral("Information");
 inline const QString ChooseAFile = QStringLiteral("Please choose a file.");
 inline const QString ErrorFound = QStringLiteral("Error found");
-inline const QString UnableToWrite = QStringLiteral("Unable to write to %1");  // the file's path
+inline const QString UnableToWrite = QStringLiteral("Unable to write to %1"); // the file's path
 inline const QString PickFolderTitle = QStringLiteral("Select an Output Folder:");
 inline const QString OpenFilters = QStringLiteral("All Supported Files (*.3gp);;All Files (*)");
 
 // The question before a list is converted to the format it was converted to last.
 inline QString ConvertAgainQuestion(const QString& AEntryText) {
-  return QStringLiteral("File(s) from the list was already converted to this format\r\n") + AEntryText +
-         QStringLiteral("\r\nDo you wish to convert agin?");
+  return QStringLiteral("File(s) from the list was already converted to this format\r\n") +
+         AEntryText + QStringLiteral("\r\nDo you wish to convert agin?");
 }
 
 } // namespace pelorix::texts

@@ -13,7 +13,9 @@ namespace pelorix {
 
 namespace {
 // Message texts use "\r\n" between lines; a box shows plain line breaks.
-QString ShownText(QString AText) { return AText.replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
+QString ShownText(QString AText) {
+  return AText.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
 } // namespace
 
 QStringList TDesktopDialogs::OpenFiles(QWidget* AParent, const QString& AFilters) {

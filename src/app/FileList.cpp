@@ -3,10 +3,10 @@
 
 #include <QApplication>
 #include <QDropEvent>
-#include <QMimeData>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMimeData>
 #include <QPainter>
 #include <QStyleOptionProgressBar>
 
@@ -50,7 +50,7 @@ void TStatusDelegate::paint(QPainter* APainter, const QStyleOptionViewItem& AOpt
   Bar.minimum = 0;
   bool Known = false;
   const int Percent = Text.mid(ProgressMark.size()).toInt(&Known);
-  Bar.maximum = Known ? 100 : 0;  // 0..0 is the style's busy bar
+  Bar.maximum = Known ? 100 : 0; // 0..0 is the style's busy bar
   Bar.progress = Known ? Percent : 0;
   Bar.textVisible = Known;
   Bar.text = Known ? QString::number(Percent) + QLatin1Char('%') : QString();
@@ -62,7 +62,8 @@ void TStatusDelegate::paint(QPainter* APainter, const QStyleOptionViewItem& AOpt
 
 TFileList::TFileList(QWidget* AParent) : QTableWidget(0, ColumnCount, AParent) {
   setObjectName(QStringLiteral("lvFiles"));
-  setHorizontalHeaderLabels({QStringLiteral("Source"), QStringLiteral("Status"), QStringLiteral("Path")});
+  setHorizontalHeaderLabels(
+      {QStringLiteral("Source"), QStringLiteral("Status"), QStringLiteral("Path")});
   horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   horizontalHeader()->resizeSection(colSource, SourceWidth);
   horizontalHeader()->resizeSection(colStatus, StatusWidth);

@@ -60,10 +60,10 @@ QLabel* MakeLink(QWidget* AParent, const QString& AName, const QString& AText) {
 } // namespace
 
 TfrmMain::TfrmMain(const TWindowSetup& ASetup)
-    : AppFolderText(WithSeparator(ASetup.AppFolder.isEmpty() ? DefaultAppFolder() : ASetup.AppFolder)),
+    : AppFolderText(
+          WithSeparator(ASetup.AppFolder.isEmpty() ? DefaultAppFolder() : ASetup.AppFolder)),
       Dialogs(ASetup.Dialogs ? *ASetup.Dialogs : static_cast<TDialogs&>(DesktopDialogs)),
-      Settings(AppFolderText),
-      AdjustOutput(ASetup.AdjustOutput),
+      Settings(AppFolderText), AdjustOutput(ASetup.AdjustOutput),
       VexoC(std::make_unique<TVexoConverter>()) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowIcon(AppIcon());
@@ -107,7 +107,8 @@ void TfrmMain::CreateControls() {
   btnConvert->setGeometry(125, 113, 94, 72);
   btnConvert->setToolTip(QStringLiteral("Convert all the videos from the list"));
   btnConvert->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
-  connect(btnConvert, &QToolButton::clicked, this, [this] { Guarded([this] { btnConvertClick(); }); });
+  connect(btnConvert, &QToolButton::clicked, this,
+          [this] { Guarded([this] { btnConvertClick(); }); });
 
   StaticText1 = new QLabel(QStringLiteral("Output Format:"), Client);
   StaticText1->setObjectName(QStringLiteral("StaticText1"));
@@ -120,9 +121,11 @@ void TfrmMain::CreateControls() {
   for (const TOutputFormat& Format : OutputFormats())
     selFormat->addItem(QString::fromStdString(Format.Text));
 
-  lblMoreSoftware = MakeLink(Client, QStringLiteral("lblMoreSoftware"), QStringLiteral("More Software"));
+  lblMoreSoftware =
+      MakeLink(Client, QStringLiteral("lblMoreSoftware"), QStringLiteral("More Software"));
   lblMoreSoftware->setGeometry(350, 152, 174, 33);
-  connect(lblMoreSoftware, &QLabel::linkActivated, this, [this] { Dialogs.ShowMoreSoftware(this); });
+  connect(lblMoreSoftware, &QLabel::linkActivated, this,
+          [this] { Dialogs.ShowMoreSoftware(this); });
   lblWebsite = MakeLink(Client, QStringLiteral("lblWebsite"), QStringLiteral("Website"));
   lblWebsite->setGeometry(618, 152, 94, 33);
   connect(lblWebsite, &QLabel::linkActivated, this, [this] { Dialogs.OpenUrl(QUrl(SiteAddress)); });
@@ -138,14 +141,17 @@ void TfrmMain::CreateControls() {
   ListMenu->addSeparator();
   RemoveFiles1 = new QAction(QStringLiteral("Remove"), this);
   RemoveFiles1->setObjectName(QStringLiteral("RemoveFiles1"));
-  connect(RemoveFiles1, &QAction::triggered, this, [this] { Guarded([this] { RemoveSelectedRows(); }); });
+  connect(RemoveFiles1, &QAction::triggered, this,
+          [this] { Guarded([this] { RemoveSelectedRows(); }); });
   ListMenu->addAction(RemoveFiles1);
-  connect(lvFiles, &TFileList::RemoveRequested, this, [this] { Guarded([this] { RemoveSelectedRows(); }); });
+  connect(lvFiles, &TFileList::RemoveRequested, this,
+          [this] { Guarded([this] { RemoveSelectedRows(); }); });
   connect(lvFiles, &TFileList::FilesDropped, this,
           [this](const QStringList& AFiles) { Guarded([&] { FilesDropped(AFiles); }); });
-  connect(lvFiles, &QWidget::customContextMenuRequested, this, [this, ListMenu](const QPoint& APos) {
-    ListMenu->popup(lvFiles->viewport()->mapToGlobal(APos));
-  });
+  connect(lvFiles, &QWidget::customContextMenuRequested, this,
+          [this, ListMenu](const QPoint& APos) {
+            ListMenu->popup(lvFiles->viewport()->mapToGlobal(APos));
+          });
 
   lblSkipped = new QLabel(Client);
   lblSkipped->setObjectName(QStringLiteral("lblSkipped"));
@@ -171,9 +177,11 @@ void TfrmMain::CreateControls() {
   btnBrowse = new QPushButton(QStringLiteral("Browse"), Client);
   btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
   btnBrowse->setGeometry(671, 488, 94, 26);
-  connect(btnBrowse, &QPushButton::clicked, this, [this] { Guarded([this] { btnBrowseClick(); }); });
+  connect(btnBrowse, &QPushButton::clicked, this,
+          [this] { Guarded([this] { btnBrowseClick(); }); });
 
-  chkSameFolder = new QCheckBox(QStringLiteral("Use the same directory to the source file"), Client);
+  chkSameFolder =
+      new QCheckBox(QStringLiteral("Use the same directory to the source file"), Client);
   chkSameFolder->setObjectName(QStringLiteral("chkSameFolder"));
   chkSameFolder->move(125, 509);
   chkSameFolder->adjustSize();
@@ -195,7 +203,9 @@ void TfrmMain::Guarded(const std::function<void()>& ABody) {
   }
 }
 
-bool TfrmMain::CheckLibraries() { return VexoC->LoadLibraries(LibraryFolder().toStdString(), true); }
+bool TfrmMain::CheckLibraries() {
+  return VexoC->LoadLibraries(LibraryFolder().toStdString(), true);
+}
 
 bool TfrmMain::LoadConverterLibraries() {
   if (VexoC->LoadLibraries(LibraryFolder().toStdString(), true)) return true;
@@ -283,11 +293,12 @@ void TfrmMain::AddFiles(const QStringList& AFiles) {
     TaskRows.push_back(lvFiles->AddRow(File, SourceSummary(VexoC->Tasks(Index).Probe())));
   }
   if (lvFiles->RowCount() > 0) SetTitle(QStringLiteral(" [Ready]"));
-  lblSkipped->setText(Skipped == 0 ? QString()
-                      : Skipped == 1
-                          ? QStringLiteral("1 file was not added: it is not a media file that can be read.")
-                          : QStringLiteral("%1 files were not added: they are not media files that can be read.")
-                                .arg(Skipped));
+  lblSkipped->setText(
+      Skipped == 0 ? QString()
+      : Skipped == 1
+          ? QStringLiteral("1 file was not added: it is not a media file that can be read.")
+          : QStringLiteral("%1 files were not added: they are not media files that can be read.")
+                .arg(Skipped));
   selFormat->setFocus();
 }
 

@@ -33,8 +33,8 @@ class TFileList;
 
 // What a window is built with; tests give their own folder and dialogs.
 struct TWindowSetup {
-  QString AppFolder;              // ends with a separator; empty: the program's own folder
-  TDialogs* Dialogs = nullptr;    // null: the desktop's dialogs
+  QString AppFolder; // ends with a separator; empty: the program's own folder
+  TDialogs* Dialogs = nullptr; // null: the desktop's dialogs
   // Called with every task's output record before it is handed over; tests use it to reach
   // into a run (for example through the custom hook). Null in the program.
   std::function<void(TOutputOptions&)> AdjustOutput;
@@ -124,20 +124,20 @@ private:
   QAction* AddFiles1 = nullptr;
   QAction* RemoveFiles1 = nullptr;
   QLabel* StaticText2 = nullptr;
-  QLabel* lblSkipped = nullptr;  // under the list: how many files the last add passed over
+  QLabel* lblSkipped = nullptr; // under the list: how many files the last add passed over
   QLineEdit* txtOutput = nullptr;
   QPushButton* btnFolderChange = nullptr;
   QPushButton* btnBrowse = nullptr;
   QCheckBox* chkSameFolder = nullptr;
 
-  bool Canceled = false;          // JobCanceled: the user stopped the last run
-  QString LastFormatText;         // LastFormat: the entry of the last run that ended unstopped
-  bool RunActive = false;         // from Start until the final event has been handled
-  bool StopPending = false;       // Stop was asked during the current run
-  bool CloseAfterRun = false;     // the user closed the window during a run
-  bool Closing = false;           // the settings are written, the window is going
-  std::vector<int> TaskRows;      // task index -> row
-  std::vector<QString> TaskOutputs;  // task index -> output file
+  bool Canceled = false; // JobCanceled: the user stopped the last run
+  QString LastFormatText; // LastFormat: the entry of the last run that ended unstopped
+  bool RunActive = false; // from Start until the final event has been handled
+  bool StopPending = false; // Stop was asked during the current run
+  bool CloseAfterRun = false; // the user closed the window during a run
+  bool Closing = false; // the settings are written, the window is going
+  std::vector<int> TaskRows; // task index -> row
+  std::vector<QString> TaskOutputs; // task index -> output file
 
   // Declared last: destroyed first, before the widgets its events reach.
   std::unique_ptr<TVexoConverter> VexoC;

@@ -20,9 +20,9 @@
 namespace pelorix {
 
 namespace {
-constexpr int RunThreads = 1;  // one task at a time, on a worker thread
+constexpr int RunThreads = 1; // one task at a time, on a worker thread
 constexpr int ProgressIntervalMs = 100;
-}
+} // namespace
 
 void TfrmMain::ConnectConverter() {
   VexoC->SetLogLevel(TLogLevel::llQuiet);
@@ -34,18 +34,21 @@ void TfrmMain::ConnectConverter() {
   VexoC->SetOnProgress([this](int AIndex, int, int, int ACurrentDuration, float, float, int64_t,
                               int ATotalOutputDuration) {
     QMetaObject::invokeMethod(
-        this, [this, AIndex, ACurrentDuration, ATotalOutputDuration] {
+        this,
+        [this, AIndex, ACurrentDuration, ATotalOutputDuration] {
           Guarded([&] { VexoCProgress(AIndex, ACurrentDuration, ATotalOutputDuration); });
         },
         Qt::QueuedConnection);
   });
-  VexoC->SetOnTerminate([this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-    QMetaObject::invokeMethod(
-        this, [this, AIndex, AFinished, AException, Message = QString::fromStdString(AMessage)] {
-          Guarded([&] { VexoCTerminate(AIndex, AFinished, AException, Message); });
-        },
-        Qt::QueuedConnection);
-  });
+  VexoC->SetOnTerminate(
+      [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, AIndex, AFinished, AException, Message = QString::fromStdString(AMessage)] {
+              Guarded([&] { VexoCTerminate(AIndex, AFinished, AException, Message); });
+            },
+            Qt::QueuedConnection);
+      });
 }
 
 void TfrmMain::btnConvertClick() {
@@ -130,9 +133,9 @@ bool TfrmMain::SetOutput(int AIndex, const QString& AEntryText) {
   for (const TOutputFormat& Entry : OutputFormats())
     if (QString::fromStdString(Entry.Text) == AEntryText) Format = &Entry;
   // The same option building as the batch command line's, with automatic codec threads.
-  TTaskOutput Output =
-      BuildTaskOutput(*Format, Input->url ? Input->url : "", SourceFactsOf(VexoC->Tasks(AIndex).Probe()),
-                      chkSameFolder->isChecked(), txtOutput->text().toStdString(), 0);
+  TTaskOutput Output = BuildTaskOutput(
+      *Format, Input->url ? Input->url : "", SourceFactsOf(VexoC->Tasks(AIndex).Probe()),
+      chkSameFolder->isChecked(), txtOutput->text().toStdString(), 0);
   if (AdjustOutput) AdjustOutput(Output.Options);
   const QString OutputPath = QString::fromStdString(Output.FileName);
   if (!VexoC->SetTaskOutput(AIndex, Output.FileName, &Output.Options)) {
@@ -145,8 +148,8 @@ bool TfrmMain::SetOutput(int AIndex, const QString& AEntryText) {
 }
 
 void TfrmMain::SetRunControls(bool ARunning) {
-  for (QWidget* Control : std::initializer_list<QWidget*>{btnOpen, btnFolderChange, selFormat, txtOutput,
-                                                          chkSameFolder})
+  for (QWidget* Control : std::initializer_list<QWidget*>{btnOpen, btnFolderChange, selFormat,
+                                                          txtOutput, chkSameFolder})
     Control->setEnabled(!ARunning);
   AddFiles1->setEnabled(!ARunning);
   RemoveFiles1->setEnabled(!ARunning);
@@ -158,7 +161,8 @@ void TfrmMain::SetRunControls(bool ARunning) {
 
 void TfrmMain::ShowConvertCaption(bool ARunning) {
   btnConvert->setText(ARunning ? QStringLiteral("Stop") : QStringLiteral("Convert!"));
-  btnConvert->setIcon(style()->standardIcon(ARunning ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
+  btnConvert->setIcon(
+      style()->standardIcon(ARunning ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
 }
 
 int TfrmMain::RowOfTask(int AIndex) const {
@@ -175,7 +179,8 @@ void TfrmMain::VexoCProgress(int AIndex, int ACurrentDuration, int ATotalOutputD
   lvFiles->SetStatus(Row, ProgressCellText(ACurrentDuration, ATotalOutputDuration));
 }
 
-void TfrmMain::VexoCTerminate(int AIndex, bool AFinished, bool AException, const QString& AMessage) {
+void TfrmMain::VexoCTerminate(int AIndex, bool AFinished, bool AException,
+                              const QString& AMessage) {
   if (!RunActive) return;
   const int Row = RowOfTask(AIndex);
   if (Row >= 0) {

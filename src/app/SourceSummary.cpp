@@ -18,12 +18,15 @@ template <size_t N> QString Text(const std::array<char, N>& AField) {
 
 QString SourceSummary(const TAVProbe& AProbe) {
   QStringList Lines;
-  int64_t Duration = -1;  // microseconds, the longest stream's
+  int64_t Duration = -1; // microseconds, the longest stream's
   if (AProbe.VideoStreamCount() > 0) {
     TVideoStreamInfo Video;
     AProbe.VideoStreamInfo(-1, Video);
     Duration = std::max(Duration, Video.DurationUS);
-    Lines << QStringLiteral("Video: %1, %2x%3").arg(Text(Video.CodecName)).arg(Video.Width).arg(Video.Height);
+    Lines << QStringLiteral("Video: %1, %2x%3")
+                 .arg(Text(Video.CodecName))
+                 .arg(Video.Width)
+                 .arg(Video.Height);
   }
   if (AProbe.AudioStreamCount() > 0) {
     TAudioStreamInfo Audio;

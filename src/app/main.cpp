@@ -25,8 +25,10 @@ bool HasDisplay() {
 
 int main(int argc, char* argv[]) {
   if (!HasDisplay()) {
-    std::fprintf(stderr, "pelorix: no display (DISPLAY is not set); "
-                         "to start it without a desktop: xvfb-run -a %s\n", argv[0]);
+    std::fprintf(stderr,
+                 "pelorix: no display (DISPLAY is not set); "
+                 "to start it without a desktop: xvfb-run -a %s\n",
+                 argv[0]);
     return ExitNoDisplay;
   }
   QApplication Application(argc, argv);
@@ -42,7 +44,8 @@ int main(int argc, char* argv[]) {
   if (std::getenv("PELORIX_STARTUP_CHECK")) {
     const QString Folder = Window.LibraryFolder();
     const bool Loaded = Window.CheckLibraries();
-    std::printf("pelorix: library folder %s %s\n", qPrintable(Folder), Loaded ? "loaded" : "cannot be loaded");
+    std::printf("pelorix: library folder %s %s\n", qPrintable(Folder),
+                Loaded ? "loaded" : "cannot be loaded");
     return Loaded ? 0 : 1;
   }
   Window.show();

@@ -6,20 +6,20 @@
 #include "LibraryBinding.h"
 
 extern "C" {
-#include <libavutil/time.h>
-#include <libavutil/frame.h>
 #include <libavutil/audio_fifo.h>
 #include <libavutil/avutil.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/pixdesc.h>
 #include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/log.h>
 #include <libavutil/mem.h>
 #include <libavutil/opt.h>
-#include <libavutil/error.h>
 #include <libavutil/parseutils.h>
+#include <libavutil/pixdesc.h>
 #include <libavutil/samplefmt.h>
-#include <libavutil/imgutils.h>
+#include <libavutil/time.h>
 }
 
 #define PELORIX_AVUTIL_ENTRIES(X) \

@@ -62,8 +62,7 @@ void* LoadLibraryFromFolder(const std::string& AFolder, const std::string& AFile
   ::dlerror();
   void* Handle = ::dlopen(JoinPath(AFolder, AFileName).c_str(), LoadMode);
   if (!Handle) ASystemError = LastLoaderError();
-  for (auto It = Preloaded.rbegin(); It != Preloaded.rend(); ++It)
-    ::dlclose(*It);
+  for (auto It = Preloaded.rbegin(); It != Preloaded.rend(); ++It) ::dlclose(*It);
   return Handle;
 }
 

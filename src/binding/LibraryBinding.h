@@ -23,11 +23,11 @@ public:
 class TLibraryBinding {
 public:
   struct TDescription {
-    std::string Stem;                        // "libavcodec"
-    int InterfaceNumber = 0;                 // 59; 0 = the library has no versioned name
-    std::string FixedFileName;               // set for libraries that always load by one name
-    std::vector<TLibraryBinding*> Family;    // libraries of the family it needs, loaded first
-    std::function<void(TLibraryBinding&)> BindAll;  // binds every entry of the unit's list
+    std::string Stem; // "libavcodec"
+    int InterfaceNumber = 0; // 59; 0 = the library has no versioned name
+    std::string FixedFileName; // set for libraries that always load by one name
+    std::vector<TLibraryBinding*> Family; // libraries of the family it needs, loaded first
+    std::function<void(TLibraryBinding&)> BindAll; // binds every entry of the unit's list
   };
 
   explicit TLibraryBinding(TDescription ADescription);

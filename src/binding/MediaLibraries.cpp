@@ -71,17 +71,12 @@ bool LoadMediaLibraries(const std::string& AFolder, bool AVersioned) {
 
 void UnloadMediaLibraries() {
   Loaded = false;
-  for (TLibraryBinding* Library : EngineLibraries())
-    Library->UnloadLibrary();
+  for (TLibraryBinding* Library : EngineLibraries()) Library->UnloadLibrary();
 }
 
-bool MediaLibrariesLoaded() {
-  return Loaded;
-}
+bool MediaLibrariesLoaded() { return Loaded; }
 
-std::string MediaLibrariesError() {
-  return LoadError;
-}
+std::string MediaLibrariesError() { return LoadError; }
 
 bool LoadProbeLibraries(std::string& AError, const std::string& AFolder, bool AVersioned) {
   bool AllBound = true;
@@ -91,8 +86,7 @@ bool LoadProbeLibraries(std::string& AError, const std::string& AFolder, bool AV
   AError.clear();
   for (TLibraryBinding* Library : ProbeLibraries()) {
     if (!Library->InitLibrary(AError, AFolder, AVersioned)) {
-      for (TLibraryBinding* Loaded : ProbeLibraries())
-        Loaded->UnloadLibrary();
+      for (TLibraryBinding* Loaded : ProbeLibraries()) Loaded->UnloadLibrary();
       return false;
     }
   }

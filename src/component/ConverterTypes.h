@@ -28,14 +28,12 @@ inline TLogLevel LogLevelOf(int ALevel) {
 // produced the event (a worker for threaded tasks); log, progress and end events hold the
 // component's lock, so a handler must never wait for another thread that may raise one.
 using TBeforeHookEvent = std::function<void(int AIndex, int64_t APTS, THookAction& AHookAction)>;
-using TCustomHookEvent =
-    std::function<void(int AIndex, THookBitmap& ABitmap, int AFrameNumber, int64_t APTS,
-                       bool& AUpdate, bool& AStopHook)>;
+using TCustomHookEvent = std::function<void(int AIndex, THookBitmap& ABitmap, int AFrameNumber,
+                                            int64_t APTS, bool& AUpdate, bool& AStopHook)>;
 using TLogEvent = std::function<void(int AIndex, TLogLevel ALogLevel, const std::string& AMsg)>;
 using TProgressEvent =
-    std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration,
-                       float AQuality, float ABitRate, int64_t ACurrentSize,
-                       int ATotalOutputDuration)>;
+    std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                       float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
 using TTerminateEvent =
     std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
 
@@ -55,7 +53,7 @@ public:
 private:
   std::recursive_mutex Mutex;
   std::atomic<std::thread::id> Owner{};
-  int Depth = 0;  // written only by the holder
+  int Depth = 0; // written only by the holder
 };
 
 } // namespace pelorix

@@ -15,7 +15,7 @@ namespace pelorix {
 namespace {
 
 std::vector<TCustomConverter*>& Components() {
-  static auto* List = new std::vector<TCustomConverter*>;  // never freed, see the header
+  static auto* List = new std::vector<TCustomConverter*>; // never freed, see the header
   return *List;
 }
 
@@ -62,8 +62,7 @@ std::vector<std::string> TLogList::Feed(std::thread::id AThread, const std::stri
   TLogItem& Item = ItemOf(AThread);
   std::vector<std::string> Lines;
   size_t Start = 0;
-  for (size_t Feed = AText.find('\n'); Feed != std::string::npos;
-       Feed = AText.find('\n', Start)) {
+  for (size_t Feed = AText.find('\n'); Feed != std::string::npos; Feed = AText.find('\n', Start)) {
     Lines.push_back(AText.substr(Start, Feed - Start));
     Start = Feed + 1;
   }
@@ -95,12 +94,12 @@ void TLogList::Clear() {
 }
 
 TLogList& LogLines() {
-  static auto* List = new TLogList;  // never freed, see the header
+  static auto* List = new TLogList; // never freed, see the header
   return *List;
 }
 
 std::mutex& ComponentListLock() {
-  static auto* Lock = new std::mutex;  // never freed, see the header
+  static auto* Lock = new std::mutex; // never freed, see the header
   return *Lock;
 }
 
@@ -115,8 +114,8 @@ void LeaveComponentList(TCustomConverter* AConverter) {
   List.erase(std::remove(List.begin(), List.end(), AConverter), List.end());
 }
 
-std::string AssembleLibraryMessage(const std::string& APending, void* ASource,
-                                   const char* AFormat, va_list AArgs, bool& ACut) {
+std::string AssembleLibraryMessage(const std::string& APending, void* ASource, const char* AFormat,
+                                   va_list AArgs, bool& ACut) {
   char Area[LogAreaSize] = {};
   size_t Used = 0;
   ACut = false;
@@ -130,9 +129,8 @@ std::string AssembleLibraryMessage(const std::string& APending, void* ASource,
     if (Class) {
       const char* Name = Class->item_name ? Class->item_name(ASource) : Class->class_name;
       // The descriptor's address, as eight hex digits: its low 32 bits on 64-bit systems.
-      const int Written =
-          std::snprintf(Area, sizeof Area, "[%s @ %08" PRIX32 "]", Name ? Name : "",
-                        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Class)));
+      const int Written = std::snprintf(Area, sizeof Area, "[%s @ %08" PRIX32 "]", Name ? Name : "",
+                                        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Class)));
       Used = Written < 0 ? 0 : std::min(static_cast<size_t>(Written), LogAreaSize - 1);
     }
   }
@@ -151,8 +149,7 @@ std::string AssembleLibraryMessage(const std::string& APending, void* ASource,
   return Text;
 }
 
-extern "C" void LibraryLogCallback(void* ASource, int ALevel, const char* AFormat,
-                                   va_list AArgs) {
+extern "C" void LibraryLogCallback(void* ASource, int ALevel, const char* AFormat, va_list AArgs) {
   // Every message arrives here whatever the libraries' own level says.
   const int Scale = MessageScaleOf(ALevel);
   if (MediaLogLevel.load() < Scale || Routing) return;

@@ -36,7 +36,7 @@ public:
 
 private:
   struct TLogItem {
-    std::thread::id ThreadID;  // a default id marks the embedded first item free
+    std::thread::id ThreadID; // a default id marks the embedded first item free
     std::string Pending;
     TLogItem* Next = nullptr;
   };
@@ -58,8 +58,8 @@ constexpr size_t LogAreaSize = 2048;
 
 // Assembles one library message: the pending text, or else the "[name @ address]" prefix of
 // the source, then the formatted message, cut to the area. ACut tells whether it was cut.
-std::string AssembleLibraryMessage(const std::string& APending, void* ASource,
-                                   const char* AFormat, va_list AArgs, bool& ACut);
+std::string AssembleLibraryMessage(const std::string& APending, void* ASource, const char* AFormat,
+                                   va_list AArgs, bool& ACut);
 
 // Installed as the libraries' log callback by the converter's LoadLibraries.
 extern "C" void LibraryLogCallback(void* ASource, int ALevel, const char* AFormat, va_list AArgs);

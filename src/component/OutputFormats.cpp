@@ -37,7 +37,7 @@ std::vector<TOutputFormat> MakeTable() {
   XviD.VideoCodec = "libxvid";
   XviD.AudioCodec = "libmp3lame";
   XviD.VideoRate.FixedBitrate = 1500000;
-  XviD.AudioBitratePerChannel = 0;  // the source's rate
+  XviD.AudioBitratePerChannel = 0; // the source's rate
   XviD.MaxAudioBitrate = 320000;
   XviD.MaxChannels = 2;
   XviD.SampleRates = Mp3Rates;
@@ -93,7 +93,7 @@ std::vector<TOutputFormat> MakeTable() {
 
   TOutputFormat Dvd;
   Dvd.Text = "DVD Video (*.mpg)";
-  Dvd.Target = 3;  // codecs, container, size, frame rate, rates: the target's, by its norm
+  Dvd.Target = 3; // codecs, container, size, frame rate, rates: the target's, by its norm
   Dvd.AudioBitratePerChannel = -1;
   Dvd.MaxChannels = 6;
   Dvd.DropSubtitles = true;
@@ -173,9 +173,9 @@ char LowerAscii(char AChar) {
 }
 
 bool SameIgnoringCase(const std::string& A, const std::string& B) {
-  return A.size() == B.size() &&
-         std::equal(A.begin(), A.end(), B.begin(),
-                    [](char X, char Y) { return LowerAscii(X) == LowerAscii(Y); });
+  return A.size() == B.size() && std::equal(A.begin(), A.end(), B.begin(), [](char X, char Y) {
+           return LowerAscii(X) == LowerAscii(Y);
+         });
 }
 
 size_t FileNameStart(const std::string& APath) {
@@ -273,7 +273,7 @@ int32_t CappedChannels(const TOutputFormat& AFormat, int32_t AChannels) {
 int32_t CappedSampleRate(const TOutputFormat& AFormat, int32_t ARate) {
   if (ARate <= 0 || AFormat.SampleRates.empty()) return ARate;
   int32_t Best = AFormat.SampleRates.front();
-  for (int32_t Rate : AFormat.SampleRates)  // ascending: a tie goes to the higher rate
+  for (int32_t Rate : AFormat.SampleRates) // ascending: a tie goes to the higher rate
     if (std::abs(int64_t{Rate} - ARate) <= std::abs(int64_t{Best} - ARate)) Best = Rate;
   return Best;
 }
@@ -296,8 +296,7 @@ int32_t VideoBitrateFor(const TOutputFormat& AFormat, int32_t AWidth, int32_t AH
   const auto [Width, Height] = OutputFrameSize(AFormat, AWidth, AHeight);
   if (Width <= 0) return Rule.MinVideoBitrate > 0 ? Rule.MinVideoBitrate : -1;
   const double Rate = std::round(double(Width) * Height * Rule.BitsPerPixel);
-  return static_cast<int32_t>(
-      std::clamp<double>(Rate, Rule.MinVideoBitrate, Rule.MaxVideoBitrate));
+  return static_cast<int32_t>(std::clamp<double>(Rate, Rule.MinVideoBitrate, Rule.MaxVideoBitrate));
 }
 
 TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASourceName,
@@ -309,11 +308,10 @@ TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASo
   if (ASameFolder) {
     Result.FileName = MakeOutputName(ASourceName, Extension, Label);
   } else {
-    std::error_code Ignored;  // a folder that cannot be made fails the output's opening
+    std::error_code Ignored; // a folder that cannot be made fails the output's opening
     std::filesystem::create_directories(std::filesystem::u8path(AFolder), Ignored);
-    Result.FileName =
-        MakeOutputName(AFolder + "/" + ASourceName.substr(FileNameStart(ASourceName)),
-                       Extension, Label);
+    Result.FileName = MakeOutputName(AFolder + "/" + ASourceName.substr(FileNameStart(ASourceName)),
+                                     Extension, Label);
   }
 
   TOutputOptions& O = Result.Options;
@@ -353,10 +351,11 @@ bool SetFormatOutput(TVexoConverter& AConverter, int AIndex, const TOutputFormat
                      std::string* AFileName) {
   const AVFormatContext* Input = AConverter.TaskInputContext(AIndex);
   if (AFileName) AFileName->clear();
-  if (!Input) return AConverter.SetTaskOutput(AIndex, "");  // started: the converter says so
+  if (!Input) return AConverter.SetTaskOutput(AIndex, ""); // started: the converter says so
   const std::string Source = Input->url ? Input->url : "";
-  TTaskOutput Output = BuildTaskOutput(AFormat, Source, SourceFactsOf(AConverter.Tasks(AIndex).Probe()),
-                                       ASameFolder, AFolder, AThreadCount);
+  TTaskOutput Output =
+      BuildTaskOutput(AFormat, Source, SourceFactsOf(AConverter.Tasks(AIndex).Probe()), ASameFolder,
+                      AFolder, AThreadCount);
   if (AFileName) *AFileName = Output.FileName;
   return AConverter.SetTaskOutput(AIndex, Output.FileName, &Output.Options);
 }

@@ -23,31 +23,31 @@ class TVexoConverter;
 // BitsPerPixel, in bit/s, kept within MinVideoBitrate .. MaxVideoBitrate. At 30 pictures a
 // second, 3 bit/s per pixel is 0.1 bit per pixel and picture.
 struct TVideoRateRule {
-  int32_t FixedBitrate = 0;  // > 0: this rate whatever the size
+  int32_t FixedBitrate = 0; // > 0: this rate whatever the size
   double BitsPerPixel = 0;
   int32_t MinVideoBitrate = 0;
   int32_t MaxVideoBitrate = 0;
 };
 
 struct TOutputFormat {
-  std::string Text;        // as the format list shows it: "Label (*.ext)"
-  std::string Container;   // the muxer; empty: chosen by the library from the extension
-  std::string VideoCodec;  // empty: the container's default (or none for audio only)
+  std::string Text; // as the format list shows it: "Label (*.ext)"
+  std::string Container; // the muxer; empty: chosen by the library from the extension
+  std::string VideoCodec; // empty: the container's default (or none for audio only)
   std::string AudioCodec;
-  std::string Settings;    // encoder and muxer settings, "name=value" lines (ExtOptions)
+  std::string Settings; // encoder and muxer settings, "name=value" lines (ExtOptions)
   bool AudioOnly = false;
-  int32_t Target = 0;      // a disc target of TOutputOptions (3 "dvd"); it sets size and rates
+  int32_t Target = 0; // a disc target of TOutputOptions (3 "dvd"); it sets size and rates
   TVideoRateRule VideoRate;
   // Audio: the bit rate per output channel (0: the source's own rate, as the XviD entry
   // takes it; -1: none, for lossless codecs, a quality in Settings or a target's rate), the largest channel count, the sample rates the
   // encoder can carry (empty: any), and the largest rate a lossy codec gets.
   int32_t AudioBitratePerChannel = 0;
-  int32_t MaxAudioBitrate = 0;  // 0: no limit
-  int32_t MaxChannels = 0;      // 0: no limit
+  int32_t MaxAudioBitrate = 0; // 0: no limit
+  int32_t MaxChannels = 0; // 0: no limit
   std::vector<int32_t> SampleRates;
   // Video: the largest output width (the height follows the source's shape); frame sizes
   // are always made even, which the 4:2:0 encoders need.
-  int32_t MaxWidth = 0;  // 0: no limit
+  int32_t MaxWidth = 0; // 0: no limit
   // Subtitles are left out: none of the entry's containers takes the source's subtitles
   // without a conversion the engine cannot make (pictures to text, text to pictures).
   bool DropSubtitles = false;
@@ -79,16 +79,16 @@ std::string MakeOutputName(const std::string& ASource, const std::string& AExten
 
 // What the output options are built from: the task probe's first audio and video stream.
 struct TSourceFacts {
-  std::string OpenedFileName;  // the probe's OpenedFileName
+  std::string OpenedFileName; // the probe's OpenedFileName
   bool HasVideo = false;
   int32_t Width = -1, Height = -1;
-  int32_t Channels = -1, SampleRate = -1, AudioBitrate = -1;  // -1 without audio
+  int32_t Channels = -1, SampleRate = -1, AudioBitrate = -1; // -1 without audio
 };
 TSourceFacts SourceFactsOf(const TAVProbe& AProbe);
 
 // The limits an entry sets on the source's values.
 int32_t CappedChannels(const TOutputFormat& AFormat, int32_t AChannels);
-int32_t CappedSampleRate(const TOutputFormat& AFormat, int32_t ARate);  // nearest allowed
+int32_t CappedSampleRate(const TOutputFormat& AFormat, int32_t ARate); // nearest allowed
 // The output frame size for a source of AWidth x AHeight: even, at most MaxWidth wide with
 // the shape kept. {-1, -1} for an unknown size.
 std::pair<int32_t, int32_t> OutputFrameSize(const TOutputFormat& AFormat, int32_t AWidth,

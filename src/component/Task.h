@@ -75,7 +75,9 @@ public:
   bool Detached = false;
 
 private:
-  bool Move(TTaskPhase AFrom, TTaskPhase ATo) { return PhaseValue.compare_exchange_strong(AFrom, ATo); }
+  bool Move(TTaskPhase AFrom, TTaskPhase ATo) {
+    return PhaseValue.compare_exchange_strong(AFrom, ATo);
+  }
 
   std::atomic<int> IndexValue{-1};
   std::atomic<std::thread::id> ThreadValue{};
@@ -84,7 +86,7 @@ private:
   TInputOptions InputRecord;
   TOutputOptions OutputRecord;
 
-  std::mutex InputLock;  // guards the probe and the input view against the run's clean-up
+  std::mutex InputLock; // guards the probe and the input view against the run's clean-up
   bool InputOpen = false;
   TAVProbe InputProbe;
 

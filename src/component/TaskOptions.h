@@ -22,7 +22,7 @@ namespace pelorix {
 struct TInputOptions {
   std::string FileName;
   std::string FileFormat;
-  int32_t StartTime = -1;  // milliseconds
+  int32_t StartTime = -1; // milliseconds
   int32_t ProgramID = -1;
   std::string ExtOptions;
 };
@@ -35,8 +35,8 @@ struct TOutputOptions {
   std::string FileFormat;
   int32_t PacketSize = -1;
   int32_t MuxRate = -1;
-  float MuxDelay = -1.0f;    // seconds
-  float MuxPreload = -1.0f;  // seconds
+  float MuxDelay = -1.0f; // seconds
+  float MuxPreload = -1.0f; // seconds
   std::string AudioCodec;
   bool DisableAudio = false;
   int32_t AudioVolume = -1;
@@ -54,7 +54,7 @@ struct TOutputOptions {
   std::string FrameAspectRatio;
   int32_t CropTop = -1, CropBottom = -1, CropLeft = -1, CropRight = -1;
   int32_t PadTop = -1, PadBottom = -1, PadLeft = -1, PadRight = -1;
-  uint32_t PadColor = 0;  // 0x00BBGGRR; a set top byte names a desktop colour
+  uint32_t PadColor = 0; // 0x00BBGGRR; a set top byte names a desktop colour
   int32_t GopSize = -1;
   int32_t VideoBitrate = -1;
   int32_t VideoMaxRate = -1;
@@ -67,19 +67,19 @@ struct TOutputOptions {
   bool DisableSubtitle = false;
   std::string SubtitleLanguage;
   bool CopyTimestamps = false;
-  int32_t Duration = -1;    // milliseconds
-  double Timestamp = -1.0;  // local date-time as days since 30 December 1899; 0 = now
+  int32_t Duration = -1; // milliseconds
+  double Timestamp = -1.0; // local date-time as days since 30 December 1899; 0 = now
   int32_t Year = -1;
   int32_t Track = -1;
-  TMetaText Title{};  // may fill the whole array without a terminating zero
+  TMetaText Title{}; // may fill the whole array without a terminating zero
   TMetaText Author{};
   TMetaText Copyright{};
   TMetaText Comment{};
   TMetaText Album{};
   TGenreText Genre{};
-  int32_t Target = 0;        // 1 "vcd", 2 "svcd", 3 "dvd"
-  int32_t Norm = 0;          // 1 "pal", 2 "ntsc", else "auto"
-  int32_t FallbackNorm = 1;  // 1 "pal", else "ntsc"
+  int32_t Target = 0; // 1 "vcd", 2 "svcd", 3 "dvd"
+  int32_t Norm = 0; // 1 "pal", 2 "ntsc", else "auto"
+  int32_t FallbackNorm = 1; // 1 "pal", else "ntsc"
   bool CustomHook = false;
   bool BeforeHook = false;
   std::string HookRanges;
@@ -93,15 +93,13 @@ void InitInputOptions(TInputOptions& AOptions);
 void InitOutputOptions(TOutputOptions& AOptions);
 
 // Copies text into a metadata array, cut to its size; the rest is zero-filled.
-template <size_t N>
-void SetMetaText(std::array<char, N>& AField, const std::string& AText) {
+template <size_t N> void SetMetaText(std::array<char, N>& AField, const std::string& AText) {
   AField.fill('\0');
   for (size_t I = 0; I < N && I < AText.size(); ++I) AField[I] = AText[I];
 }
 
 // The text of a metadata array: up to the first zero character or the end of the array.
-template <size_t N>
-std::string MetaText(const std::array<char, N>& AField) {
+template <size_t N> std::string MetaText(const std::array<char, N>& AField) {
   size_t Length = 0;
   while (Length < N && AField[Length] != '\0') ++Length;
   return std::string(AField.data(), Length);

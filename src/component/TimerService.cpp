@@ -17,9 +17,9 @@ bool TTimerPump::FireNext(std::chrono::milliseconds AMaxWait) {
   {
     std::unique_lock Guard(Lock);
     for (;;) {
-      const auto Earliest = std::min_element(
-          Timers.begin(), Timers.end(),
-          [](const TTimer& A, const TTimer& B) { return A.Due < B.Due; });
+      const auto Earliest =
+          std::min_element(Timers.begin(), Timers.end(),
+                           [](const TTimer& A, const TTimer& B) { return A.Due < B.Due; });
       const auto Now = std::chrono::steady_clock::now();
       if (Earliest != Timers.end() && Earliest->Due <= Now) {
         Fired = std::move(*Earliest);
@@ -27,8 +27,7 @@ bool TTimerPump::FireNext(std::chrono::milliseconds AMaxWait) {
         break;
       }
       if (Now >= GiveUp) return false;
-      const auto Until =
-          Earliest == Timers.end() ? GiveUp : std::min(GiveUp, Earliest->Due);
+      const auto Until = Earliest == Timers.end() ? GiveUp : std::min(GiveUp, Earliest->Due);
       Changed.wait_until(Guard, Until);
     }
   }

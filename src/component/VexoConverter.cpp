@@ -257,7 +257,7 @@ void TCustomConverter::Stop() {
         try {
           Task->Stop();
         } catch (...) {
-          Unreported.push_back(Task);  // no thread for it: reported from here instead
+          Unreported.push_back(Task); // no thread for it: reported from here instead
         }
       } else if (Task->Phase() != TTaskPhase::tsEnded) {
         Task->AskStop();
@@ -364,8 +364,7 @@ void TCustomConverter::DoCustomHook(TFFmpeg& ATask, THookBitmap& ABitmap, int AF
   if (!Event) return;
   try {
     Event(ATask.Index(), ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
 void TCustomConverter::DoLog(TFFmpeg* ATask, int ALevel, const std::string& AText) {
@@ -375,13 +374,12 @@ void TCustomConverter::DoLog(TFFmpeg* ATask, int ALevel, const std::string& ATex
   const int Index = ATask && !ATask->Detached ? ATask->Index() : -1;
   try {
     OnLog(Index, LogLevelOf(ALevel), AText);
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
-void TCustomConverter::DoProgress(TFFmpeg& ATask, int AFrameNumber, int AFPS,
-                                  int ACurrentDuration, float AQuality, float ABitRate,
-                                  int64_t ACurrentSize, int ATotalOutputDuration) {
+void TCustomConverter::DoProgress(TFFmpeg& ATask, int AFrameNumber, int AFPS, int ACurrentDuration,
+                                  float AQuality, float ABitRate, int64_t ACurrentSize,
+                                  int ATotalOutputDuration) {
   // A stop that came while a task on the calling thread was being started reaches its
   // engine here at the latest.
   if (ATask.StopAsked()) ATask.RequestStop();
@@ -390,8 +388,7 @@ void TCustomConverter::DoProgress(TFFmpeg& ATask, int AFrameNumber, int AFPS,
   try {
     OnProgress(ATask.Index(), AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
                ACurrentSize, ATotalOutputDuration);
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
 void TCustomConverter::DoTaskTerminate(TFFmpeg& ATask) {
@@ -408,8 +405,7 @@ void TCustomConverter::DoTaskTerminate(TFFmpeg& ATask) {
     if (ATask.Detached) return;
     RaiseTerminate(ATask.Index(), ATask.Finished(), ATask.ErrorOccurred(), ATask.ErrorMessage());
     ++EndedCount;
-    if (LeftToStart > 0)
-      Next = ClaimNext();
+    if (LeftToStart > 0) Next = ClaimNext();
     FinishRunIfDone();
   }
   // The next task starts from this thread, once the lock is let go.
@@ -435,8 +431,7 @@ void TCustomConverter::RaiseTerminate(int AIndex, bool AFinished, bool AExceptio
   if (!OnTerminate) return;
   try {
     OnTerminate(AIndex, AFinished, AException, AMessage);
-  } catch (...) {
-  }
+  } catch (...) {}
 }
 
 std::optional<TCustomConverter::TClaim> TCustomConverter::ClaimNext() {
@@ -497,7 +492,7 @@ void TCustomConverter::StartTimedTask(uint64_t AGeneration, int AIndex) {
 
 void TCustomConverter::StartTask(TFFmpeg& ATask, bool AAsync) {
   TEventScope Scope;
-  if (!ATask.BeginRun()) return;  // a stop came first and reports the end
+  if (!ATask.BeginRun()) return; // a stop came first and reports the end
   // The run frees the input: the probe and the input view let go of it now.
   ATask.CloseInputView();
   ATask.SetReportInterval(static_cast<int64_t>(ProgressInterval()) * 1000);
@@ -516,7 +511,7 @@ void TCustomConverter::StartTask(TFFmpeg& ATask, bool AAsync) {
     ReportEndHere(ATask);
     return;
   }
-  if (!Thread) return;  // refused: the end has already been reported
+  if (!Thread) return; // refused: the end has already been reported
   ATask.SetThreadID(Thread->ThreadId());
   ATask.Publish();
   if (ATask.StopAsked()) ATask.RequestStop();
@@ -537,7 +532,7 @@ void TCustomConverter::BindCallbacks(TFFmpeg& ATask) {
       TEventScope Scope;
       DoTaskTerminate(Task);
     }
-    Task.NoteEndReported();  // the last touch of the task on this thread
+    Task.NoteEndReported(); // the last touch of the task on this thread
   });
 }
 
@@ -583,7 +578,7 @@ void TCustomConverter::DestroyTasks(std::vector<TFFmpegPtr> ATasks) {
   // A library line being routed may still hold a pointer found before the tasks left the
   // list; the routing holds the list lock throughout, so passing through it waits for that.
   { std::lock_guard Barrier(ComponentListLock()); }
-  for (auto& Task : ATasks) Task->RequestStop();  // stop them all before waiting for any
+  for (auto& Task : ATasks) Task->RequestStop(); // stop them all before waiting for any
   ATasks.clear();
 }
 

@@ -60,8 +60,8 @@ protected:
 
   // The five dispatchers the engines' callbacks are bound to, on the task's thread.
   virtual void DoBeforeHook(TFFmpeg& ATask, int64_t APTS, THookAction& AHookAction);
-  virtual void DoCustomHook(TFFmpeg& ATask, THookBitmap& ABitmap, int AFrameNumber,
-                            int64_t APTS, bool& AUpdate, bool& AStopHook);
+  virtual void DoCustomHook(TFFmpeg& ATask, THookBitmap& ABitmap, int AFrameNumber, int64_t APTS,
+                            bool& AUpdate, bool& AStopHook);
   virtual void DoLog(TFFmpeg* ATask, int ALevel, const std::string& AText);
   virtual void DoProgress(TFFmpeg& ATask, int AFrameNumber, int AFPS, int ACurrentDuration,
                           float AQuality, float ABitRate, int64_t ACurrentSize,
@@ -75,7 +75,7 @@ protected:
   bool SetTaskOutput(int AIndex, const std::string& AFileName, TOutputOptions* AOptions = nullptr);
   void RemoveTask(int AIndex);
   void ClearTasks();
-  int TaskCount() const;  // any thread
+  int TaskCount() const; // any thread
   // The task itself; the reference stays valid until the task is removed.
   TFFmpeg& Tasks(int AIndex);
   // The task's first input container, or null once the task has started or been stopped.
@@ -83,7 +83,7 @@ protected:
   // AThreadCount > 0: that many worker threads at once; 0 or less: one task at a time on the
   // thread that serves the timer service.
   void Start(int AThreadCount);
-  void Stop();  // also from event handlers
+  void Stop(); // also from event handlers
 
   // --- Properties (any thread) ---
   TLogLevel LogLevel() const { return LogLevelValue.load(); }
@@ -117,7 +117,7 @@ private:
     TFFmpeg* Task;
     int Index;
     uint64_t Generation;
-    bool Async;  // on a worker thread, else through a timer
+    bool Async; // on a worker thread, else through a timer
   };
 
   void SetLastError(const std::string& AText);
@@ -147,17 +147,17 @@ private:
   TTimerPump OwnPump;
   TTimerService* Timers = &OwnPump;
   TPadColorResolver PadColorResolver;
-  std::shared_ptr<bool> Alive = std::make_shared<bool>(true);  // for late timers
+  std::shared_ptr<bool> Alive = std::make_shared<bool>(true); // for late timers
 
   std::atomic<TLogLevel> LogLevelValue{TLogLevel::llInfo};
   std::atomic<int> ProgressIntervalValue{500};
   std::atomic<TConvertPriority> PriorityValue{TConvertPriority::tpNormal};
 
-  mutable std::mutex TextLock;  // leaf: LastError, About
+  mutable std::mutex TextLock; // leaf: LastError, About
   std::string LastErrorText;
   std::string AboutText;
 
-  mutable std::mutex HookLock;  // leaf: the hook events, raised without the component lock
+  mutable std::mutex HookLock; // leaf: the hook events, raised without the component lock
   TBeforeHookEvent OnBeforeHook;
   TCustomHookEvent OnCustomHook;
 
@@ -170,9 +170,9 @@ private:
   int32_t ThreadCount = 0;
   int32_t EndedCount = 0;
   int32_t LeftToStart = 0;
-  bool RunActive = false;      // from Start until the final event
-  uint64_t Generation = 0;     // changes with every run and every clear
-  std::vector<TFFmpegPtr> Parked;  // removed inside an event, destroyed later
+  bool RunActive = false; // from Start until the final event
+  uint64_t Generation = 0; // changes with every run and every clear
+  std::vector<TFFmpegPtr> Parked; // removed inside an event, destroyed later
 
   // Leaf under the component lock: list changes, and the log routing's scan for a thread.
   mutable std::mutex ScanLock;

@@ -38,8 +38,7 @@ int TChunkedVideoEncoder::EncodersFor(const ::AVCodec& ACodec, const AVCodecCont
                                                              AConfigured.height, 1);
   if (PictureBytes <= 0) return 0;
   int Count = std::min(AThreads, MaxEncoders);
-  while (Count > 1 && WorkPictures(Count, AConfigured.gop_size, PictureBytes) == 0)
-    --Count;
+  while (Count > 1 && WorkPictures(Count, AConfigured.gop_size, PictureBytes) == 0) --Count;
   return Count > 1 ? Count : 0;
 }
 
@@ -92,8 +91,7 @@ TChunkedVideoEncoder::TChunkedVideoEncoder(AVCodecContext* AFirst,
     : Owned(std::move(AOthers)), Chunk(std::max(AFirst->gop_size, 1)) {
   try {
     Encoders.push_back(AFirst);
-    for (const TCodecContextPtr& Other : Owned)
-      Encoders.push_back(Other.get());
+    for (const TCodecContextPtr& Other : Owned) Encoders.push_back(Other.get());
     const size_t Count = Encoders.size();
     PictureLimit =
         std::max<size_t>(WorkPictures(static_cast<int>(Count), Chunk,
@@ -119,9 +117,7 @@ TChunkedVideoEncoder::TChunkedVideoEncoder(AVCodecContext* AFirst,
   }
 }
 
-TChunkedVideoEncoder::~TChunkedVideoEncoder() {
-  StopAndClose();
-}
+TChunkedVideoEncoder::~TChunkedVideoEncoder() { StopAndClose(); }
 
 void TChunkedVideoEncoder::StopAndClose() {
   {
@@ -129,8 +125,7 @@ void TChunkedVideoEncoder::StopAndClose() {
     Quit = true;
   }
   Changed.notify_all();
-  for (std::thread& Thread : Threads)
-    Thread.join();
+  for (std::thread& Thread : Threads) Thread.join();
   Threads.clear();
   for (TCodecContextPtr& Encoder : Owned) {
     std::scoped_lock Guard(CodecLock());

@@ -78,7 +78,7 @@ private:
   struct TEntry {
     int Picture = -1; // index into Pictures while it waits to be encoded
     bool Encoded = false;
-    int Error = 0;                   // the encoder's error for this picture, 0 when none
+    int Error = 0; // the encoder's error for this picture, 0 when none
     std::vector<TPacketPtr> Packets; // its packets; the first Count hold data
     size_t Count = 0;
     size_t Taken = 0;
@@ -100,7 +100,7 @@ private:
   }
 
   std::vector<AVCodecContext*> Encoders; // worker I uses only Encoders[I]
-  std::vector<TCodecContextPtr> Owned;   // all but the first
+  std::vector<TCodecContextPtr> Owned; // all but the first
   int Chunk = 1;
   size_t PictureLimit = 0; // work pictures
 
@@ -110,8 +110,8 @@ private:
   std::vector<TFramePtr> Pictures; // work pictures; buffers made on first use
   std::vector<int> FreePictures;
   std::vector<TEntry> Entries; // a ring indexed by sequence number
-  int64_t NextSequence = 0;    // of the next picture Send takes
-  int64_t NextTaken = 0;       // of the picture whose packets Receive gives next
+  int64_t NextSequence = 0; // of the next picture Send takes
+  int64_t NextTaken = 0; // of the picture whose packets Receive gives next
   bool Finished = false;
   bool Quit = false;
 

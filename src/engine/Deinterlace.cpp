@@ -76,9 +76,7 @@ template <class TSample> void DeinterlacePlane(const TPlaneRows& ARows, int AMax
 
 } // namespace
 
-bool CanDeinterlace(AVPixelFormat AFormat) {
-  return SupportedDescriptor(AFormat) != nullptr;
-}
+bool CanDeinterlace(AVPixelFormat AFormat) { return SupportedDescriptor(AFormat) != nullptr; }
 
 bool DeinterlacePicture(uint8_t* const ATarget[4], const int ATargetLineSizes[4],
                         const uint8_t* const ASource[4], const int ASourceLineSizes[4],

@@ -76,7 +76,7 @@ using TBitstreamFilterChain = std::vector<std::string>; // filter specs, applied
 struct TFileState {
   std::array<TInputContextPtr, MaxFiles> InputFiles;
   int32_t InputFileCount = 0;
-  std::array<int64_t, MaxFiles> InputTsOffset{};                       // microseconds
+  std::array<int64_t, MaxFiles> InputTsOffset{}; // microseconds
   std::array<std::array<double, MaxStreams>, MaxFiles> InputTsScale{}; // 0 = none
   std::array<TOutputContextPtr, MaxFiles> OutputFiles;
   int32_t OutputFileCount = 0;
@@ -93,16 +93,16 @@ struct TFileState {
 // input stream (filled when the input opens) and one encoder context per output stream
 // (configured when the stream is created, opened by the transcode).
 struct TInputStreamCodec {
-  TCodecContextPtr Decoder;       // not open; every "codec context" read of an input
+  TCodecContextPtr Decoder; // not open; every "codec context" read of an input
   AVRational CodecTimeBase{0, 1}; // the stream's codec time base, also kept in the decoder
-  bool RateEmu = false;           // read at the input's real-time rate
-  float Quality = 0;              // quality of the last decoded picture (same-quality encoding)
+  bool RateEmu = false; // read at the input's real-time rate
+  float Quality = 0; // quality of the last decoded picture (same-quality encoding)
 };
 
 struct TOutputStreamCodec {
   TCodecContextPtr Encoder; // configured, not open; stays empty for no context
-  bool StreamCopy = false;  // packets are copied, the encoder is not used
-  float Quality = 0;        // lambda of a fixed quantiser (118 x qscale), 0 = none
+  bool StreamCopy = false; // packets are copied, the encoder is not used
+  float Quality = 0; // lambda of a fixed quantiser (118 x qscale), 0 = none
   // Properties the stream took from the last input opened rather than from the user: the
   // transcode replaces them with those of the stream that feeds it.
   bool InheritSize = false, InheritRate = false, InheritAspect = false, InheritPixFmt = false;
@@ -168,12 +168,12 @@ struct TOptionState {
   TAvString SubtitleCodecName;
   std::string SubtitleLanguage;
   int32_t AudioStreamCopy = 0, VideoStreamCopy = 0, SubtitleStreamCopy = 0;
-  float MuxPreload = 0.5f;                                     // seconds
-  float MuxMaxDelay = 0.7f;                                    // seconds
+  float MuxPreload = 0.5f; // seconds
+  float MuxMaxDelay = 0.7f; // seconds
   int64_t RecordingTime = std::numeric_limits<int64_t>::max(); // microseconds
-  int64_t StartTime = 0;                                       // microseconds
-  int64_t RecTimestamp = 0;                                    // seconds
-  int64_t InputTsOffsetOption = 0;                             // microseconds
+  int64_t StartTime = 0; // microseconds
+  int64_t RecTimestamp = 0; // seconds
+  int64_t InputTsOffsetOption = 0; // microseconds
   std::string Title, Author, Copyright, Comment, Genre, Album;
   int32_t Year = 0, Track = 0;
   int32_t ProgramId = 0;
@@ -208,7 +208,7 @@ struct TRunSettings {
   int64_t LimitFileSize = 0; // bytes, 0 = none
   int32_t PgmyuvCompatibilityHack = 0;
   float DtsDeltaThreshold = 10.0f; // seconds
-  int32_t CodecThreads = 1;        // threads of every decoder and encoder (SetThreadCount)
+  int32_t CodecThreads = 1; // threads of every decoder and encoder (SetThreadCount)
   int32_t SwsFlags = SWS_BICUBIC;
 };
 
@@ -218,7 +218,7 @@ struct TRunSettings {
 // one encoder or muxer cannot live on a parking context; their texts are kept here instead.
 struct TParkedOption {
   std::string Name;
-  int Flags = 0;        // the option's flags, as the kind test sees them
+  int Flags = 0; // the option's flags, as the kind test sees them
   bool Private = false; // value kept in PrivateValues, not in the parking context
 };
 
@@ -242,10 +242,10 @@ struct TRunStatistics {
   int64_t VideoSize = 0, AudioSize = 0, ExtraSize = 0; // bytes
   int32_t FramesDup = 0, FramesDrop = 0;
   std::array<uint32_t, 52> QpHistogram{}; // pictures per quantiser, for "qphist"
-  int64_t TimerStart = 0;                 // microseconds
+  int64_t TimerStart = 0; // microseconds
   std::vector<uint8_t> BitBuffer;
   int32_t BitBufferSize = DefaultBitBufferSize; // grows with the largest picture of a run
-  std::vector<uint8_t> SubtitleBuffer;          // encoded subtitles; made at the first, then kept
+  std::vector<uint8_t> SubtitleBuffer; // encoded subtitles; made at the first, then kept
   // Codecs opened by the running transcode, newest first; an aborted run closes them.
   std::vector<AVCodecContext*> OpenEncoderList, OpenDecoderList;
   // Packets of the inputs' used streams that the main loop read and decoded or copied, and
@@ -263,7 +263,7 @@ struct TRunState {
   bool ErrorOccurred = false;
   std::string ErrorMessage;
   std::string LastErrorText;
-  int32_t RecordingDuration = -1;  // milliseconds
+  int32_t RecordingDuration = -1; // milliseconds
   int64_t ReportInterval = 500000; // microseconds
 };
 
@@ -284,11 +284,11 @@ struct THookRange {
 
 // Made on first need during a run and freed by Cleanup (which starts the state over).
 struct THookState {
-  std::vector<THookRange> HookTimeRanges;          // sorted by End
-  size_t HookRangeIndex = 0;                       // where the search of the ranges starts
-  int32_t HookFrameNumber = 0;                     // pictures pre-processed so far
+  std::vector<THookRange> HookTimeRanges; // sorted by End
+  size_t HookRangeIndex = 0; // where the search of the ranges starts
+  int32_t HookFrameNumber = 0; // pictures pre-processed so far
   THookAction HookState = THookAction::haContinue; // the decision for the current picture
-  TFrameHookList Modules;                          // added by "vhook", released by Cleanup
+  TFrameHookList Modules; // added by "vhook", released by Cleanup
   // The working copy of the current picture (deinterlaced or about to be changed by a hook);
   // the picture handed on shares its buffer.
   TFramePtr HookBuffer;
@@ -483,12 +483,13 @@ private:
   void PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACodec,
                           const std::string& AFileName);
   static TStreamProperties PropertiesOf(const AVStream* AStream, const AVCodecContext* ADecoder);
+
 public:
   // The picture rate an output should take from AStream: the base rate, or the average rate
   // when the base rate is a time-stamp tick or counts fields; terms held to 16 bits.
   static AVRational PictureRateOf(const AVStream* AStream);
-private:
 
+private:
   // --- Output (FFmpegOutput.cpp, FFmpegOutputStreams.cpp) ---
   void OptNewStream(AVMediaType AType);
   int OutputFileIndexOf(const AVFormatContext* AContainer) const;

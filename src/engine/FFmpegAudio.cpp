@@ -87,8 +87,7 @@ void ScaleSamples(uint8_t* APlane, int ACount, int AVolume, TWide ACentre) {
 template <class TSample> void ScaleFloats(uint8_t* APlane, int ACount, int AVolume) {
   const TSample Factor = static_cast<TSample>(AVolume) / 256;
   auto* Samples = reinterpret_cast<TSample*>(APlane);
-  for (int I = 0; I < ACount; ++I)
-    Samples[I] *= Factor;
+  for (int I = 0; I < ACount; ++I) Samples[I] *= Factor;
 }
 
 // Damaged data can make a floating-point decoder put out infinities, NaNs or samples far
@@ -255,8 +254,7 @@ void TCustomFFmpeg::OutputAudio(TOutputStream& AOutput, TInputStream& AInput, AV
     const size_t Skip = static_cast<size_t>(Dropped) * AVUtil().av_get_bytes_per_sample(Format) *
                         (Planar ? 1 : InChannels);
     AOutput.BlockPlanes.resize(static_cast<size_t>(PlaneCount));
-    for (int P = 0; P < PlaneCount; ++P)
-      AOutput.BlockPlanes[P] = AFrame->extended_data[P] + Skip;
+    for (int P = 0; P < PlaneCount; ++P) AOutput.BlockPlanes[P] = AFrame->extended_data[P] + Skip;
     Planes = AOutput.BlockPlanes.data();
   }
   if (!QueueSamples(AOutput, Planes, Count)) return;
@@ -365,8 +363,7 @@ void TCustomFFmpeg::EncodeQueuedAudio(TOutputStream& AOutput, bool ALast) {
   AVAudioFifo* Fifo = AOutput.Fifo.get();
   const int FrameSize = AOutput.Encoder->frame_size;
   if (FrameSize > 1) {
-    while (AVUtil().av_audio_fifo_size(Fifo) >= FrameSize)
-      SendAudioFrame(AOutput, FrameSize);
+    while (AVUtil().av_audio_fifo_size(Fifo) >= FrameSize) SendAudioFrame(AOutput, FrameSize);
     // The last frame may be short: the encoder takes it as it is or pads it itself.
     if (ALast && AVUtil().av_audio_fifo_size(Fifo) > 0)
       SendAudioFrame(AOutput, AVUtil().av_audio_fifo_size(Fifo));

@@ -56,8 +56,7 @@ double CFloating(const char* AText) {
 // no digit follows. Held to the 32-bit range.
 int32_t LeadingInteger(const char* AText) {
   const char* P = AText;
-  while (*P == ' ' || *P == '\t')
-    ++P;
+  while (*P == ' ' || *P == '\t') ++P;
   bool Negative = false;
   if (*P == '+' || *P == '-') Negative = *P++ == '-';
   int Base = 10;

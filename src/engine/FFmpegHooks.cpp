@@ -27,8 +27,7 @@ bool ShareWorkingCopy(AVFrame* AFrame, const AVFrame* AWork) {
   for (int I = 0; I < AV_NUM_DATA_POINTERS && AWork->buf[I]; ++I) {
     Buffers[I] = AVUtil().av_buffer_ref(AWork->buf[I]);
     if (!Buffers[I]) {
-      for (AVBufferRef*& Buffer : Buffers)
-        AVUtil().av_buffer_unref(&Buffer);
+      for (AVBufferRef*& Buffer : Buffers) AVUtil().av_buffer_unref(&Buffer);
       return false;
     }
   }
@@ -79,9 +78,7 @@ void BitmapToPicture(const THookBitmap& ABitmap, AVFrame* APicture) {
                 ABitmap.ScanLine(Row), Bytes);
 }
 
-const uint8_t* const* ConstPlanes(const AVFrame* AFrame) {
-  return AFrame->data;
-}
+const uint8_t* const* ConstPlanes(const AVFrame* AFrame) { return AFrame->data; }
 
 } // namespace
 

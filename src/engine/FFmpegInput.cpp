@@ -110,8 +110,7 @@ int TCustomFFmpeg::InputOpenErrorCode(const std::string& AFileName, int ACode) c
 // invalid argument as well: the library's own reason goes to the log first, unless the fixed
 // text already says it (no such file, no memory, a broken or unknown file).
 void TCustomFFmpeg::LogOpenReason(const std::string& AFileName, int ACode) {
-  if (ACode == AVERROR(ENOENT) || ACode == AVERROR(ENOMEM) || ACode == AVERROR_INVALIDDATA)
-    return;
+  if (ACode == AVERROR(ENOENT) || ACode == AVERROR(ENOMEM) || ACode == AVERROR_INVALIDDATA) return;
   Log(0, AFileName + ": " + LibraryErrorText(ACode));
 }
 
@@ -230,12 +229,12 @@ TStreamProperties TCustomFFmpeg::PropertiesOf(const AVStream* AStream,
   }
   Facts.Width = C->width;
   Facts.Height = C->height;
-  const AVRational Sample = AStream->sample_aspect_ratio.num != 0 ? AStream->sample_aspect_ratio
-                                                                  : C->sample_aspect_ratio;
+  const AVRational Sample =
+      AStream->sample_aspect_ratio.num != 0 ? AStream->sample_aspect_ratio : C->sample_aspect_ratio;
   const double Ratio = Sample.den ? av_q2d(Sample) : 0.0;
   if (C->width * C->height != 0)
-    Facts.AspectRatio = static_cast<float>(
-        Ratio != 0 ? Ratio * C->width / C->height : static_cast<double>(C->width) / C->height);
+    Facts.AspectRatio = static_cast<float>(Ratio != 0 ? Ratio * C->width / C->height
+                                                      : static_cast<double>(C->width) / C->height);
   else
     Facts.AspectRatio = static_cast<float>(Ratio != 0 ? Ratio : 4.0 / 3.0);
   Facts.PixFmt = C->pix_fmt;

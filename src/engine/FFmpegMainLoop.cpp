@@ -58,9 +58,7 @@ void TCustomFFmpeg::CloseOpenCodecs() {
   Stats.OpenDecoderList.clear();
 }
 
-void TCustomFFmpeg::TranscodeCleanup() {
-  Tables = TTranscodeTables{};
-}
+void TCustomFFmpeg::TranscodeCleanup() { Tables = TTranscodeTables{}; }
 
 double TCustomFFmpeg::OutputTime(const TOutputStream& AOutput) const {
   // A re-encoded picture stream counts its pictures in the encoder's time base; everything

@@ -18,10 +18,14 @@ namespace {
 // Default flags of a parking context, as a new codec context of that kind gets them.
 int KindFlags(int AKind) {
   switch (AKind) {
-  case ckVideo: return AV_OPT_FLAG_VIDEO_PARAM;
-  case ckAudio: return AV_OPT_FLAG_AUDIO_PARAM;
-  case ckSubtitle: return AV_OPT_FLAG_SUBTITLE_PARAM;
-  default: return 0;
+  case ckVideo:
+    return AV_OPT_FLAG_VIDEO_PARAM;
+  case ckAudio:
+    return AV_OPT_FLAG_AUDIO_PARAM;
+  case ckSubtitle:
+    return AV_OPT_FLAG_SUBTITLE_PARAM;
+  default:
+    return 0;
   }
 }
 

@@ -67,38 +67,36 @@ const AVOption* FindPrivateOption(const AVClass* AClass, const std::string& ANam
 
 } // namespace
 
-void TCustomFFmpeg::DoNothing(const std::string& AName) {
-  Log(1, "Do nothing: option - " + AName);
-}
+void TCustomFFmpeg::DoNothing(const std::string& AName) { Log(1, "Do nothing: option - " + AName); }
 
 void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValue) {
   using E = TCustomFFmpeg;
   using S = const std::string&;
-#define DO_NOTHING(Name)                                                                           \
-  {                                                                                                \
-    Name, [](E& F, S N, S) { F.DoNothing(N); }                                                     \
+#define DO_NOTHING(Name) \
+  { \
+    Name, [](E& F, S N, S) { F.DoNothing(N); } \
   }
-#define FLAG(Name, Field)                                                                          \
-  {                                                                                                \
-    Name, [](E& F, S, S) { F.Field = 1; }                                                          \
+#define FLAG(Name, Field) \
+  { \
+    Name, [](E& F, S, S) { F.Field = 1; } \
   }
-#define INT(Name, Field)                                                                           \
-  {                                                                                                \
-    Name, [](E& F, S, S V) { F.Field = StrToInt(V); }                                              \
+#define INT(Name, Field) \
+  { \
+    Name, [](E& F, S, S V) { F.Field = StrToInt(V); } \
   }
-#define FLOAT(Name, Field)                                                                         \
-  {                                                                                                \
-    Name, [](E& F, S, S V) { F.Field = static_cast<float>(StrToFloat(V)); }                        \
+#define FLOAT(Name, Field) \
+  { \
+    Name, [](E& F, S, S V) { F.Field = static_cast<float>(StrToFloat(V)); } \
   }
-#define TEXT(Name, Field)                                                                          \
-  {                                                                                                \
-    Name, [](E& F, S, S V) {                                                                       \
-      if (!V.empty()) F.Field = V;                                                                 \
-    }                                                                                              \
+#define TEXT(Name, Field) \
+  { \
+    Name, [](E& F, S, S V) { \
+      if (!V.empty()) F.Field = V; \
+    } \
   }
-#define LIBRARY_TEXT(Name, Field)                                                                  \
-  {                                                                                                \
-    Name, [](E& F, S, S V) { F.Field = AvStrDup(V.c_str()); }                                      \
+#define LIBRARY_TEXT(Name, Field) \
+  { \
+    Name, [](E& F, S, S V) { F.Field = AvStrDup(V.c_str()); } \
   }
   static const TOptionRow Table[] = {
       DO_NOTHING("L"),

@@ -267,8 +267,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
   // What a stream function leaves for this file index belongs to this open only.
   const auto ForgetStreams = [this, Index] {
     StreamCodecs.Outputs[Index].clear();
-    for (TBitstreamFilterChain& Chain : Files.BitstreamFilterChains[Index])
-      Chain.clear();
+    for (TBitstreamFilterChain& Chain : Files.BitstreamFilterChains[Index]) Chain.clear();
   };
   ForgetStreams();
 

@@ -109,9 +109,7 @@ bool Lists(const AVSampleFormat* AList, int AValue) {
 }
 
 // The fraction nearest to AValue with both terms at most 255.
-AVRational AspectFraction(double AValue) {
-  return AVUtil().av_d2q(AValue, 255);
-}
+AVRational AspectFraction(double AValue) { return AVUtil().av_d2q(AValue, 255); }
 
 void SetLanguage(AVStream* AStream, std::string& ALanguage) {
   if (ALanguage.empty()) return;
@@ -225,8 +223,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AContainer) {
 
   if (Copy) {
     Codec->StreamCopy = true;
-    Codec->InheritAspect = Options.InputVideo.Width != 0 &&
-                           Options.FrameAspectRatio == Options.InputVideo.AspectRatio;
+    Codec->InheritAspect =
+        Options.InputVideo.Width != 0 && Options.FrameAspectRatio == Options.InputVideo.AspectRatio;
     const bool Sized = Options.FrameWidth * Options.FrameHeight != 0;
     Stream->sample_aspect_ratio =
         AspectFraction(Sized ? static_cast<double>(Options.FrameAspectRatio) * Options.FrameHeight /
@@ -253,8 +251,9 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AContainer) {
     // What still holds the last input's values was not asked for: the transcode gives the
     // stream the properties of its own source instead.
     const TStreamProperties& Input = Options.InputVideo;
-    const bool Padded =
-        Options.FramePadTop + Options.FramePadBottom + Options.FramePadLeft + Options.FramePadRight != 0;
+    const bool Padded = Options.FramePadTop + Options.FramePadBottom + Options.FramePadLeft +
+                            Options.FramePadRight !=
+                        0;
     Codec->InheritSize = Input.Width != 0 && !Padded && Options.FrameWidth == Input.Width &&
                          Options.FrameHeight == Input.Height;
     Codec->InheritRate = Input.Width != 0 && Options.FrameRate.num == Input.FrameRate.num &&

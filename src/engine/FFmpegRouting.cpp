@@ -64,7 +64,7 @@ int64_t TCustomFFmpeg::MissingMpegPts(TOutputStream& AOutput, TInputStream& AInp
     Period = AVUtil().av_rescale_q(1, AVRational{Rate.den, Rate.num}, AInput.Stream->time_base);
   }
   int Shift = Reference - Position + 1;
-  if (Shift < -512) Shift += 1024;  // the reference counter wrapped
+  if (Shift < -512) Shift += 1024; // the reference counter wrapped
   return ADts + std::max(Shift, 0) * Period;
 }
 
@@ -224,8 +224,8 @@ int TCustomFFmpeg::DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPack
   if (APacket.duration > 0) {
     const int64_t Shown =
         AVUtil().av_rescale_q(APacket.duration, AInput.Stream->time_base, AVRational{1, 1000});
-    Subtitle.end_display_time = static_cast<uint32_t>(
-        std::min<int64_t>(Subtitle.start_display_time + Shown, UINT32_MAX));
+    Subtitle.end_display_time =
+        static_cast<uint32_t>(std::min<int64_t>(Subtitle.start_display_time + Shown, UINT32_MAX));
   }
   for (auto& Output : Tables.OutputStreams)
     if (Output->SourceIndex == AIndex && Output->EncodingNeeded)
@@ -250,8 +250,8 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& AOutput, TInputStream& AInput,
   const AVRational To = AOutput.Stream->time_base;
   Out->stream_index = AOutput.StreamIndex;
   const int64_t Dts = APacket.dts != AV_NOPTS_VALUE
-                        ? APacket.dts
-                        : AVUtil().av_rescale_q(AInput.Pts, AV_TIME_BASE_Q, From);
+                          ? APacket.dts
+                          : AVUtil().av_rescale_q(AInput.Pts, AV_TIME_BASE_Q, From);
   int64_t Pts = APacket.pts;
   const AVCodecID Codec = AInput.Stream->codecpar->codec_id;
   if (Codec == AV_CODEC_ID_MPEG1VIDEO || Codec == AV_CODEC_ID_MPEG2VIDEO) {
@@ -352,8 +352,7 @@ void TCustomFFmpeg::NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& A
   const size_t Planes = Size >= 8 ? std::min<size_t>(Stats[5], 3) : 0;
   for (size_t P = 0; P < Planes && 8 + 8 * (P + 1) <= Size; ++P) {
     uint64_t Error = 0;
-    for (int B = 7; B >= 0; --B)
-      Error = Error << 8 | Stats[8 + 8 * P + B];
+    for (int B = 7; B >= 0; --B) Error = Error << 8 | Stats[8 + 8 * P + B];
     AOutput.FrameErrors[P] = Error;
   }
 }
@@ -412,8 +411,7 @@ void TCustomFFmpeg::WritePacket(AVFormatContext* AFile, AVPacket* APacket, TOutp
   // A failed write to the file (full disk, size limit, gone device) is no open error: it is
   // told as what it is, with the file's name and the system's reason.
   if (AFile->pb && AFile->pb->error < 0) OutputWriteFailed(AFile, AFile->pb->error);
-  if (Result < 0)
-    throw FFMpegException(FileOpenErrorText("av_interleaved_write_frame()", Result));
+  if (Result < 0) throw FFMpegException(FileOpenErrorText("av_interleaved_write_frame()", Result));
   ++Stats.PacketsWritten;
 }
 

@@ -21,9 +21,7 @@ namespace pelorix {
 
 namespace {
 
-AVMediaType KindOf(const AVStream* AStream) {
-  return AStream->codecpar->codec_type;
-}
+AVMediaType KindOf(const AVStream* AStream) { return AStream->codecpar->codec_type; }
 
 // A stream an output of AKind takes when no map names its source: cover pictures (attached
 // pictures) are artwork and feed an output only through a map.
@@ -253,8 +251,8 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
     if (Ticks >= 2 && std::fabs(TicksPerPicture - static_cast<double>(Ticks)) < 0.01) {
       const int64_t Num = static_cast<int64_t>(CodecTimeBase.num) * Ticks;
       const int64_t Common = std::gcd(Num, static_cast<int64_t>(CodecTimeBase.den));
-      CodecTimeBase = AVRational{static_cast<int>(Num / Common),
-                                 static_cast<int>(CodecTimeBase.den / Common)};
+      CodecTimeBase =
+          AVRational{static_cast<int>(Num / Common), static_cast<int>(CodecTimeBase.den / Common)};
     }
   }
   const AVRational TimeBase =
@@ -333,16 +331,16 @@ void TCustomFFmpeg::InheritSourceProperties(TOutputStream& AOutput, TInputStream
     C->height = Source.Height;
   }
   if (Codec.InheritAspect && C->width * C->height != 0) {
-    C->sample_aspect_ratio = AVUtil().av_d2q(
-        static_cast<double>(Source.AspectRatio) * C->height / C->width, 255);
+    C->sample_aspect_ratio =
+        AVUtil().av_d2q(static_cast<double>(Source.AspectRatio) * C->height / C->width, 255);
     AOutput.Stream->sample_aspect_ratio = C->sample_aspect_ratio;
   }
   if (Codec.InheritRate && Source.FrameRate.num > 0 && Source.FrameRate.den > 0)
     SetEncoderFrameRate(C, Encoder, Source.FrameRate);
   if (Codec.InheritPixFmt && Source.PixFmt >= 0) {
     bool Listed = !Encoder || !Encoder->pix_fmts;
-    for (const AVPixelFormat* F = Listed ? nullptr : Encoder->pix_fmts;
-         F && *F != AV_PIX_FMT_NONE; ++F)
+    for (const AVPixelFormat* F = Listed ? nullptr : Encoder->pix_fmts; F && *F != AV_PIX_FMT_NONE;
+         ++F)
       Listed = Listed || *F == Source.PixFmt;
     C->pix_fmt = Listed ? static_cast<AVPixelFormat>(Source.PixFmt) : Encoder->pix_fmts[0];
   }
@@ -424,10 +422,10 @@ std::vector<std::string> TCustomFFmpeg::AudioRefusals(const TOutputStream& AOutp
   if (!ListsLayout(Encoder, C->ch_layout)) {
     char Name[64] = {};
     AVUtil().av_channel_layout_describe(&C->ch_layout, Name, sizeof Name);
-    Reasons.push_back(FormatText(
-        "Output stream #%d.%d: %d channels (%s) asked for; encoder %s takes %s", AOutput.FileIndex,
-        AOutput.StreamIndex, C->ch_layout.nb_channels, Name, Encoder->name,
-        ListedLayouts(Encoder).c_str()));
+    Reasons.push_back(
+        FormatText("Output stream #%d.%d: %d channels (%s) asked for; encoder %s takes %s",
+                   AOutput.FileIndex, AOutput.StreamIndex, C->ch_layout.nb_channels, Name,
+                   Encoder->name, ListedLayouts(Encoder).c_str()));
   }
   if (!ListsRate(Encoder, C->sample_rate))
     Reasons.push_back(FormatText("Output stream #%d.%d: %d Hz asked for; encoder %s takes %s Hz",
@@ -477,16 +475,16 @@ void TCustomFFmpeg::PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& A
         ASource.FileIndex, ASource.StreamIndex));
   if (Encoder->pix_fmt < 0 || !AVUtil().av_pix_fmt_desc_get(Encoder->pix_fmt) ||
       Encoder->width <= 0 || Encoder->height <= 0)
-    throw FFMpegException(FormatText(
-        "Output stream #%d.%d has no known picture format or size: it cannot be encoded",
-        AOutput.FileIndex, AOutput.StreamIndex));
+    throw FFMpegException(
+        FormatText("Output stream #%d.%d has no known picture format or size: it cannot be encoded",
+                   AOutput.FileIndex, AOutput.StreamIndex));
   // A damaged rate (one picture in days) reaches the encoder as a huge time-base numerator,
   // on which libxvid divides by zero; no real stream shows a picture less than every 1000 s.
   const AVRational Tick = Encoder->time_base;
   if (Tick.num <= 0 || Tick.den <= 0 || Tick.num / Tick.den >= 1000)
-    throw FFMpegException(FormatText(
-        "Output stream #%d.%d has no usable frame rate (%d/%d): it cannot be encoded",
-        AOutput.FileIndex, AOutput.StreamIndex, Tick.den, Tick.num));
+    throw FFMpegException(
+        FormatText("Output stream #%d.%d has no usable frame rate (%d/%d): it cannot be encoded",
+                   AOutput.FileIndex, AOutput.StreamIndex, Tick.den, Tick.num));
   AOutput.VideoCrop = O.FrameTopBand + O.FrameBottomBand + O.FrameLeftBand + O.FrameRightBand != 0;
   AOutput.VideoPad = O.FramePadTop + O.FramePadBottom + O.FramePadLeft + O.FramePadRight != 0;
   AOutput.VideoResample =
@@ -596,8 +594,8 @@ bool TCustomFFmpeg::EncodesInChunks() const {
                      [](const auto& AOutput) { return AOutput->Chunked != nullptr; });
 }
 
-std::vector<TCodecContextPtr> TCustomFFmpeg::ChunkEncodersFor(const ::AVCodec& ACodec,
-                                                             const AVCodecContext& AEncoder) const {
+std::vector<TCodecContextPtr>
+TCustomFFmpeg::ChunkEncodersFor(const ::AVCodec& ACodec, const AVCodecContext& AEncoder) const {
   std::vector<TCodecContextPtr> Copies;
   const int Count = TChunkedVideoEncoder::EncodersFor(ACodec, AEncoder, Settings.CodecThreads);
   for (int I = 1; I < Count; ++I) {
@@ -664,10 +662,10 @@ void TCustomFFmpeg::OpenEncoder(TOutputStream& AOutput) {
   }
   if (Opened < 0) {
     for (const std::string& Reason : Refusals) Log(0, Reason);
-      throw FFMpegException(FormatText(
-          "Error while opening codec for output stream #%d.%d - maybe incorrect parameters such "
-          "as bit_rate, rate, width or height",
-          AOutput.FileIndex, AOutput.StreamIndex));
+    throw FFMpegException(FormatText(
+        "Error while opening codec for output stream #%d.%d - maybe incorrect parameters such "
+        "as bit_rate, rate, width or height",
+        AOutput.FileIndex, AOutput.StreamIndex));
   }
   if (!ChunkEncoders.empty())
     AOutput.Chunked = std::make_unique<TChunkedVideoEncoder>(Encoder, std::move(ChunkEncoders));
@@ -733,7 +731,7 @@ void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& AOutput) {
       const std::string Message = FileOpenErrorText(
           FormatText("%s failed for stream %d, codec %s", Name.c_str(), AOutput.StreamIndex,
                      AOutput.EncodingNeeded && AOutput.Encoder->codec ? AOutput.Encoder->codec->name
-                                                                     : "copy"),
+                                                                      : "copy"),
           Result);
       if (Settings.ExitOnError) throw FFMpegException(Message);
       Log(0, Message);
@@ -749,8 +747,7 @@ void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& AOutput) {
 }
 
 void TCustomFFmpeg::WriteHeaders() {
-  for (auto& Output : Tables.OutputStreams)
-    InitBitstreamFilters(*Output);
+  for (auto& Output : Tables.OutputStreams) InitBitstreamFilters(*Output);
   bool AllRtp = true;
   for (int I = 0; I < Files.OutputFileCount; ++I) {
     AVFormatContext* Output = Files.OutputFiles[I].get();
@@ -765,14 +762,12 @@ void TCustomFFmpeg::WriteHeaders() {
   }
   if (AllRtp && Callbacks.LogCallback) {
     std::vector<AVFormatContext*> Outputs;
-    for (int I = 0; I < Files.OutputFileCount; ++I)
-      Outputs.push_back(Files.OutputFiles[I].get());
+    for (int I = 0; I < Files.OutputFileCount; ++I) Outputs.push_back(Files.OutputFiles[I].get());
     char Sdp[2048] = {};
     AVFormat().av_sdp_create(Outputs.data(), static_cast<int>(Outputs.size()), Sdp, sizeof Sdp);
     std::string Text = Sdp;
     const auto Blank = [](unsigned char C) { return C <= ' '; };
-    while (!Text.empty() && Blank(Text.back()))
-      Text.pop_back();
+    while (!Text.empty() && Blank(Text.back())) Text.pop_back();
     Text.erase(Text.begin(), std::find_if_not(Text.begin(), Text.end(), Blank));
     Log(1, "SDP: " + Text);
   }

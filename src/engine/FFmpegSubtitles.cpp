@@ -56,8 +56,7 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutpu
   // take the new page away: it is dropped. Until the next page comes, the removal is held.
   if (AOutput.PendingClearPts != AV_NOPTS_VALUE) {
     if (AOutput.PendingClearPts <= Start)
-      WriteSubtitlePacket(AFile, AOutput, AOutput.PendingClearPts, 0,
-                          AOutput.PendingClear.data(),
+      WriteSubtitlePacket(AFile, AOutput, AOutput.PendingClearPts, 0, AOutput.PendingClear.data(),
                           static_cast<int>(AOutput.PendingClear.size()));
     AOutput.PendingClearPts = AV_NOPTS_VALUE;
   }

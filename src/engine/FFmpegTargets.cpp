@@ -34,10 +34,8 @@ TTargetNorm NormOfRate(int64_t ANum, int64_t ADen) {
 std::string TrimmedBlanks(const std::string& AText) {
   const auto Blank = [](char C) { return static_cast<unsigned char>(C) <= ' '; };
   size_t First = 0, Last = AText.size();
-  while (First < Last && Blank(AText[First]))
-    ++First;
-  while (Last > First && Blank(AText[Last - 1]))
-    --Last;
+  while (First < Last && Blank(AText[First])) ++First;
+  while (Last > First && Blank(AText[Last - 1])) --Last;
   return AText.substr(First, Last - First);
 }
 

@@ -70,8 +70,7 @@ THookModuleCache& HookModuleCache() {
 }
 
 TFrameHookList::TFrameHookList(TFrameHookList&& AOther) noexcept
-    : Head(std::exchange(AOther.Head, nullptr)),
-      ArgumentTexts(std::move(AOther.ArgumentTexts)) {}
+    : Head(std::exchange(AOther.Head, nullptr)), ArgumentTexts(std::move(AOther.ArgumentTexts)) {}
 
 TFrameHookList& TFrameHookList::operator=(TFrameHookList&& AOther) noexcept {
   if (this != &AOther) {

@@ -29,10 +29,10 @@ namespace pelorix {
 // linked list in the order of adding.
 struct TFrameHookModule {
   TFrameHookModule* Next;
-  TPelorixHookConfigure Configure;  // null when the module has none
+  TPelorixHookConfigure Configure; // null when the module has none
   TPelorixHookProcess Process;
-  TPelorixHookRelease Release;      // null when the module has none
-  void* Context;                    // written by Configure
+  TPelorixHookRelease Release; // null when the module has none
+  void* Context; // written by Configure
 };
 
 // The module list of one engine. Destroying or overwriting it releases the modules.
@@ -49,11 +49,11 @@ struct TFrameHookList {
 };
 
 // Results of AddFrameHook: 0 on success, else one of these.
-constexpr int HookLoadFailed = -1;                    // the library did not load
-constexpr int HookEntryMissing = AVERROR(ENOENT);     // -2: no arguments, no Process, or
-                                                      //     arguments without Configure
-constexpr int HookOutOfMemory = AVERROR(ENOMEM);      // -12
-constexpr int HookConfigureFailed = AVERROR(EINVAL);  // -22: Configure refused
+constexpr int HookLoadFailed = -1; // the library did not load
+constexpr int HookEntryMissing = AVERROR(ENOENT); // -2: no arguments, no Process, or
+    //     arguments without Configure
+constexpr int HookOutOfMemory = AVERROR(ENOMEM); // -12
+constexpr int HookConfigureFailed = AVERROR(EINVAL); // -22: Configure refused
 
 // Loads the module AArgv[0] (or takes it from the cache), configures it with the whole
 // argument vector and appends it to AList. Failures are logged through the libraries' log
@@ -78,7 +78,7 @@ public:
 
 private:
   mutable std::mutex Lock;
-  std::vector<std::pair<std::string, void*>> Entries;  // key: canonical path
+  std::vector<std::pair<std::string, void*>> Entries; // key: canonical path
 };
 
 THookModuleCache& HookModuleCache();

@@ -46,13 +46,9 @@ template <class TInt> TInt ParseInteger(const std::string& AValue) {
 
 } // namespace
 
-int32_t StrToInt(const std::string& AValue) {
-  return ParseInteger<int32_t>(AValue);
-}
+int32_t StrToInt(const std::string& AValue) { return ParseInteger<int32_t>(AValue); }
 
-int64_t StrToInt64(const std::string& AValue) {
-  return ParseInteger<int64_t>(AValue);
-}
+int64_t StrToInt64(const std::string& AValue) { return ParseInteger<int64_t>(AValue); }
 
 char UserDecimalSeparator() {
   static const char Separator = [] {

@@ -22,8 +22,7 @@ int PixelStep(const AVPixFmtDescriptor& ADescriptor, int APlane) {
   return 0;
 }
 
-template <typename TSample>
-void FillSamples(uint8_t* ARow, int ACount, TSample AValue) {
+template <typename TSample> void FillSamples(uint8_t* ARow, int ACount, TSample AValue) {
   if (ACount <= 0) return;
   if constexpr (sizeof(TSample) == 1)
     std::memset(ARow, AValue, static_cast<size_t>(ACount));
@@ -31,10 +30,10 @@ void FillSamples(uint8_t* ARow, int ACount, TSample AValue) {
     std::fill_n(reinterpret_cast<TSample*>(ARow), ACount, AValue);
 }
 
-template <typename TSample>
-void PadPlane(uint8_t* ATarget, int ATargetLineSize, const uint8_t* ASource, int ASourceLineSize,
-              int APlaneWidth, int APlaneHeight, int ATop, int ALeft, int AMiddleWidth,
-              int AMiddleHeight, TSample AValue) {
+template <typename TSample> void PadPlane(uint8_t* ATarget, int ATargetLineSize,
+                                          const uint8_t* ASource, int ASourceLineSize,
+                                          int APlaneWidth, int APlaneHeight, int ATop, int ALeft,
+                                          int AMiddleWidth, int AMiddleHeight, TSample AValue) {
   for (int Y = 0; Y < APlaneHeight; ++Y) {
     uint8_t* Row = ATarget + static_cast<ptrdiff_t>(Y) * ATargetLineSize;
     if (Y < ATop || Y >= ATop + AMiddleHeight) {
@@ -127,8 +126,7 @@ bool PadPicture(const TPictureView& ATarget, const TPictureView* ASource, int AH
     const int PlaneHeight = CeilShift(AHeight, ShiftH);
     const int Top = ATop >> ShiftH;
     const int Left = ALeft >> ShiftW;
-    const int MiddleWidth =
-        std::min(CeilShift(AWidth - ALeft - ARight, ShiftW), PlaneWidth - Left);
+    const int MiddleWidth = std::min(CeilShift(AWidth - ALeft - ARight, ShiftW), PlaneWidth - Left);
     const int MiddleHeight =
         std::min(CeilShift(AHeight - ATop - ABottom, ShiftH), PlaneHeight - Top);
     // Y, U and V take the colour's components; a fourth plane is alpha, made opaque.
@@ -140,8 +138,8 @@ bool PadPicture(const TPictureView& ATarget, const TPictureView* ASource, int AH
                         PlaneHeight, Top, Left, MiddleWidth, MiddleHeight,
                         static_cast<uint8_t>(Colour));
     else
-      PadPlane<uint16_t>(ATarget.Data[P], ATarget.LineSize[P], Source, SourceLineSize,
-                         PlaneWidth, PlaneHeight, Top, Left, MiddleWidth, MiddleHeight,
+      PadPlane<uint16_t>(ATarget.Data[P], ATarget.LineSize[P], Source, SourceLineSize, PlaneWidth,
+                         PlaneHeight, Top, Left, MiddleWidth, MiddleHeight,
                          static_cast<uint16_t>(std::min(Colour, MaxValue)));
   }
   return true;

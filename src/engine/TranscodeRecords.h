@@ -25,18 +25,18 @@ struct TInputStream {
   int32_t StreamIndex = 0;
   AVStream* Stream = nullptr;
   AVCodecContext* Decoder = nullptr; // the engine's decoder context of this stream
-  AVRational CodecTimeBase{0, 1};    // the stream's codec time base, stored at input open
-  int32_t Discard = 1;               // 1 until an output stream takes this input
+  AVRational CodecTimeBase{0, 1}; // the stream's codec time base, stored at input open
+  int32_t Discard = 1; // 1 until an output stream takes this input
   int32_t DecodingNeeded = 0;
   bool DecoderOpen = false;
   bool RateEmu = false;
   int64_t RateEmuStart = 0; // microseconds
   int32_t RateEmuFrames = 0;
   int64_t NextPts = AV_NOPTS_VALUE; // microseconds
-  int64_t Pts = 0;                  // microseconds
+  int64_t Pts = 0; // microseconds
   int32_t IsStart = 1;
   float Quality = 0; // quality of the last decoded picture
-  TFramePtr Frame;   // decoded picture or samples, reused for every frame
+  TFramePtr Frame; // decoded picture or samples, reused for every frame
 };
 
 struct TOutputStream {
@@ -81,7 +81,7 @@ struct TOutputStream {
 
   // Audio.
   int32_t AudioResample = 0;
-  bool AudioClockStarted = false;  // SyncOpts has been set from the input clock
+  bool AudioClockStarted = false; // SyncOpts has been set from the input clock
   // Channels, rate and sample format in one context, made for the decoded blocks' format
   // (ReformatPair, ResampleRate, ResampleLayout) and made again when that changes.
   TResamplerPtr Resampler;
@@ -92,15 +92,15 @@ struct TOutputStream {
   TChannelLayout ResampleLayout;
   TAudioFifoPtr Fifo; // samples waiting for a whole encoder frame
   // Work buffers, made on first use and only grown; nb_samples is each one's capacity.
-  TFramePtr ResampleBuffer;                // resampler output, in the encoder's format
-  TFramePtr EncodeFrame;                   // the frame handed to the encoder
-  TFramePtr SilenceBuffer;                 // silence in the decoded blocks' format
+  TFramePtr ResampleBuffer; // resampler output, in the encoder's format
+  TFramePtr EncodeFrame; // the frame handed to the encoder
+  TFramePtr SilenceBuffer; // silence in the decoded blocks' format
   std::vector<const uint8_t*> BlockPlanes; // a block's planes past the samples dropped
 
   TCFilePtr LogFile; // two-pass statistics written in pass 1
 
   std::vector<TBitstreamFilterPtr> BitstreamFilters; // applied in order to every packet
-  std::vector<TPacketPtr> FilterPackets;             // one per filter, for what comes out
+  std::vector<TPacketPtr> FilterPackets; // one per filter, for what comes out
   // End of the last packet written (pts + duration), in the stream's time base: how far
   // this stream has come.
   int64_t EndTime = AV_NOPTS_VALUE;
@@ -117,7 +117,7 @@ struct TTranscodeTables {
   std::vector<TInputFile> FileTable;
   std::vector<std::unique_ptr<TInputStream>> InputStreams;
   std::vector<std::unique_ptr<TOutputStream>> OutputStreams;
-  TPacketPtr Packet;       // the packet being read
+  TPacketPtr Packet; // the packet being read
   TPacketPtr OutputPacket; // the packet being written
 };
 

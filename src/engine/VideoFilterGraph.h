@@ -56,7 +56,7 @@ private:
   const AVFrame* Conform(const AVFrame& APicture, int& AResult);
 
   TFilterGraphPtr Graph;
-  AVFilterContext* InputFilter = nullptr;  // "src"
+  AVFilterContext* InputFilter = nullptr; // "src"
   AVFilterContext* OutputFilter = nullptr; // "out"
   TVideoFilterInput Input;
   // Pictures whose size or format differ from Input are converted into Conformed first.

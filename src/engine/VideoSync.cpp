@@ -12,9 +12,7 @@ namespace {
 constexpr double MaxFrames = 2147483647.0;
 
 // Nearest integer, halves to even (the rounding mode in force).
-int64_t Nearest(double AValue) {
-  return std::llrint(std::clamp(AValue, -MaxFrames, MaxFrames));
-}
+int64_t Nearest(double AValue) { return std::llrint(std::clamp(AValue, -MaxFrames, MaxFrames)); }
 
 } // namespace
 

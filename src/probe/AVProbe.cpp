@@ -36,7 +36,8 @@ bool TAVProbe::Open(const std::string& AFileName, const std::string& AFormatName
   AVFormatContext* Raw = nullptr;
   const int Opened = AVFormat().avformat_open_input(&Raw, AFileName.c_str(), Format, nullptr);
   if (Opened < 0) {
-    LastErrorText = FileOpenErrorText(AFileName, OpenErrorCode(AFileName, Opened, Format != nullptr));
+    LastErrorText =
+        FileOpenErrorText(AFileName, OpenErrorCode(AFileName, Opened, Format != nullptr));
     return false;
   }
   TInputContextPtr Input(Raw);

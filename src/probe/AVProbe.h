@@ -23,16 +23,16 @@ namespace pelorix {
 // Clearing a record sets the texts to zero characters and every number to -1; a query that
 // fails leaves it cleared.
 struct TAudioStreamInfo {
-  std::array<char, 4> Language{};   // language code as the container gives it, zero-filled
+  std::array<char, 4> Language{}; // language code as the container gives it, zero-filled
   std::array<char, 32> CodecName{}; // zero-filled
-  int64_t StartTime = -1;           // in the stream's time base; AV_NOPTS_VALUE kept as is
-  int64_t StartTimeUS = -1;         // -1 when the stream has no start time
-  int64_t Duration = -1;            // in the stream's time base; AV_NOPTS_VALUE kept as is
-  int64_t DurationUS = -1;          // -1 when the stream has no duration
-  int32_t BitRate = -1;             // bit/s
+  int64_t StartTime = -1; // in the stream's time base; AV_NOPTS_VALUE kept as is
+  int64_t StartTimeUS = -1; // -1 when the stream has no start time
+  int64_t Duration = -1; // in the stream's time base; AV_NOPTS_VALUE kept as is
+  int64_t DurationUS = -1; // -1 when the stream has no duration
+  int32_t BitRate = -1; // bit/s
   int32_t Channels = -1;
   int32_t SampleRate = -1;
-  int32_t SampleFormat = -1;        // AVSampleFormat
+  int32_t SampleFormat = -1; // AVSampleFormat
 
   bool operator==(const TAudioStreamInfo&) const = default;
 };
@@ -47,9 +47,9 @@ struct TVideoStreamInfo {
   int32_t BitRate = -1;
   int32_t Height = -1;
   int32_t Width = -1;
-  float DisplayAspect = -1.0f;      // width * sample aspect / height; not finite for a 0 divisor
-  int32_t PixelFormat = -1;         // AVPixelFormat
-  int32_t FrameRateNum = -1;        // the stream's real base frame rate
+  float DisplayAspect = -1.0f; // width * sample aspect / height; not finite for a 0 divisor
+  int32_t PixelFormat = -1; // AVPixelFormat
+  int32_t FrameRateNum = -1; // the stream's real base frame rate
   int32_t FrameRateDen = -1;
 
   bool operator==(const TVideoStreamInfo&) const = default;
@@ -112,7 +112,7 @@ private:
   const AVStream* QueriedStream(int32_t AIndex, AVMediaType AKind) const;
 
   AVFormatContext* Context = nullptr; // the open or attached container
-  TInputContextPtr OwnedContext;      // set when the probe opened Context itself
+  TInputContextPtr OwnedContext; // set when the probe opened Context itself
   std::string LastErrorText;
   std::string OpenFormatName;
   TCounts Counts;

@@ -32,10 +32,10 @@ private slots:
   void AudioExtensionsAreListedExactly() {
     QVERIFY(IsAudioExtension(".mp3"));
     QVERIFY(IsAudioExtension(".ra"));
-    QVERIFY(IsAudioExtension(".fla"));  // a substring of the list counts
+    QVERIFY(IsAudioExtension(".fla")); // a substring of the list counts
     QVERIFY(!IsAudioExtension(".MP3"));
     QVERIFY(!IsAudioExtension(".m4a"));
-    QVERIFY(!IsAudioExtension(""));  // no extension: the video stays
+    QVERIFY(!IsAudioExtension("")); // no extension: the video stays
     QCOMPARE(PathExtension("/media/clips.v2/clip"), std::string());
     QCOMPARE(PathExtension("/media/clip.tar.mp3"), std::string(".mp3"));
   }
@@ -56,10 +56,10 @@ private slots:
   void ProgressCellRoundsTowardZeroAndClamps() {
     QCOMPARE(ProgressCellText(1000, 4000), QStringLiteral("{|25"));
     QCOMPARE(ProgressCellText(999, 1000), QStringLiteral("{|99"));
-    QCOMPARE(ProgressCellText(INT_MAX, INT_MAX - 1), QStringLiteral("{|100"));  // no 32-bit overflow
+    QCOMPARE(ProgressCellText(INT_MAX, INT_MAX - 1), QStringLiteral("{|100")); // no 32-bit overflow
     QCOMPARE(ProgressCellText(30000000, 40000000), QStringLiteral("{|75"));
     QCOMPARE(ProgressCellText(-5, 1000), QStringLiteral("{|0"));
-    QCOMPARE(ProgressCellText(500, 0), QStringLiteral("{|"));  // unknown total: busy bar
+    QCOMPARE(ProgressCellText(500, 0), QStringLiteral("{|")); // unknown total: busy bar
     QCOMPARE(ProgressCellText(500, -1), QStringLiteral("{|"));
   }
 
@@ -86,7 +86,7 @@ private slots:
     QCOMPARE(Out.AudioChannels, 1);
     QCOMPARE(Out.AudioSampleRate, 16000);
     QCOMPARE(Out.AudioBitrate, 32000);
-    QCOMPARE(Out.ThreadCount, 0);  // automatic codec threads
+    QCOMPARE(Out.ThreadCount, 0); // automatic codec threads
     QVERIFY(!Out.DisableVideo);
 
     // Odd sizes lose their last line or column.
@@ -147,7 +147,8 @@ private slots:
     QVERIFY(Settings.Write({QStringLiteral("/data/out"), true, QStringLiteral("MP4 Video (*.mp4)")},
                            Failed));
     QSettings Stored(Settings.FilePath(), QSettings::IniFormat);
-    QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(), QStringLiteral("/data/out"));
+    QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(),
+             QStringLiteral("/data/out"));
     QCOMPARE(Stored.value(QStringLiteral("Main/booSameFolder")).toString(), QStringLiteral("1"));
     QCOMPARE(Stored.value(QStringLiteral("Main/strFormat")).toString(),
              QStringLiteral("MP4 Video (*.mp4)"));
@@ -156,7 +157,9 @@ private slots:
     QVERIFY(Back.SameFolder);
     QCOMPARE(Back.Format, QStringLiteral("MP4 Video (*.mp4)"));
     QVERIFY(Settings.Write({QStringLiteral("/data/out"), false, QString()}, Failed));
-    QCOMPARE(QSettings(Settings.FilePath(), QSettings::IniFormat).value(QStringLiteral("Main/booSameFolder")).toString(),
+    QCOMPARE(QSettings(Settings.FilePath(), QSettings::IniFormat)
+                 .value(QStringLiteral("Main/booSameFolder"))
+                 .toString(),
              QStringLiteral("0"));
   }
 
@@ -179,11 +182,13 @@ private slots:
   void SettingsMoveToTheUserFolderWhenTheProgramFolderCannotHoldThem() {
     // A program folder that cannot be written (here: one that is not there at all).
     TAppSettings Settings(QStringLiteral("/proc/pelorix-missing/"));
-    const QString UserFile = qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/pelorix/conf.ini");
+    const QString UserFile =
+        qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/pelorix/conf.ini");
     QCOMPARE(Settings.FilePath(), UserFile);
     QString Failed;
     QVERIFY(Settings.Write({QStringLiteral("/x"), false, QString()}, Failed));
-    QCOMPARE(TAppSettings(QStringLiteral("/proc/pelorix-missing/")).Read().Output, QStringLiteral("/x"));
+    QCOMPARE(TAppSettings(QStringLiteral("/proc/pelorix-missing/")).Read().Output,
+             QStringLiteral("/x"));
     QFile::remove(UserFile);
 
     // Neither place writable: the failure names the file.

@@ -56,7 +56,8 @@ void WriteUndecodableWav(const QString& APath) {
   QByteArray Format;
   QDataStream Out(&Format, QIODevice::WriteOnly);
   Out.setByteOrder(QDataStream::LittleEndian);
-  Out << quint16(0x7777) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2) << quint16(16);
+  Out << quint16(0x7777) << quint16(1) << quint32(8000) << quint32(16000) << quint16(2)
+      << quint16(16);
   const QByteArray Data(16000, '\0');
   QByteArray Riff = "WAVEfmt ";
   QDataStream R(&Riff, QIODevice::Append);
@@ -120,21 +121,24 @@ private slots:
     H.Add({MediaFile(Clip)});
 
     QStringList Seen;
-    connect(&H.Files(), &QTableWidget::itemChanged, this,
-            [&Seen](QTableWidgetItem* AItem) { if (AItem->column() == 1) Seen << AItem->text(); });
+    connect(&H.Files(), &QTableWidget::itemChanged, this, [&Seen](QTableWidgetItem* AItem) {
+      if (AItem->column() == 1) Seen << AItem->text();
+    });
     QSignalSpy Finished(&W, &TfrmMain::RunFinished);
     H.Button("btnConvert").click();
     // Converting: the five controls are off, "Browse" stays, the button stops.
     QVERIFY(W.Converting());
     QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Converting...]"));
     QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Stop"));
-    for (const char* Name : {"btnOpen", "btnFolderChange", "selFormat", "txtOutput", "chkSameFolder"})
+    for (const char* Name :
+         {"btnOpen", "btnFolderChange", "selFormat", "txtOutput", "chkSameFolder"})
       QVERIFY2(!H.Control<QWidget>(Name)->isEnabled(), Name);
     QVERIFY(!H.Control<QAction>("AddFiles1")->isEnabled());
     QVERIFY(H.Button("btnBrowse").isEnabled());
     QVERIFY(Finished.wait(120000));
 
-    QVERIFY(std::any_of(Seen.begin(), Seen.end(), [](const QString& S) { return S.startsWith(QStringLiteral("{|")); }));
+    QVERIFY(std::any_of(Seen.begin(), Seen.end(),
+                        [](const QString& S) { return S.startsWith(QStringLiteral("{|")); }));
     QCOMPARE(H.Files().Status(0), QStringLiteral("Done"));
     QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Done]"));
     QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Convert!"));
@@ -164,9 +168,10 @@ private slots:
 
     // No: nothing changes.
     H.Button("btnConvert").click();
-    QCOMPARE(H.Dialogs.Questions,
-             QStringList{QStringLiteral("File(s) from the list was already converted to this format\r\n"
-                                        "XviD Video (*.avi)\r\nDo you wish to convert agin?")});
+    QCOMPARE(
+        H.Dialogs.Questions,
+        QStringList{QStringLiteral("File(s) from the list was already converted to this format\r\n"
+                                   "XviD Video (*.avi)\r\nDo you wish to convert agin?")});
     QVERIFY(!H.Window->Converting());
     QCOMPARE(H.Statuses(), QStringList{QStringLiteral("Done")});
     QVERIFY(!QFile::exists(H.OutFolder() + QStringLiteral("/mpeg4_aac (XviD Video [1]).avi")));
@@ -197,19 +202,22 @@ private slots:
     H.Add({MediaFile(Clip)});
     QVERIFY(H.ConvertAndWait());
     QCOMPARE(H.Statuses(), QStringList{StatusDone});
-    const TOutputFacts Mp4 = ProbeOutput(H.OutFolder() + QStringLiteral("/mpeg4_aac (MP4 Video).mp4"));
+    const TOutputFacts Mp4 =
+        ProbeOutput(H.OutFolder() + QStringLiteral("/mpeg4_aac (MP4 Video).mp4"));
     QCOMPARE(Mp4.VideoCodec, QStringLiteral("h264"));
     QCOMPARE(Mp4.AudioCodec, QStringLiteral("aac"));
 
     W.close();
     QSettings Stored(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
-    QCOMPARE(Stored.value(QStringLiteral("Main/strFormat")).toString(), QStringLiteral("MP4 Video (*.mp4)"));
+    QCOMPARE(Stored.value(QStringLiteral("Main/strFormat")).toString(),
+             QStringLiteral("MP4 Video (*.mp4)"));
   }
 
   void AStoredFormatIsChosenAtStartAndAnUnknownOneGivesTheFirst() {
-    for (const auto& [Stored, Shown] : {std::pair{QStringLiteral("WebM Video (*.webm)"), QStringLiteral("WebM Video (*.webm)")},
-                                        std::pair{QStringLiteral("webm video (*.webm)"), QStringLiteral("XviD Video (*.avi)")},
-                                        std::pair{QStringLiteral("Laser Disc (*.ld)"), QStringLiteral("XviD Video (*.avi)")}}) {
+    for (const auto& [Stored, Shown] :
+         {std::pair{QStringLiteral("WebM Video (*.webm)"), QStringLiteral("WebM Video (*.webm)")},
+          std::pair{QStringLiteral("webm video (*.webm)"), QStringLiteral("XviD Video (*.avi)")},
+          std::pair{QStringLiteral("Laser Disc (*.ld)"), QStringLiteral("XviD Video (*.avi)")}}) {
       TWindowHarness H;
       QSettings File(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
       File.setValue(QStringLiteral("Main/strOutput"), H.OutFolder());
@@ -225,8 +233,9 @@ private slots:
     H.Open();
     const QString M4a = H.WorkPath(QStringLiteral("tone.m4a"));
     QCOMPARE(QProcess::execute(QStringLiteral(PELORIX_TRANSCODE_PROGRAM),
-                               {QStringLiteral("-q"), QStringLiteral("-i"), MediaFile(QStringLiteral("tone.wav")),
-                                QStringLiteral("acodec=aac"), QStringLiteral("-o"), M4a}),
+                               {QStringLiteral("-q"), QStringLiteral("-i"),
+                                MediaFile(QStringLiteral("tone.wav")), QStringLiteral("acodec=aac"),
+                                QStringLiteral("-o"), M4a}),
              0);
     const QString Bare = H.WorkPath(QStringLiteral("clip"));
     QVERIFY(QFile::copy(MediaFile(Clip), Bare));
@@ -240,10 +249,12 @@ private slots:
     QCOMPARE(Mp3.AudioCodec, QStringLiteral("mp3"));
     QCOMPARE(Mp3.Channels, 2);
     QCOMPARE(Mp3.SampleRate, 44100);
-    const TOutputFacts Aac = ProbeOutput(H.OutFolder() + QStringLiteral("/tone (XviD Video [1]).avi"));
+    const TOutputFacts Aac =
+        ProbeOutput(H.OutFolder() + QStringLiteral("/tone (XviD Video [1]).avi"));
     QCOMPARE(Aac.VideoStreams, 0);
     QCOMPARE(Aac.AudioStreams, 1);
-    const TOutputFacts Plain = ProbeOutput(H.OutFolder() + QStringLiteral("/clip (XviD Video).avi"));
+    const TOutputFacts Plain =
+        ProbeOutput(H.OutFolder() + QStringLiteral("/clip (XviD Video).avi"));
     QCOMPARE(Plain.VideoStreams, 1);
     QCOMPARE(Plain.VideoCodec, QStringLiteral("mpeg4"));
   }
@@ -254,12 +265,15 @@ private slots:
     QDir(H.WorkPath(QString())).mkpath(QStringLiteral("a"));
     QDir(H.WorkPath(QString())).mkpath(QStringLiteral("b"));
     QVERIFY(QFile::copy(MediaFile(Clip), H.WorkPath(QStringLiteral("a/clip.3gp"))));
-    QVERIFY(QFile::copy(MediaFile(QStringLiteral("ntsc.mp4")), H.WorkPath(QStringLiteral("b/clip.3gp"))));
+    QVERIFY(QFile::copy(MediaFile(QStringLiteral("ntsc.mp4")),
+                        H.WorkPath(QStringLiteral("b/clip.3gp"))));
     H.Add({H.WorkPath(QStringLiteral("a/clip.3gp")), H.WorkPath(QStringLiteral("b/clip.3gp"))});
     QVERIFY(H.ConvertAndWait());
     QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusDone}));
-    QCOMPARE(ProbeOutput(H.OutFolder() + QStringLiteral("/clip (XviD Video).avi")).SampleRate, 16000);
-    QCOMPARE(ProbeOutput(H.OutFolder() + QStringLiteral("/clip (XviD Video [1]).avi")).SampleRate, 48000);
+    QCOMPARE(ProbeOutput(H.OutFolder() + QStringLiteral("/clip (XviD Video).avi")).SampleRate,
+             16000);
+    QCOMPARE(ProbeOutput(H.OutFolder() + QStringLiteral("/clip (XviD Video [1]).avi")).SampleRate,
+             48000);
   }
 
   void OutputsBesideTheirSourcesWhenAsked() {
@@ -290,7 +304,7 @@ private slots:
     H.Button("btnConvert").click();
     QTRY_VERIFY_WITH_TIMEOUT(Gate.WasReached(), 60000);
 
-    H.Button("btnConvert").click();  // "Stop"
+    H.Button("btnConvert").click(); // "Stop"
     QVERIFY(W.JobCanceled());
     // Until the run's final event, neither a new add nor a new run may start.
     bool Checked = false;
@@ -307,7 +321,7 @@ private slots:
     Gate.Release();
     QVERIFY(Finished.wait(120000));
     QVERIFY(Checked);
-    QCOMPARE(H.Dialogs.FileFilters.size(), 1);  // only the first add opened the dialog
+    QCOMPARE(H.Dialogs.FileFilters.size(), 1); // only the first add opened the dialog
     QCOMPARE(H.Statuses(), (QStringList{StatusCanceled, StatusCanceled, StatusCanceled}));
     QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Job Canceled]"));
     QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Convert!"));
@@ -346,7 +360,8 @@ private slots:
     TfrmMain& W = H.Open([&Calls](TOutputOptions& AOptions) {
       if (++Calls == 2) AOptions.AudioTag = "abc";
     });
-    H.Add({MediaFile(Clip), MediaFile(QStringLiteral("tone.mp3")), MediaFile(QStringLiteral("h264_aac.mp4"))});
+    H.Add({MediaFile(Clip), MediaFile(QStringLiteral("tone.mp3")),
+           MediaFile(QStringLiteral("h264_aac.mp4"))});
     QVERIFY(H.ConvertAndWait());
     QCOMPARE(H.Dialogs.MessageTexts(), QStringList{QStringLiteral("Error found")});
     QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusFailed, StatusDone}));
@@ -360,7 +375,7 @@ private slots:
   void ARunWithNothingToConvertReturnsToIdle() {
     TWindowHarness H;
     TfrmMain& W = H.Open();
-    H.Dialogs.FolderAnswers << QStringLiteral("/proc/pelorix-none/out");  // cannot be made
+    H.Dialogs.FolderAnswers << QStringLiteral("/proc/pelorix-none/out"); // cannot be made
     H.Button("btnFolderChange").click();
     H.Add({MediaFile(Clip)});
     H.Button("btnConvert").click();
@@ -377,12 +392,13 @@ private slots:
     TWindowHarness H;
     TGate Gate;
     TfrmMain& W = H.Open([](TOutputOptions& AOptions) { AOptions.CustomHook = true; });
-    W.Converter().SetOnCustomHook([&Gate](int, THookBitmap&, int, int64_t, bool&, bool&) { Gate.Wait(); });
+    W.Converter().SetOnCustomHook(
+        [&Gate](int, THookBitmap&, int, int64_t, bool&, bool&) { Gate.Wait(); });
     H.Add({MediaFile(Clip)});
     QSignalSpy Finished(&W, &TfrmMain::RunFinished);
     H.Button("btnConvert").click();
     QTRY_VERIFY_WITH_TIMEOUT(Gate.WasReached(), 60000);
-    QVERIFY(!W.close());  // waits for the run
+    QVERIFY(!W.close()); // waits for the run
     QVERIFY(W.isVisible());
     Gate.Release();
     QVERIFY(Finished.wait(120000));

@@ -26,7 +26,8 @@ private slots:
     QCOMPARE(W.minimumSize(), QSize(771, 539));
     QCOMPARE(W.maximumSize(), QSize(771, 539));
     QCOMPARE(H.Title(), QStringLiteral("Pelorix.org"));
-    QCOMPARE(H.Control<QComboBox>("selFormat")->currentText(), QStringLiteral("XviD Video (*.avi)"));
+    QCOMPARE(H.Control<QComboBox>("selFormat")->currentText(),
+             QStringLiteral("XviD Video (*.avi)"));
     auto* Same = H.Control<QCheckBox>("chkSameFolder");
     QVERIFY(!Same->isVisible());
     QVERIFY(!Same->isEnabled());
@@ -45,7 +46,8 @@ private slots:
     TWindowHarness H;
     TfrmMain& W = H.Open();
     H.Add({MediaFile(QStringLiteral("mpeg4_aac.3gp"))});
-    QCOMPARE(H.Dialogs.FileFilters.value(0), QStringLiteral("All Supported Files (*.3gp);;All Files (*)"));
+    QCOMPARE(H.Dialogs.FileFilters.value(0),
+             QStringLiteral("All Supported Files (*.3gp);;All Files (*)"));
     QCOMPARE(H.Files().RowCount(), 1);
     QCOMPARE(H.Files().item(0, 0)->text(), QStringLiteral("mpeg4_aac.3gp"));
     QCOMPARE(H.Files().Status(0), QStringLiteral("Ready"));
@@ -71,7 +73,7 @@ private slots:
     H.Control<QAction>("AddFiles1")->trigger();
     QCOMPARE(H.Files().RowCount(), 3);
     QCOMPARE(W.Converter().TaskCount(), 3);
-    QVERIFY(H.Control<QLabel>("lblSkipped")->text().isEmpty());  // each add counts anew
+    QVERIFY(H.Control<QLabel>("lblSkipped")->text().isEmpty()); // each add counts anew
   }
 
   void FilesDroppedOnTheListAreAdded() {
@@ -97,9 +99,12 @@ private slots:
     const QString Folder = H.WorkPath(QStringLiteral("dropped"));
     QVERIFY(QDir().mkpath(Folder + QStringLiteral("/inner")));
     QVERIFY(QFile::copy(MediaFile(QStringLiteral("tone.wav")), Folder + QStringLiteral("/b.wav")));
-    QVERIFY(QFile::copy(MediaFile(QStringLiteral("mpeg4_aac.3gp")), Folder + QStringLiteral("/a.3gp")));
-    QVERIFY(QFile::copy(MediaFile(QStringLiteral("garbage.bin")), Folder + QStringLiteral("/c.bin")));
-    QVERIFY(QFile::copy(MediaFile(QStringLiteral("tone.mp3")), Folder + QStringLiteral("/inner/d.mp3")));
+    QVERIFY(
+        QFile::copy(MediaFile(QStringLiteral("mpeg4_aac.3gp")), Folder + QStringLiteral("/a.3gp")));
+    QVERIFY(
+        QFile::copy(MediaFile(QStringLiteral("garbage.bin")), Folder + QStringLiteral("/c.bin")));
+    QVERIFY(QFile::copy(MediaFile(QStringLiteral("tone.mp3")),
+                        Folder + QStringLiteral("/inner/d.mp3")));
     QMimeData FolderData;
     FolderData.setUrls({QUrl::fromLocalFile(Folder)});
     QDragEnterEvent FolderEnter(Where, Qt::CopyAction, &FolderData, Qt::LeftButton, Qt::NoModifier);
@@ -120,7 +125,8 @@ private slots:
     H.Add({MediaFile(QStringLiteral("mpeg4_aac.3gp"))});
     QCOMPARE(H.Files().item(0, 0)->toolTip(),
              MediaFile(QStringLiteral("mpeg4_aac.3gp")) +
-                 QStringLiteral("\nDuration: 2.0 s\nVideo: mpeg4, 176x144\nAudio: aac, 1 channels, 16000 Hz"));
+                 QStringLiteral(
+                     "\nDuration: 2.0 s\nVideo: mpeg4, 176x144\nAudio: aac, 1 channels, 16000 Hz"));
   }
 
   // Rows leave with the Delete key or the menu's "Remove", their tasks with them: the tasks
@@ -195,7 +201,8 @@ private slots:
     W.close();
     QCOMPARE(H.Dialogs.ClosingBanners, 1);
     QSettings Stored(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
-    QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(), QStringLiteral("/srv/clips"));
+    QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(),
+             QStringLiteral("/srv/clips"));
     QCOMPARE(Stored.value(QStringLiteral("Main/booSameFolder")).toString(), QStringLiteral("1"));
   }
 
@@ -228,18 +235,19 @@ private slots:
     }
     qputenv("XDG_CONFIG_HOME", Saved);
     QCOMPARE(Dialogs.MessageTexts(),
-             QStringList{QStringLiteral("Unable to write to /proc/pelorix-missing-config/pelorix/conf.ini")});
+             QStringList{QStringLiteral(
+                 "Unable to write to /proc/pelorix-missing-config/pelorix/conf.ini")});
   }
 
   void TheFolderPickerChangesTheFolderOnlyWhenConfirmed() {
     TWindowHarness H;
     H.Open();
     auto* Output = H.Control<QLineEdit>("txtOutput");
-    H.Button("btnFolderChange").click();  // cancelled
+    H.Button("btnFolderChange").click(); // cancelled
     QCOMPARE(Output->text(), H.OutFolder());
     QCOMPARE(H.Dialogs.FolderTitles, QStringList{QStringLiteral("Select an Output Folder:")});
     H.Dialogs.FolderAnswers << QStringLiteral("/srv/new");
-    QTest::mouseDClick(Output, Qt::LeftButton);  // a double click acts as "Change"
+    QTest::mouseDClick(Output, Qt::LeftButton); // a double click acts as "Change"
     QCOMPARE(Output->text(), QStringLiteral("/srv/new"));
     QCOMPARE(H.Dialogs.FolderTitles.size(), 2);
 

@@ -92,12 +92,15 @@ public:
   void StoreSettings(const QString& AOutput, const QString& ASameFolder) const {
     QFile File(AppDir.filePath(QStringLiteral("conf.ini")));
     QVERIFY(File.open(QIODevice::WriteOnly));
-    File.write(QStringLiteral("[Main]\nstrOutput=%1\nbooSameFolder=%2\n").arg(AOutput, ASameFolder).toUtf8());
+    File.write(QStringLiteral("[Main]\nstrOutput=%1\nbooSameFolder=%2\n")
+                   .arg(AOutput, ASameFolder)
+                   .toUtf8());
   }
 
   // The window, its output folder set to OutFolder() unless settings were stored.
   TfrmMain& Open(std::function<void(TOutputOptions&)> AAdjust = nullptr) {
-    if (!QFile::exists(AppDir.filePath(QStringLiteral("conf.ini")))) StoreSettings(OutFolder(), QStringLiteral("0"));
+    if (!QFile::exists(AppDir.filePath(QStringLiteral("conf.ini"))))
+      StoreSettings(OutFolder(), QStringLiteral("0"));
     TWindowSetup Setup;
     Setup.AppFolder = AppFolder();
     Setup.Dialogs = &Dialogs;
@@ -153,11 +156,11 @@ inline void IsolateHome() {
 } // namespace pelorix::test
 
 // The tests' main: an offscreen application with the C numeric locale, as the program has.
-#define PELORIX_WINDOW_TEST_MAIN(TestClass)                     \
-  int main(int argc, char** argv) {                             \
-    pelorix::test::IsolateHome();                               \
-    QApplication Application(argc, argv);                       \
-    std::setlocale(LC_NUMERIC, "C");                            \
-    TestClass Test;                                             \
-    return QTest::qExec(&Test, argc, argv);                     \
+#define PELORIX_WINDOW_TEST_MAIN(TestClass) \
+  int main(int argc, char** argv) { \
+    pelorix::test::IsolateHome(); \
+    QApplication Application(argc, argv); \
+    std::setlocale(LC_NUMERIC, "C"); \
+    TestClass Test; \
+    return QTest::qExec(&Test, argc, argv); \
   }

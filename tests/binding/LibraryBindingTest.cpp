@@ -19,10 +19,12 @@
 namespace pelorix {
 namespace {
 
-std::string Folder(const std::string& AName) { return std::string(PELORIX_BINDING_FOLDERS) + "/" + AName; }
+std::string Folder(const std::string& AName) {
+  return std::string(PELORIX_BINDING_FOLDERS) + "/" + AName;
+}
 
 std::vector<TLibraryBinding*> AllLibraries() {
-  return {&AVCodecLibrary(), &AVFilterLibrary(), &AVFormatLibrary(), &AVUtilLibrary(),
+  return {&AVCodecLibrary(), &AVFilterLibrary(),   &AVFormatLibrary(), &AVUtilLibrary(),
           &SwScaleLibrary(), &SwResampleLibrary(), &MyUtilLibrary()};
 }
 
@@ -58,7 +60,7 @@ TEST(TMediaLibrariesTest, LoadsTheWholeSetFromTheFolder) {
   EXPECT_EQ(AVCodecLibrary().LibraryFileName(), "libavcodec.so.59");
   EXPECT_EQ(AVUtilLibrary().LibraryFileName(), "libavutil.so.57");
   EXPECT_EQ(AVCodec().avcodec_version() >> 16, 59u);
-  EXPECT_EQ(MediaLogLevel, 1);  // the libraries start at their information level
+  EXPECT_EQ(MediaLogLevel, 1); // the libraries start at their information level
   EXPECT_NO_THROW(CheckMediaLibraries());
   // The support entries are the C library's own.
   char Text[16];
@@ -93,7 +95,8 @@ TEST(TMediaLibrariesTest, EmptyFolderUsesTheStandardSearch) {
 TEST(TMediaLibrariesTest, MissingEntryPointFailsAndLeavesNothingLoaded) {
   EXPECT_FALSE(LoadMediaLibraries(Folder("missing-entry"), true));
   const std::string Error = MediaLibrariesError();
-  EXPECT_EQ(Error.rfind("Load function avcodec_get_class@libavcodec.so.59 error: ", 0), 0u) << Error;
+  EXPECT_EQ(Error.rfind("Load function avcodec_get_class@libavcodec.so.59 error: ", 0), 0u)
+      << Error;
   EXPECT_NE(Error.find("undefined symbol: avcodec_get_class"), std::string::npos) << Error;
   EXPECT_EQ(AVCodecLibrary().LastError(), Error);
   ExpectNothingLoaded();

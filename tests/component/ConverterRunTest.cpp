@@ -125,8 +125,7 @@ TEST_F(TConverterTest, StartTwoRunsTwoAtOnceAndTheThirdWhenOneEnds) {
   EXPECT_GE(EndedWhenThirdStarted, 1);
   const auto Indexes = Recorder.EndIndexes();
   ASSERT_EQ(Indexes.size(), 4u);
-  EXPECT_EQ(std::multiset<int>(Indexes.begin(), Indexes.end() - 1),
-            (std::multiset<int>{0, 1, 2}));
+  EXPECT_EQ(std::multiset<int>(Indexes.begin(), Indexes.end() - 1), (std::multiset<int>{0, 1, 2}));
   EXPECT_EQ(Indexes.back(), -1);
   for (const auto& End : Recorder.EndEvents()) ExpectCleanEnd(End, true);
   for (int I = 0; I < 3; ++I) ExpectValidOutput(I);
@@ -164,11 +163,12 @@ TEST_F(TConverterTest, StartZeroRunsEachTaskOnThePumpingThread) {
 
 TEST_F(TConverterTest, StopDuringTheFirstEndsEveryTaskOnceAndTheRunOnce) {
   TRunRecorder Recorder(*Converter);
-  Converter->SetOnCustomHook([&](int, THookBitmap&, int, int64_t, bool&, bool&) { Converter->Stop(); });
+  Converter->SetOnCustomHook(
+      [&](int, THookBitmap&, int, int64_t, bool&, bool&) { Converter->Stop(); });
   TOutputOptions Hooked;
   Hooked.CustomHook = true;
   for (const auto& Clip : ThreeClips) AddConfigured(Clip, &Hooked);
-  ASSERT_TRUE(std::filesystem::exists(OutputPath(2)));  // opened, still empty
+  ASSERT_TRUE(std::filesystem::exists(OutputPath(2))); // opened, still empty
 
   Converter->Start(1);
   ASSERT_TRUE(Recorder.WaitForFinal());
@@ -185,8 +185,8 @@ TEST_F(TConverterTest, StopDuringTheFirstEndsEveryTaskOnceAndTheRunOnce) {
     ExpectCleanEnd(Ends[I], false);
   }
   // The never-started tasks reported from threads of their own and left no empty output.
-  EXPECT_EQ(std::set<std::thread::id>({Ends[0].Thread, Ends[1].Thread, Ends[2].Thread,
-                                       std::this_thread::get_id()})
+  EXPECT_EQ(std::set<std::thread::id>(
+                {Ends[0].Thread, Ends[1].Thread, Ends[2].Thread, std::this_thread::get_id()})
                 .size(),
             4u);
   EXPECT_FALSE(std::filesystem::exists(OutputPath(1)));
@@ -214,7 +214,7 @@ TEST_F(TConverterTest, StopOfFiftyTasksReportsFiftyEndsAndOneFinalEvent) {
 TEST_F(TConverterTest, FailedStartEndsItsTaskAndTheRunStillEndsOnce) {
   TRunRecorder Recorder(*Converter);
   AddConfigured("mpeg4_mp3.avi");
-  ASSERT_EQ(Converter->AddTask(test::TestMedia("h264_aac.mp4")), 1);  // no output
+  ASSERT_EQ(Converter->AddTask(test::TestMedia("h264_aac.mp4")), 1); // no output
   AddConfigured("ntsc.mp4");
 
   Converter->Start(1);
@@ -238,7 +238,7 @@ TEST_F(TConverterTest, ClearTasksFromTheFinalEventLeavesAConverterReadyForTheNex
   });
   AddConfigured("mpeg4_mp3.avi");
   AddConfigured("h264_aac.mp4");
-  ASSERT_EQ(Converter->AddTask("/no/such/file.avi"), -1);  // leaves a last error
+  ASSERT_EQ(Converter->AddTask("/no/such/file.avi"), -1); // leaves a last error
   Converter->Start(1);
   ASSERT_TRUE(Recorder.WaitForFinal());
   EXPECT_EQ(Converter->TaskCount(), 0);
@@ -276,7 +276,7 @@ TEST_F(TConverterTest, RemoveTaskRenumbersTheTasksAfterIt) {
   for (const auto& Clip : ThreeClips) {
     TInputOptions Options;
     ASSERT_GE(Converter->AddTask(test::TestMedia(Clip), &Options), 0);
-    EXPECT_EQ(Options.FileName, test::TestMedia(Clip));  // the caller's record is filled
+    EXPECT_EQ(Options.FileName, test::TestMedia(Clip)); // the caller's record is filled
   }
   Converter->RemoveTask(0);
   ASSERT_EQ(Converter->TaskCount(), 2);

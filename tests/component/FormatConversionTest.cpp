@@ -15,12 +15,14 @@ namespace fs = std::filesystem;
 
 struct TEntryCase {
   const char* Entry;
-  AVCodecID Video;  // AV_CODEC_ID_NONE: the entry writes audio only
+  AVCodecID Video; // AV_CODEC_ID_NONE: the entry writes audio only
   AVCodecID Audio;
-  int SampleRate;   // from a 44100 Hz source
+  int SampleRate; // from a 44100 Hz source
 };
 
-std::ostream& operator<<(std::ostream& AOut, const TEntryCase& ACase) { return AOut << ACase.Entry; }
+std::ostream& operator<<(std::ostream& AOut, const TEntryCase& ACase) {
+  return AOut << ACase.Entry;
+}
 
 const test::TStreamFacts* StreamOf(const test::TMediaFacts& AFacts, AVMediaType AKind) {
   for (const auto& Stream : AFacts.Streams)
@@ -83,8 +85,8 @@ TEST_P(TEveryFormatTest, ClipsConvertWithTheEntrysCodecsAndDuration) {
   const TEntryCase& Case = GetParam();
   const TOutputFormat* Format = FindOutputFormat(Case.Entry);
   ASSERT_NE(Format, nullptr);
-  const auto Names = Convert(*Format, {test::TestMedia("h264_aac.mp4"), test::TestMedia("tone.wav")},
-                             OutFolder());
+  const auto Names =
+      Convert(*Format, {test::TestMedia("h264_aac.mp4"), test::TestMedia("tone.wav")}, OutFolder());
   ASSERT_EQ(Names.size(), 2u);
   const std::string Extension = FormatExtension(Format->Text);
   EXPECT_EQ(Names[0], OutFolder() + "/h264_aac (" + FormatLabel(Format->Text) + ")" + Extension);
@@ -144,18 +146,19 @@ TEST_F(TFormatRunTest, SurroundAndHighRateSourcesMeetEachEncodersLimits) {
     double Duration, Tolerance = 0.1;
   };
   const TCase Cases[] = {
-      {"avi", "surround.mkv", 2, 48000, 1.0}, {"avi", "hirate.wav", 2, 48000, 0.5},
-      {"mp3", "surround.mkv", 2, 48000, 1.0}, {"mp4", "surround.mkv", 2, 48000, 1.0},
-      {"mkv", "surround.mkv", 6, 48000, 1.0}, {"m4a", "surround.mkv", 6, 48000, 1.0},
-      {"opus", "surround.mkv", 2, 48000, 1.0}, {"flac", "surround.mkv", 6, 48000, 1.0},
-      {"3gp", "hirate.wav", 2, 48000, 0.5}, {"m4a", "hirate.wav", 2, 96000, 0.5},
-      {"flac", "hirate.wav", 2, 96000, 0.5}, {"mpg", "surround.mkv", 6, 48000, 1.0},
+      {"avi", "surround.mkv", 2, 48000, 1.0},   {"avi", "hirate.wav", 2, 48000, 0.5},
+      {"mp3", "surround.mkv", 2, 48000, 1.0},   {"mp4", "surround.mkv", 2, 48000, 1.0},
+      {"mkv", "surround.mkv", 6, 48000, 1.0},   {"m4a", "surround.mkv", 6, 48000, 1.0},
+      {"opus", "surround.mkv", 2, 48000, 1.0},  {"flac", "surround.mkv", 6, 48000, 1.0},
+      {"3gp", "hirate.wav", 2, 48000, 0.5},     {"m4a", "hirate.wav", 2, 96000, 0.5},
+      {"flac", "hirate.wav", 2, 96000, 0.5},    {"mpg", "surround.mkv", 6, 48000, 1.0},
       {"avi", "mono8k.wav", 1, 8000, 1.0, 0.2}, {"m4a", "mono8k.wav", 1, 8000, 1.0, 0.2},
-      {"ogg", "mono8k.wav", 1, 8000, 1.0, 0.2},  {"3gp", "mono8k.wav", 1, 8000, 1.0, 0.2},
+      {"ogg", "mono8k.wav", 1, 8000, 1.0, 0.2}, {"3gp", "mono8k.wav", 1, 8000, 1.0, 0.2},
   };
   for (const TCase& Case : Cases) {
     SCOPED_TRACE(std::string(Case.Entry) + " " + Case.Clip);
-    const auto Names = Convert(*FindOutputFormat(Case.Entry), {test::TestMedia(Case.Clip)}, OutFolder());
+    const auto Names =
+        Convert(*FindOutputFormat(Case.Entry), {test::TestMedia(Case.Clip)}, OutFolder());
     const test::TMediaFacts Facts = test::ReadMediaFacts(Names.at(0));
     ASSERT_EQ(StreamCount(Facts, AVMEDIA_TYPE_AUDIO), 1);
     EXPECT_EQ(StreamOf(Facts, AVMEDIA_TYPE_AUDIO)->Channels, Case.Channels);
@@ -165,8 +168,9 @@ TEST_F(TFormatRunTest, SurroundAndHighRateSourcesMeetEachEncodersLimits) {
 }
 
 TEST_F(TFormatRunTest, DvdNormIsGuessedFromTheSourceFrameRate) {
-  const auto Names = Convert(*FindOutputFormat("mpg"),
-                             {test::TestMedia("h264_aac.mp4"), test::TestMedia("ntsc.mp4")}, OutFolder());
+  const auto Names =
+      Convert(*FindOutputFormat("mpg"),
+              {test::TestMedia("h264_aac.mp4"), test::TestMedia("ntsc.mp4")}, OutFolder());
   const test::TMediaFacts PalFacts = test::ReadMediaFacts(Names.at(0));
   const test::TMediaFacts NtscFacts = test::ReadMediaFacts(Names.at(1));
   const test::TStreamFacts* Pal = StreamOf(PalFacts, AVMEDIA_TYPE_VIDEO);
@@ -216,9 +220,9 @@ TEST_F(TFormatRunTest, SameNamedSourcesGetNumberedOutputsInOneFolder) {
     fs::create_directories(Dir / Sub);
     fs::copy_file(test::TestMedia("mpeg4_aac.3gp"), Dir / Sub / "clip.3gp");
   }
-  const auto Names = Convert(*FindOutputFormat("mp4"),
-                             {(Dir / "a/clip.3gp").string(), (Dir / "b/clip.3gp").string()},
-                             OutFolder());
+  const auto Names =
+      Convert(*FindOutputFormat("mp4"),
+              {(Dir / "a/clip.3gp").string(), (Dir / "b/clip.3gp").string()}, OutFolder());
   EXPECT_EQ(Names, (std::vector<std::string>{OutFolder() + "/clip (MP4 Video).mp4",
                                              OutFolder() + "/clip (MP4 Video [1]).mp4"}));
   for (const auto& Name : Names) {
@@ -229,7 +233,8 @@ TEST_F(TFormatRunTest, SameNamedSourcesGetNumberedOutputsInOneFolder) {
 }
 
 TEST_F(TFormatRunTest, Mp4OutputsPutTheirIndexFirstSoTheyPlayWhileLoading) {
-  const auto Names = Convert(*FindOutputFormat("mp4"), {test::TestMedia("mpeg4_aac.3gp")}, OutFolder());
+  const auto Names =
+      Convert(*FindOutputFormat("mp4"), {test::TestMedia("mpeg4_aac.3gp")}, OutFolder());
   std::ifstream File(Names.at(0), std::ios::binary);
   const std::string Bytes((std::istreambuf_iterator<char>(File)), std::istreambuf_iterator<char>());
   const size_t Index = Bytes.find("moov"), Data = Bytes.find("mdat");

@@ -1,8 +1,8 @@
 // The media libraries' log lines on their way to OnLog: assembly per thread, the source
 // prefix, level filtering and mapping, and the task a line is routed to.
+#include "LogRouting.h"
 #include "AVUtilHlpr.h"
 #include "ConverterTestSupport.h"
-#include "LogRouting.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -53,7 +53,7 @@ TEST_F(TConverterTest, LibraryLinesAreAssembledPerThreadAndSplitAtLineFeeds) {
 }
 
 TEST_F(TConverterTest, LibraryLevelsAreFilteredAndMappedBeforeRouting) {
-  TRunRecorder Recorder(*Converter);  // LogLevel llInfo: the libraries pass up to INFO
+  TRunRecorder Recorder(*Converter); // LogLevel llInfo: the libraries pass up to INFO
   AVUtil().av_log(nullptr, AV_LOG_DEBUG, "hidden\n");
   AVUtil().av_log(nullptr, AV_LOG_VERBOSE, "hidden too\n");
   AVUtil().av_log(nullptr, AV_LOG_ERROR | (0x86 << 8), "coloured error\n");
@@ -110,13 +110,15 @@ TEST(TCustomConverterTest, DoLogMapsEngineLevelsAndFiltersNothing) {
   TDispatchingConverter Converter;
   Converter.SetLogLevel(TLogLevel::llQuiet);
   std::vector<std::pair<int, TLogLevel>> Seen;
-  Converter.SetOnLog([&](int AIndex, TLogLevel ALevel, const std::string&) {
-    Seen.emplace_back(AIndex, ALevel);
-  });
+  Converter.SetOnLog(
+      [&](int AIndex, TLogLevel ALevel, const std::string&) { Seen.emplace_back(AIndex, ALevel); });
   for (int Level : {7, -1, 0, 1, 2, 3}) Converter.DoLog(nullptr, Level, "line");
-  EXPECT_EQ(Seen, (std::vector<std::pair<int, TLogLevel>>{
-                      {-1, TLogLevel::llAll}, {-1, TLogLevel::llQuiet}, {-1, TLogLevel::llError},
-                      {-1, TLogLevel::llInfo}, {-1, TLogLevel::llDebug}, {-1, TLogLevel::llAll}}));
+  EXPECT_EQ(Seen, (std::vector<std::pair<int, TLogLevel>>{{-1, TLogLevel::llAll},
+                                                          {-1, TLogLevel::llQuiet},
+                                                          {-1, TLogLevel::llError},
+                                                          {-1, TLogLevel::llInfo},
+                                                          {-1, TLogLevel::llDebug},
+                                                          {-1, TLogLevel::llAll}}));
 }
 
 TEST_F(TConverterTest, LibraryLinesOfConsecutiveTasksOnOneThreadCarryTheirOwnIndex) {
@@ -124,7 +126,7 @@ TEST_F(TConverterTest, LibraryLinesOfConsecutiveTasksOnOneThreadCarryTheirOwnInd
   AddConfigured("mpeg4_mp3.avi");
   AddConfigured("h264_aac.mp4");
   // One sequence of log lines and ends, in the order raised (all under the converter's lock).
-  std::vector<std::pair<int, std::string>> Events;  // index, text ("" for an end)
+  std::vector<std::pair<int, std::string>> Events; // index, text ("" for an end)
   Converter->SetOnLog([&](int AIndex, TLogLevel, const std::string& AText) {
     Events.emplace_back(AIndex, AText.empty() ? " " : AText);
   });

@@ -1,7 +1,7 @@
 // The format table and the option building, without converting: entry texts and their parsing,
 // output names, the encoders' limits, the bit-rate rule and the task's output options.
-#include "MediaTestSupport.h"
 #include "OutputFormats.h"
+#include "MediaTestSupport.h"
 
 #include <unistd.h>
 
@@ -16,8 +16,9 @@ namespace fs = std::filesystem;
 class TScratchFolder : public ::testing::Test {
 protected:
   void SetUp() override {
-    Dir = fs::temp_directory_path() / ("pelorix-formats-" + std::to_string(::getpid()) + "-" +
-                                       ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    Dir = fs::temp_directory_path() /
+          ("pelorix-formats-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(Dir);
     fs::create_directories(Dir);
   }
@@ -53,7 +54,7 @@ TEST(TOutputFormatsTest, EntryTextsParseIntoLabelAndExtensionAndFindTheirEntry) 
   EXPECT_TRUE(IsAudioExtension(".mp3"));
   EXPECT_TRUE(IsAudioExtension(".flac"));
   EXPECT_TRUE(IsAudioExtension(".ra"));
-  EXPECT_TRUE(IsAudioExtension(".m"));  // a substring of ".mp2"
+  EXPECT_TRUE(IsAudioExtension(".m")); // a substring of ".mp2"
   EXPECT_FALSE(IsAudioExtension(".MP3"));
   EXPECT_FALSE(IsAudioExtension(".m4a"));
   EXPECT_FALSE(IsAudioExtension(""));
@@ -62,14 +63,13 @@ TEST(TOutputFormatsTest, EntryTextsParseIntoLabelAndExtensionAndFindTheirEntry) 
   EXPECT_EQ(PathExtension("clip."), ".");
 }
 
-
 TEST_F(TScratchFolder, OutputNamesNumberTheLabelWhileAFileOfThatNameExists) {
   const std::string Source = In("clip.3gp");
   EXPECT_EQ(MakeOutputName(Source, ".avi", "XviD Video"), In("clip (XviD Video).avi"));
   Touch(In("clip (XviD Video).avi"));
   EXPECT_EQ(MakeOutputName(Source, ".avi", "XviD Video"), In("clip (XviD Video [1]).avi"));
   Touch(In("clip (XviD Video [1]).avi"));
-  fs::create_directory(In("clip (XviD Video [2]).avi"));  // a folder counts as taken
+  fs::create_directory(In("clip (XviD Video [2]).avi")); // a folder counts as taken
   EXPECT_EQ(MakeOutputName(Source, ".avi", "XviD Video"), In("clip (XviD Video [3]).avi"));
   // Only the file name's extension goes; a dot in a folder name stays.
   fs::create_directory(In("v.1"));
@@ -95,8 +95,8 @@ TEST(TOutputFormatsTest, VideoRatesGrowWithThePictureWithinLimits) {
   EXPECT_EQ(VideoBitrateFor(Entry("mp4"), 1920, 1080), 6220800);
   EXPECT_EQ(VideoBitrateFor(Entry("mp4"), 176, 144), 76032);
   EXPECT_EQ(VideoBitrateFor(Entry("mp4"), 16, 16), 64000);
-  EXPECT_EQ(VideoBitrateFor(Entry("3gp"), 1280, 720), 313632);  // after the 352 limit
-  EXPECT_EQ(VideoBitrateFor(Entry("mpg"), 1280, 720), -1);       // the target's own
+  EXPECT_EQ(VideoBitrateFor(Entry("3gp"), 1280, 720), 313632); // after the 352 limit
+  EXPECT_EQ(VideoBitrateFor(Entry("mpg"), 1280, 720), -1); // the target's own
 }
 
 TSourceFacts ClipFacts(const std::string& AName) {
@@ -129,11 +129,12 @@ TEST_F(TScratchFolder, XviDOutputIntoAMissingFolderTakesTheSourceValues) {
   EXPECT_FALSE(O.DisableVideo);
   EXPECT_FALSE(O.DisableSubtitle);
   EXPECT_EQ(O.ThreadCount, 0);
-  EXPECT_EQ(O.FileName, "");  // SetTaskOutput fills it in
+  EXPECT_EQ(O.FileName, ""); // SetTaskOutput fills it in
   // A folder text ending in a separator still gets one.
-  EXPECT_EQ(BuildTaskOutput(OutputFormats().front(), In("clip.3gp"), ClipFacts(""), false,
-                            Folder + "/").FileName,
-            Folder + "//clip (XviD Video).avi");
+  EXPECT_EQ(
+      BuildTaskOutput(OutputFormats().front(), In("clip.3gp"), ClipFacts(""), false, Folder + "/")
+          .FileName,
+      Folder + "//clip (XviD Video).avi");
 }
 
 TEST_F(TScratchFolder, VideoIsLeftOutForAudioSourcesEntriesAndExtensions) {
@@ -141,7 +142,7 @@ TEST_F(TScratchFolder, VideoIsLeftOutForAudioSourcesEntriesAndExtensions) {
   auto Built = [&](const TOutputFormat& AFormat, TSourceFacts AFacts) {
     return BuildTaskOutput(AFormat, In("clip.x"), AFacts, true, "").Options;
   };
-  TSourceFacts Mp3 = ClipFacts("/m/song.mp3");  // listed extension, even with a picture
+  TSourceFacts Mp3 = ClipFacts("/m/song.mp3"); // listed extension, even with a picture
   EXPECT_TRUE(Built(XviD, Mp3).DisableVideo);
   EXPECT_EQ(Built(XviD, Mp3).FrameSize, "");
   EXPECT_EQ(Built(XviD, Mp3).VideoBitrate, -1);
@@ -150,7 +151,7 @@ TEST_F(TScratchFolder, VideoIsLeftOutForAudioSourcesEntriesAndExtensions) {
   NoVideo.Width = NoVideo.Height = -1;
   EXPECT_TRUE(Built(XviD, NoVideo).DisableVideo);
   EXPECT_FALSE(Built(XviD, ClipFacts("/m/noextension")).DisableVideo);
-  EXPECT_FALSE(Built(XviD, ClipFacts("/m/clip.MP3")).DisableVideo);  // exact case
+  EXPECT_FALSE(Built(XviD, ClipFacts("/m/clip.MP3")).DisableVideo); // exact case
   EXPECT_TRUE(Built(Entry("opus"), ClipFacts("/m/clip.mp4")).DisableVideo);
   EXPECT_TRUE(Built(Entry("wav"), ClipFacts("/m/clip.mp4")).DisableVideo);
   EXPECT_FALSE(Built(Entry("mp4"), ClipFacts("/m/clip.mp4")).DisableVideo);
@@ -169,11 +170,11 @@ TEST(TThreadCountOptionTest, ThreadCountReachesTheEngineOnlyWhenSet) {
   Options.ThreadCount = 3;
   ApplyOutputOptions(Engine, Options);
   EXPECT_EQ(Engine.ThreadCount(), 3);
-  Options.ThreadCount = 0;  // automatic: one per online processor
+  Options.ThreadCount = 0; // automatic: one per online processor
   ApplyOutputOptions(Engine, Options);
   const int Automatic = Engine.ThreadCount();
   EXPECT_EQ(Automatic, std::clamp<int>(::sysconf(_SC_NPROCESSORS_ONLN), 1, 16));
-  Options.ThreadCount = -1;  // not set: what the engine has stays
+  Options.ThreadCount = -1; // not set: what the engine has stays
   ApplyOutputOptions(Engine, Options);
   EXPECT_EQ(Engine.ThreadCount(), Automatic);
 }

@@ -22,8 +22,7 @@ protected:
 };
 
 TEST(TExtOptionsTest, LinesSplitAtTheFirstEqualsSignAfterTrimmingTheWholeText) {
-  EXPECT_EQ(ParseExtOptions("  vn=1\r\n\r\nab=64  "),
-            (Pairs{{"vn", "1"}, {"", ""}, {"ab", "64"}}));
+  EXPECT_EQ(ParseExtOptions("  vn=1\r\n\r\nab=64  "), (Pairs{{"vn", "1"}, {"", ""}, {"ab", "64"}}));
   EXPECT_EQ(ParseExtOptions("title=a=b"), (Pairs{{"title", "a=b"}}));
   EXPECT_EQ(ParseExtOptions("an\rvol = 300\n"), (Pairs{{"an", ""}, {"vol ", " 300"}}));
   EXPECT_TRUE(ParseExtOptions(" \r\n ").empty());
@@ -41,7 +40,7 @@ TEST_F(TTaskOptionsTest, InputStepsApplyOnlySetValues) {
   Options.StartTime = 0;
   ApplyInputOptions(Engine, Options);
   EXPECT_EQ(Internals(Engine).Options.StartTime, 0);
-  Options.StartTime = INT32_MAX;  // the product needs 64 bits
+  Options.StartTime = INT32_MAX; // the product needs 64 bits
   Options.ProgramID = 0;
   ApplyInputOptions(Engine, Options);
   EXPECT_EQ(Internals(Engine).Options.StartTime, int64_t{INT32_MAX} * 1000);
@@ -65,7 +64,7 @@ TEST_F(TTaskOptionsTest, DefaultRecordAppliesTheAlwaysAppliedStepsOverExtraLines
   EXPECT_EQ(State.Settings.VideoSyncMethod, -1);
   EXPECT_EQ(State.Options.SubtitleLanguage, "");
   EXPECT_EQ(State.Settings.CopyTs, 0);
-  EXPECT_EQ(State.Options.PadColor, (std::array<int32_t, 3>{0, 128, 128}));  // black
+  EXPECT_EQ(State.Options.PadColor, (std::array<int32_t, 3>{0, 128, 128})); // black
   // Everything else kept its engine default.
   EXPECT_EQ(State.Settings.AudioVolume, 256);
   EXPECT_EQ(State.Options.RecordingTime, std::numeric_limits<int64_t>::max());
@@ -75,19 +74,19 @@ TEST_F(TTaskOptionsTest, DefaultRecordAppliesTheAlwaysAppliedStepsOverExtraLines
 
 TEST_F(TTaskOptionsTest, OutputStepsHonourTheirConditions) {
   TOutputOptions Options;
-  Options.AudioVolume = 0;  // mute is a value
+  Options.AudioVolume = 0; // mute is a value
   Options.FrameSize = "320x240";
   Options.CropTop = 0;
   Options.CropLeft = 8;
-  Options.Duration = INT32_MAX;  // microseconds need 64 bits
+  Options.Duration = INT32_MAX; // microseconds need 64 bits
   Options.CopyTimestamps = true;
-  Options.PadColor = 0x80000010;  // a desktop colour: black without a resolver
-  SetMetaText(Options.Title, std::string(600, 't'));  // fills the array, no terminator
+  Options.PadColor = 0x80000010; // a desktop colour: black without a resolver
+  SetMetaText(Options.Title, std::string(600, 't')); // fills the array, no terminator
   SetMetaText(Options.Genre, "Jazz");
   ApplyOutputOptions(Engine, Options);
   const auto State = Internals(Engine);
   EXPECT_EQ(State.Settings.AudioVolume, 0);
-  EXPECT_EQ(State.Options.FrameHeight, 240);  // a top crop of 0 is applied and changes nothing
+  EXPECT_EQ(State.Options.FrameHeight, 240); // a top crop of 0 is applied and changes nothing
   EXPECT_EQ(State.Options.FrameLeftBand, 8);
   EXPECT_EQ(State.Options.RecordingTime, int64_t{INT32_MAX} * 1000);
   EXPECT_EQ(Engine.RecordingDuration(), INT32_MAX);
@@ -111,10 +110,10 @@ TEST_F(TTaskOptionsTest, TimestampIsLocalDaysTurnedIntoUtcSeconds) {
   ApplyOutputOptions(Engine, Options);
   EXPECT_EQ(Internals(Engine).Options.RecTimestamp, 946728000 - 3600);
 
-  Options.Timestamp = -2;  // not set: left alone
+  Options.Timestamp = -2; // not set: left alone
   ApplyOutputOptions(Engine, Options);
   EXPECT_EQ(Internals(Engine).Options.RecTimestamp, 946728000 - 3600);
-  Options.Timestamp = 0;  // now
+  Options.Timestamp = 0; // now
   const int64_t Before = std::time(nullptr);
   ApplyOutputOptions(Engine, Options);
   EXPECT_GE(Internals(Engine).Options.RecTimestamp, Before);

@@ -41,14 +41,12 @@ protected:
     Engine = std::make_unique<TCustomFFmpeg>();
     Engine->Reset();
     Recorder = std::make_unique<test::TEngineRecorder>(*Engine);
-    for (const auto& [Name, Value] : ABefore)
-      Engine->SetOption(Name, Value);
+    for (const auto& [Name, Value] : ABefore) Engine->SetOption(Name, Value);
     const std::string Path = AInput.find('/') == std::string::npos ? TestMedia(AInput) : AInput;
     if (!Engine->OpenInputFile(Path)) return Engine->LastErrorText();
     Engine->SetOption("vn", "");
     Engine->SetOption("sn", "");
-    for (const auto& [Name, Value] : AAfter)
-      Engine->SetOption(Name, Value);
+    for (const auto& [Name, Value] : AAfter) Engine->SetOption(Name, Value);
     if (!Engine->OpenOutputFile(Out(AOutput))) return Engine->LastErrorText();
     Engine->SetVerbosity(AVerbose); // the engine's own lines only, not the libraries'
     Engine->Start(false, TConvertPriority::tpNormal);
@@ -93,9 +91,7 @@ struct TEncoderCase {
   int FrameSize; // samples a padded last frame may add; 0 for encoders of any block size
 };
 
-void PrintTo(const TEncoderCase& ACase, std::ostream* AOut) {
-  *AOut << ACase.Codec;
-}
+void PrintTo(const TEncoderCase& ACase, std::ostream* AOut) { *AOut << ACase.Codec; }
 
 class TAudioEncoderTest : public TAudioPathTest,
                           public ::testing::WithParamInterface<TEncoderCase> {};
@@ -120,10 +116,10 @@ TEST_P(TAudioEncoderTest, KeepsLengthAndTones) {
 INSTANTIATE_TEST_SUITE_P(
     Encoders, TAudioEncoderTest,
     ::testing::Values(TEncoderCase{"libmp3lame", "out.mp3", 1152}, // planar 32-bit
-                      TEncoderCase{"mp2", "out.mp2", 1152},        // packed 16-bit, padded
-                      TEncoderCase{"aac", "out.m4a", 1024},        // planar float
-                      TEncoderCase{"ac3", "out.ac3", 1536},        // planar float, padded
-                      TEncoderCase{"flac", "out.flac", 4608},      // short last frame
+                      TEncoderCase{"mp2", "out.mp2", 1152}, // packed 16-bit, padded
+                      TEncoderCase{"aac", "out.m4a", 1024}, // planar float
+                      TEncoderCase{"ac3", "out.ac3", 1536}, // planar float, padded
+                      TEncoderCase{"flac", "out.flac", 4608}, // short last frame
                       TEncoderCase{"pcm_s16le", "out.wav", 0}, TEncoderCase{"pcm_u8", "u8.wav", 0},
                       TEncoderCase{"pcm_f32le", "f32.wav", 0}),
     [](const auto& AInfo) { return std::string(AInfo.param.Codec); });

@@ -44,8 +44,7 @@ protected:
     if (!Engine.OpenInputFile(TestMedia(AClip))) return Engine.LastErrorText();
     Engine.SetOption("vcodec", AVideo);
     Engine.SetOption("acodec", AAudio);
-    for (const auto& [Name, Value] : AOptions)
-      Engine.SetOption(Name, Value);
+    for (const auto& [Name, Value] : AOptions) Engine.SetOption(Name, Value);
     if (!Engine.OpenOutputFile(Out(AName))) return Engine.LastErrorText();
     if (AStopAtFrame > 0) {
       Engine.SetReportInterval(0);
@@ -60,9 +59,9 @@ protected:
   }
 
   // h264_aac.mp4 to the main format: libxvid and libmp3lame.
-  std::string ConvertToMainFormat(
-      int AThreads, const std::string& AName, int AStopAtFrame = 0,
-      const std::vector<std::pair<std::string, std::string>>& AOptions = {}) {
+  std::string
+  ConvertToMainFormat(int AThreads, const std::string& AName, int AStopAtFrame = 0,
+                      const std::vector<std::pair<std::string, std::string>>& AOptions = {}) {
     return Convert("h264_aac.mp4", "libxvid", "libmp3lame", AThreads, AName, AStopAtFrame,
                    AOptions);
   }

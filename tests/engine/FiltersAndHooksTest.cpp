@@ -19,9 +19,7 @@ using test::TDecodedPicture;
 using test::TestMedia;
 
 // Luma of the pictures made here; chroma is flat grey.
-int PatternLuma(int AX, int AY) {
-  return 20 + (AX * 3 + AY * 5) % 200;
-}
+int PatternLuma(int AX, int AY) { return 20 + (AX * 3 + AY * 5) % 200; }
 
 TFramePtr Pattern(int AWidth = 64, int AHeight = 48) {
   return MakePicture(AV_PIX_FMT_YUV420P, AWidth, AHeight,
@@ -336,8 +334,7 @@ protected:
   std::string Convert(const std::string& AInput,
                       const std::vector<std::pair<std::string, std::string>>& AOptions) {
     EXPECT_TRUE(Engine.OpenInputFile(TestMedia(AInput))) << Engine.LastErrorText();
-    for (const auto& [Name, Value] : AOptions)
-      Engine.SetOption(Name, Value);
+    for (const auto& [Name, Value] : AOptions) Engine.SetOption(Name, Value);
     Engine.SetOption("vcodec", "ffv1");
     Engine.SetOption("an", "");
     Engine.SetOption("sn", "");
@@ -360,8 +357,7 @@ TEST_F(TFilterRunTest, VflipReallyFlipsThePictures) {
   const auto In = Source("mpeg4_mp3.avi"), Out = Result();
   ASSERT_EQ(Out.size(), 10u);
   for (int Y = 0; Y < 144; Y += 11)
-    for (int X = 0; X < 176; X += 13)
-      ASSERT_EQ(Out[4].At(0, X, Y), In[4].At(0, X, 143 - Y));
+    for (int X = 0; X < 176; X += 13) ASSERT_EQ(Out[4].At(0, X, Y), In[4].At(0, X, 143 - Y));
 }
 
 TEST_F(TFilterRunTest, TransposeSwapsTheEncodedSize) {

@@ -52,8 +52,7 @@ TEST_F(TOptionDispatcherTest, NamesAreCaseSensitiveAndUnknownOnesAreDropped) {
 TEST_F(TOptionDispatcherTest, DoNothingOptionsOnlyLogWhenSomeoneListens) {
   Engine.SetOption("benchmark", "whatever"); // no callback: silent
   TEngineRecorder Recorder(Engine);
-  for (const char* Name : {"benchmark", "L", "apre"})
-    Engine.SetOption(Name, "");
+  for (const char* Name : {"benchmark", "L", "apre"}) Engine.SetOption(Name, "");
   EXPECT_EQ(Recorder.LogLines(), (std::vector<TLogLine>{{1, "Do nothing: option - benchmark"},
                                                         {1, "Do nothing: option - L"},
                                                         {1, "Do nothing: option - apre"}}));

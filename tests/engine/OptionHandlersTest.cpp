@@ -70,12 +70,10 @@ TEST_F(TOptionHandlersTest, StreamMapForms) {
 }
 
 TEST_F(TOptionHandlersTest, MapTablesDoNotOverflow) {
-  for (int Index = 0; Index < MaxStreamMaps; ++Index)
-    Engine.SetOption("map", "0.0");
+  for (int Index = 0; Index < MaxStreamMaps; ++Index) Engine.SetOption("map", "0.0");
   EXPECT_EQ(ErrorOf("map", "0.0"), "Too many stream maps (at most 400)");
   EXPECT_EQ(Internals(Engine).Files.StreamMapCount, MaxStreamMaps);
-  for (int Index = 0; Index < MaxFiles; ++Index)
-    Engine.SetOption("map_meta_data", "0:0");
+  for (int Index = 0; Index < MaxFiles; ++Index) Engine.SetOption("map_meta_data", "0:0");
   EXPECT_EQ(ErrorOf("map_meta_data", "0:0"), "Too many meta data maps (at most 20)");
 }
 
@@ -83,8 +81,7 @@ TEST_F(TOptionHandlersTest, TimestampScaleOfTheNextInput) {
   EXPECT_EQ(ErrorOf("itsscale", "20:2"), "stream index over MAX_STREAMS(20)");
   EXPECT_EQ(ErrorOf("itsscale", "-1:2"), "stream index over MAX_STREAMS(20)");
   for (const auto& Row : Internals(Engine).Files.InputTsScale)
-    for (double Scale : Row)
-      EXPECT_EQ(Scale, 0.0);
+    for (double Scale : Row) EXPECT_EQ(Scale, 0.0);
   Engine.SetOption("itsscale", "1:0.5");
   EXPECT_EQ(Internals(Engine).Files.InputTsScale[0][1], 0.5);
 }

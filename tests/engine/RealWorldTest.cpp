@@ -114,9 +114,9 @@ TEST(TPictureRate, BaseRateUnlessItIsATickOrAFieldRate) {
 // length and its sound.
 struct TMainCase {
   const char* Clip;
-  int Pictures;       // the source's
-  double Seconds;     // the source's
-  double Rate;        // pictures per second the output declares
+  int Pictures; // the source's
+  double Seconds; // the source's
+  double Rate; // pictures per second the output declares
   bool Audio;
 };
 
@@ -151,13 +151,13 @@ INSTANTIATE_TEST_SUITE_P(
         // in 1.917 s) is the picture rate.
         TMainCase{"vfr_phone.mp4", 20, 1.92, 240.0 / 23, false},
         TMainCase{"interlaced_h264.ts", 25, 1.0, 25, false},
-        TMainCase{"theora_vorbis.ogg", 50, 2.0, 25, true},
-        TMainCase{"wmv.asf", 50, 2.0, 25, true},
+        TMainCase{"theora_vorbis.ogg", 50, 2.0, 25, true}, TMainCase{"wmv.asf", 50, 2.0, 25, true},
         // Audio stamped in pairs: the clock runs back a frame at every second packet.
         TMainCase{"paired_audio.mkv", 50, 2.0, 25, true}),
     [](const auto& AInfo) {
       std::string Name = AInfo.param.Clip;
-      std::replace_if(Name.begin(), Name.end(), [](char C) { return !std::isalnum(C); }, '_');
+      std::replace_if(
+          Name.begin(), Name.end(), [](char C) { return !std::isalnum(C); }, '_');
       return Name;
     });
 
@@ -167,8 +167,8 @@ struct TAudioCase {
   const char* Name;
   const char* Clip;
   TSettings Settings;
-  int Channels, SampleRate;  // 0: the run fails
-  const char* Reason;        // the level-0 line before the failure
+  int Channels, SampleRate; // 0: the run fails
+  const char* Reason; // the level-0 line before the failure
 };
 
 void PrintTo(const TAudioCase& ACase, std::ostream* AStream) { *AStream << ACase.Name; }
@@ -205,10 +205,18 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TAudioCase{"SurroundBecomesStereo", "surround.mkv", {}, 2, 48000, ""},
         TAudioCase{"HighRateBecomesTheNearest", "hirate.wav", {}, 2, 48000, ""},
-        TAudioCase{"AskedChannelsFail", "surround.mkv", {{"ac", "6"}}, 0, 0,
+        TAudioCase{"AskedChannelsFail",
+                   "surround.mkv",
+                   {{"ac", "6"}},
+                   0,
+                   0,
                    "Output stream #0.0: 6 channels (5.1) asked for; encoder libmp3lame takes "
                    "mono, stereo"},
-        TAudioCase{"AskedRateFails", "hirate.wav", {{"ar", "96000"}}, 0, 0,
+        TAudioCase{"AskedRateFails",
+                   "hirate.wav",
+                   {{"ar", "96000"}},
+                   0,
+                   0,
                    "Output stream #0.0: 96000 Hz asked for; encoder libmp3lame takes 44100, "
                    "48000, 32000, 22050, 24000, 16000, 11025, 12000, 8000 Hz"}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
@@ -219,9 +227,9 @@ TEST_F(TRealWorldTest, OutputsTakeTheirOwnSourcesProperties) {
   ASSERT_EQ(Convert("two_programs.ts", {{"vcodec", "mpeg4"}, {"acodec", "mp2"}}, "first.mkv"), "");
   const TMediaFacts First = ReadMediaFacts(Out("first.mkv"));
   ASSERT_EQ(First.Streams.size(), 2u);
-  EXPECT_EQ(First.Streams[0].Width, 176);  // program 1's picture, not program 2's 160x120
+  EXPECT_EQ(First.Streams[0].Width, 176); // program 1's picture, not program 2's 160x120
   EXPECT_EQ(First.Streams[0].Height, 144);
-  EXPECT_EQ(First.Streams[1].SampleRate, 48000);  // program 1's sound, not 44100 mono
+  EXPECT_EQ(First.Streams[1].SampleRate, 48000); // program 1's sound, not 44100 mono
   EXPECT_EQ(First.Streams[1].Channels, 2);
 
   // A size asked for stays, even when it is the last stream's.
@@ -243,14 +251,15 @@ struct TCopyCase {
   const char* Clip;
   const char* Output;
   TSettings Settings;
-  int Streams;            // in the copy
-  AVMediaType Checked;    // the stream whose packets and length are compared with the source's
-  double Seconds;         // -1: the source's
+  int Streams; // in the copy
+  AVMediaType Checked; // the stream whose packets and length are compared with the source's
+  double Seconds; // -1: the source's
 };
 
 void PrintTo(const TCopyCase& ACase, std::ostream* AStream) { *AStream << ACase.Name; }
 
-class TRealWorldCopyTest : public TRealWorldTest, public ::testing::WithParamInterface<TCopyCase> {};
+class TRealWorldCopyTest : public TRealWorldTest,
+                           public ::testing::WithParamInterface<TCopyCase> {};
 
 TEST_P(TRealWorldCopyTest, IsWrittenWholeWithItsTiming) {
   const TCopyCase& Case = GetParam();
@@ -276,15 +285,25 @@ INSTANTIATE_TEST_SUITE_P(
     Files, TRealWorldCopyTest,
     ::testing::Values(
         TCopyCase{"AmrInto3gp", "amr.3gp", "amr.3gp", {}, 1, AVMEDIA_TYPE_AUDIO, -1},
-        TCopyCase{"NonInterleavedAvi", "noninterleaved.avi", "copy.avi", {}, 2,
-                  AVMEDIA_TYPE_VIDEO, -1},
+        TCopyCase{
+            "NonInterleavedAvi", "noninterleaved.avi", "copy.avi", {}, 2, AVMEDIA_TYPE_VIDEO, -1},
         // The cover picture is artwork: the WAV keeps its one sound stream.
         TCopyCase{"WavWithCover", "cover.wav", "copy.wav", {}, 1, AVMEDIA_TYPE_AUDIO, -1},
         TCopyCase{"H264IntoAvi", "h264_aac.mp4", "copy.avi", {}, 2, AVMEDIA_TYPE_VIDEO, -1},
-        TCopyCase{"H264IntoAviForOneSecond", "h264_aac.mp4", "second.avi", {{"t", "1"}}, 2,
-                  AVMEDIA_TYPE_VIDEO, 1.0},
-        TCopyCase{"H263WithAnAspectAsked", "h263_sar.3gp", "copy.mkv", {{"aspect", "16:9"}}, 1,
-                  AVMEDIA_TYPE_VIDEO, -1}),
+        TCopyCase{"H264IntoAviForOneSecond",
+                  "h264_aac.mp4",
+                  "second.avi",
+                  {{"t", "1"}},
+                  2,
+                  AVMEDIA_TYPE_VIDEO,
+                  1.0},
+        TCopyCase{"H263WithAnAspectAsked",
+                  "h263_sar.3gp",
+                  "copy.mkv",
+                  {{"aspect", "16:9"}},
+                  1,
+                  AVMEDIA_TYPE_VIDEO,
+                  -1}),
     [](const auto& AInfo) { return std::string(AInfo.param.Name); });
 
 // A copy into AVI keeps the source's picture rate: no empty frames between the pictures.
@@ -354,8 +373,7 @@ void CollectLibraryText(void*, int, const char* AFormat, va_list AArguments) {
 // The output's description comes after the encoders opened, with what they will write.
 TEST_F(TRealWorldTest, OutputDumpShowsTheEncodersParameters) {
   AVUtil().av_log_set_callback(CollectLibraryText);
-  const std::string Error =
-      Convert("tone.wav", {{"acodec", "pcm_s16le"}, {"vn", ""}}, "dump.wav");
+  const std::string Error = Convert("tone.wav", {{"acodec", "pcm_s16le"}, {"vn", ""}}, "dump.wav");
   AVUtil().av_log_set_callback(AVUtil().av_log_default_callback);
   ASSERT_EQ(Error, "");
   std::lock_guard Guard(LibraryTextLock);
@@ -371,11 +389,11 @@ TEST_F(TRealWorldTest, OutputDumpShowsTheEncodersParameters) {
 TEST_F(TRealWorldTest, ReportedBitRateIsSizeOverTime) {
   float BitRate = 0;
   int Time = 0;
-  Engine.SetProgressCallback([&](TCustomFFmpeg&, int, int, int ATime, float, float ABitRate,
-                                 int64_t, int) {
-    BitRate = ABitRate;
-    Time = ATime;
-  });
+  Engine.SetProgressCallback(
+      [&](TCustomFFmpeg&, int, int, int ATime, float, float ABitRate, int64_t, int) {
+        BitRate = ABitRate;
+        Time = ATime;
+      });
   ASSERT_EQ(Convert("mpeg4_mp3.avi", {{"vcodec", "copy"}, {"acodec", "copy"}}, "rate.mkv"), "");
   const double Size = static_cast<double>(std::filesystem::file_size(Out("rate.mkv")));
   const double Seconds = ReadMediaFacts(Out("rate.mkv")).Duration();
@@ -396,8 +414,8 @@ TEST_F(TRealWorldTest, SummaryOfAnEmptyRunIsFinite) {
 TEST_F(TRealWorldTest, RefusingBitstreamFilterFailsOnlyWithExitOnError) {
   const std::string Message =
       "h264_mp4toannexb failed for stream 0, codec copy: Error while parsing header";
-  ASSERT_EQ(Convert("mpeg4_mp3.avi",
-                    {{"vcodec", "copy"}, {"an", ""}, {"vbsf", "h264_mp4toannexb"}}, "bsf.mkv"),
+  ASSERT_EQ(Convert("mpeg4_mp3.avi", {{"vcodec", "copy"}, {"an", ""}, {"vbsf", "h264_mp4toannexb"}},
+                    "bsf.mkv"),
             "");
   const std::vector<test::TLogLine> Lines = Recorder.LogLines();
   EXPECT_NE(std::find(Lines.begin(), Lines.end(), test::TLogLine{0, Message}), Lines.end());

@@ -45,9 +45,9 @@ size_t FirstClusterContent(const std::string& ABytes) {
     return Value;
   };
   Number(true);
-  Pos += Number(false);  // past the EBML header
+  Pos += Number(false); // past the EBML header
   if (Number(true) != 0x18538067) return std::string::npos;
-  Number(false);  // into the segment
+  Number(false); // into the segment
   while (Pos < ABytes.size()) {
     if (Number(true) == 0x1F43B675) {
       Number(false);
@@ -100,9 +100,8 @@ TEST_F(TRunSafetyTest, RefusesToWriteOverAnOpenedInput) {
        {Source, (Dir / "." / "mpeg4_mp3.avi").string(), Path("link.avi"), "file:" + Source}) {
     Engine.SetOption("vcodec", "mpeg4");
     EXPECT_FALSE(Engine.OpenOutputFile(Name)) << Name;
-    EXPECT_EQ(Engine.LastErrorText(),
-              "Output file '" + Name + "' is the input file '" + Source +
-                  "': choose another output file");
+    EXPECT_EQ(Engine.LastErrorText(), "Output file '" + Name + "' is the input file '" + Source +
+                                          "': choose another output file");
   }
   EXPECT_EQ(ReadBytes(Source), Before);
   // Another file of the folder is fine.
@@ -165,7 +164,7 @@ TEST_F(TRunSafetyTest, CleanupLeavesDevicesAndFifosAlone) {
   ASSERT_TRUE(Engine.OpenOutputFile(Path("pipe"))) << Engine.LastErrorText();
   Engine.SetOption("f", "mp3");
   ASSERT_TRUE(Engine.OpenOutputFile("/dev/null")) << Engine.LastErrorText();
-  EXPECT_NE(RunToEnd(), "");  // nothing written: both would be empty files if they were files
+  EXPECT_NE(RunToEnd(), ""); // nothing written: both would be empty files if they were files
   ::close(Reader);
 
   struct stat Info {};

@@ -152,8 +152,7 @@ TEST_F(TTranscodeTest, MapFailuresNameWhatIsWrong) {
     Engine.SetOption("vcodec", "copy");
     Engine.SetOption("acodec", "copy");
     ASSERT_TRUE(Engine.OpenInputFile(TestMedia("h264_aac.mp4")));
-    for (const std::string& Map : Case.Maps)
-      Engine.SetOption("map", Map);
+    for (const std::string& Map : Case.Maps) Engine.SetOption("map", Map);
     ASSERT_TRUE(Engine.OpenOutputFile(Out("maps.mkv")));
     test::TEngineRecorder Recorder(Engine);
     Engine.Start(false, TConvertPriority::tpNormal);
@@ -233,8 +232,7 @@ TEST_F(TTranscodeTest, RecordingTimeEndsTheRunAndSetsTheTotal) {
   ASSERT_EQ(RunToEnd(), "");
   EXPECT_NEAR(ReadMediaFacts(Out("second.mkv")).Duration(), 1.0, 0.1);
   ASSERT_FALSE(Progress.empty());
-  for (const TProgress& Report : Progress)
-    EXPECT_EQ(Report.TotalDuration, 1000);
+  for (const TProgress& Report : Progress) EXPECT_EQ(Report.TotalDuration, 1000);
 }
 
 TEST_F(TTranscodeTest, StopEndsWithACompleteShorterFile) {
@@ -253,7 +251,7 @@ TEST_F(TTranscodeTest, StopEndsWithACompleteShorterFile) {
         if (ACurrentDuration < 600) return;
         Far = true;
         Written.notify_all();
-        Written.wait(Guard, [&] { return Stopped; });  // the stop lands before the next packet
+        Written.wait(Guard, [&] { return Stopped; }); // the stop lands before the next packet
       });
   auto Thread = Engine.Start(true, TConvertPriority::tpNormal);
   ASSERT_NE(Thread, nullptr);

@@ -33,14 +33,12 @@ struct TSyncCase {
   const char* Name;
   int Method;
   double TimeBase; // seconds
-  double Late;     // periods the picture is behind the frames sent (negative: ahead)
+  double Late; // periods the picture is behind the frames sent (negative: ahead)
   int64_t Frames;
   int64_t SyncOptsAfter;
 };
 
-void PrintTo(const TSyncCase& ACase, std::ostream* AStream) {
-  *AStream << ACase.Name;
-}
+void PrintTo(const TSyncCase& ACase, std::ostream* AStream) { *AStream << ACase.Name; }
 
 class TVideoSyncTest : public ::testing::TestWithParam<TSyncCase> {};
 
@@ -76,8 +74,7 @@ protected:
   // Four planes of a fake picture: line sizes 100, 50, 50, 40, far enough apart.
   TPictureView FakeView() {
     TPictureView View;
-    for (int P = 0; P < 4; ++P)
-      View.Data[P] = Storage.data() + 3000 * P;
+    for (int P = 0; P < 4; ++P) View.Data[P] = Storage.data() + 3000 * P;
     View.LineSize = {100, 50, 50, 40};
     return View;
   }
@@ -168,8 +165,7 @@ protected:
 
   std::string Out(const std::string& AName) { return (Dir / AName).string(); }
   void Set(const std::vector<std::pair<std::string, std::string>>& AOptions) {
-    for (const auto& [Name, Value] : AOptions)
-      Engine.SetOption(Name, Value);
+    for (const auto& [Name, Value] : AOptions) Engine.SetOption(Name, Value);
   }
   void Input(const std::string& APath) {
     ASSERT_TRUE(Engine.OpenInputFile(APath)) << Engine.LastErrorText();
@@ -184,8 +180,7 @@ protected:
   }
   int CountLines(const std::string& AText) {
     int Count = 0;
-    for (const test::TLogLine& Line : Recorder.LogLines())
-      Count += Line.Text == AText;
+    for (const test::TLogLine& Line : Recorder.LogLines()) Count += Line.Text == AText;
     return Count;
   }
 
@@ -203,9 +198,7 @@ struct TVfrCase {
   int Frames, Repeats, Drops;
 };
 
-void PrintTo(const TVfrCase& ACase, std::ostream* AStream) {
-  *AStream << ACase.Name;
-}
+void PrintTo(const TVfrCase& ACase, std::ostream* AStream) { *AStream << ACase.Name; }
 
 class TVfrTest : public TVideoPathTest, public ::testing::WithParamInterface<TVfrCase> {};
 
@@ -379,9 +372,7 @@ struct TSubtitleCase {
   std::vector<TSubtitleStep> Steps;
 };
 
-void PrintTo(const TSubtitleCase& ACase, std::ostream* AStream) {
-  *AStream << ACase.Name;
-}
+void PrintTo(const TSubtitleCase& ACase, std::ostream* AStream) { *AStream << ACase.Name; }
 
 class TSubtitleTest : public TVideoPathTest, public ::testing::WithParamInterface<TSubtitleCase> {};
 
@@ -444,7 +435,7 @@ TEST_P(TDvbSubtitleTest, PagesAreShownAndTakenAway) {
   EXPECT_NEAR(Packets[1].Start - Packets[0].Start, 0.5, 0.001);
   EXPECT_NEAR(Packets[2].Start - Packets[0].Start, 0.8, 0.001);
   EXPECT_NEAR(Packets[3].Start - Packets[2].Start, 0.7, 0.001);
-  EXPECT_LT(Packets[1].Bytes.size(), Packets[0].Bytes.size());  // empty pages
+  EXPECT_LT(Packets[1].Bytes.size(), Packets[0].Bytes.size()); // empty pages
   EXPECT_LT(Packets[3].Bytes.size(), Packets[2].Bytes.size());
 }
 
@@ -472,8 +463,7 @@ TEST_F(TVideoPathTest, TwoPassWritesThenReadsTheStatistics) {
     // the first pass and read in the second.
     std::ifstream Log(Prefix + "-0.log");
     int Lines = 0;
-    for (std::string Line; std::getline(Log, Line);)
-      Lines += !Line.empty() && Line[0] != '#';
+    for (std::string Line; std::getline(Log, Line);) Lines += !Line.empty() && Line[0] != '#';
     EXPECT_EQ(Lines, 50);
     EXPECT_EQ(DecodeVideo(Out(std::string("pass") + Pass + ".avi")).Pictures.size(), 50u);
   }
@@ -505,14 +495,12 @@ TEST_F(TVideoPathTest, VstatsFileHasALinePerEncodedPicture) {
 struct TClipCase {
   const char* Clip;
   bool Audio = false;
-  int LeadingRepeats = 0;    // the first picture comes late and is repeated to fill the gap
-  int Frames = -1;           // -1: the source's pictures and the repeats
+  int LeadingRepeats = 0; // the first picture comes late and is repeated to fill the gap
+  int Frames = -1; // -1: the source's pictures and the repeats
   int Width = 0, Height = 0; // 0: the source's
 };
 
-void PrintTo(const TClipCase& ACase, std::ostream* AStream) {
-  *AStream << ACase.Clip;
-}
+void PrintTo(const TClipCase& ACase, std::ostream* AStream) { *AStream << ACase.Clip; }
 
 class TMainFormatTest : public TVideoPathTest, public ::testing::WithParamInterface<TClipCase> {};
 
@@ -558,15 +546,13 @@ TEST_P(TMainFormatTest, EveryClipConverts) {
 
 INSTANTIATE_TEST_SUITE_P(
     Clips, TMainFormatTest,
-    ::testing::Values(TClipCase{"mpeg4_aac.3gp", true}, TClipCase{"h264_aac.mp4", true},
-                      TClipCase{"mpeg4_mp3.avi", true}, TClipCase{"multi.mkv", true},
-                      TClipCase{"ntsc.mp4", true},
-                      // Decoding starts at the first key picture, 8 pictures in.
-                      TClipCase{"nokey_start.ts", false, 7}, TClipCase{"interlaced.mkv"},
-                      TClipCase{"sar4x3.mp4"},
-                      // The first program's picture, in its own size.
-                      TClipCase{"two_programs.ts", true},
-                      TClipCase{"vfr.mkv", false, 0, 49}), // see TVfrTest
+    ::testing::Values(
+        TClipCase{"mpeg4_aac.3gp", true}, TClipCase{"h264_aac.mp4", true},
+        TClipCase{"mpeg4_mp3.avi", true}, TClipCase{"multi.mkv", true}, TClipCase{"ntsc.mp4", true},
+        // Decoding starts at the first key picture, 8 pictures in.
+        TClipCase{"nokey_start.ts", false, 7}, TClipCase{"interlaced.mkv"}, TClipCase{"sar4x3.mp4"},
+        // The first program's picture, in its own size.
+        TClipCase{"two_programs.ts", true}, TClipCase{"vfr.mkv", false, 0, 49}), // see TVfrTest
     [](const auto& AInfo) {
       std::string Name = AInfo.param.Clip;
       for (char& C : Name)

@@ -68,7 +68,8 @@ protected:
       fs::path(::testing::TempDir()) / ("pelorix-probe-" + std::to_string(::getpid()));
 };
 
-class TAVProbeGoldenTest : public TAVProbeTest, public ::testing::WithParamInterface<const char*> {};
+class TAVProbeGoldenTest : public TAVProbeTest,
+                           public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(TAVProbeGoldenTest, ReportsWhatTheClipHolds) {
   ASSERT_TRUE(Probe.Open(test::TestMedia(GetParam()))) << Probe.LastError();
@@ -79,8 +80,8 @@ TEST_P(TAVProbeGoldenTest, ReportsWhatTheClipHolds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Clips, TAVProbeGoldenTest,
-                         ::testing::Values("multi.mkv", "h264_aac.mp4", "mpeg4_mp3.avi",
-                                           "tone.wav", "sar4x3.mp4", "two_programs.ts"),
+                         ::testing::Values("multi.mkv", "h264_aac.mp4", "mpeg4_mp3.avi", "tone.wav",
+                                           "sar4x3.mp4", "two_programs.ts"),
                          [](const auto& AClip) {
                            std::string Name = AClip.param;
                            std::replace(Name.begin(), Name.end(), '.', '_');
@@ -122,8 +123,9 @@ TEST_F(TAVProbeTest, AttachedContextStaysItsOwners) {
   ASSERT_TRUE(Probe.Open(test::TestMedia("multi.mkv")));
   const std::string Opened = test::DescribeProbe(Probe);
   AVFormatContext* Raw = nullptr;
-  ASSERT_EQ(AVFormat().avformat_open_input(&Raw, test::TestMedia("multi.mkv").c_str(), nullptr,
-                                           nullptr), 0);
+  ASSERT_EQ(
+      AVFormat().avformat_open_input(&Raw, test::TestMedia("multi.mkv").c_str(), nullptr, nullptr),
+      0);
   const TInputContextPtr Owner(Raw);
   ASSERT_GE(AVFormat().avformat_find_stream_info(Raw, nullptr), 0);
   Probe.Attach(Raw);
@@ -153,8 +155,10 @@ TEST_F(TAVProbeTest, QueriesThatFindNoStreamLogAndLeaveTheRecordCleared) {
     TAudioStreamInfo Audio;
     TVideoStreamInfo Video;
     Audio.Channels = Video.Width = 2;
-    if (AAudio) Probe.AudioStreamInfo(AIndex, Audio);
-    else Probe.VideoStreamInfo(AIndex, Video);
+    if (AAudio)
+      Probe.AudioStreamInfo(AIndex, Audio);
+    else
+      Probe.VideoStreamInfo(AIndex, Video);
     EXPECT_EQ(Audio, (AAudio ? TAudioStreamInfo{} : Audio));
     EXPECT_EQ(Video, (AAudio ? Video : TVideoStreamInfo{}));
   };
@@ -169,13 +173,12 @@ TEST_F(TAVProbeTest, QueriesThatFindNoStreamLogAndLeaveTheRecordCleared) {
   ASSERT_TRUE(Probe.Open(test::TestMedia("sar4x3.mp4")));
   Query(true, -1);
   const std::string Info = std::to_string(AV_LOG_INFO), Error = std::to_string(AV_LOG_ERROR);
-  EXPECT_EQ(test::TLibraryLog::Lines(),
-            (std::vector<std::string>{Info + " file not loaded.\n", Info + " file not loaded.\n",
-                                      Error + " no video stream.\n",
-                                      Error + " stream index #1 is invalid.\n",
-                                      Error + " stream #0 is not audio stream.\n",
-                                      Error + " stream #1 is not video stream.\n",
-                                      Error + " no audio stream.\n"}));
+  EXPECT_EQ(
+      test::TLibraryLog::Lines(),
+      (std::vector<std::string>{
+          Info + " file not loaded.\n", Info + " file not loaded.\n", Error + " no video stream.\n",
+          Error + " stream index #1 is invalid.\n", Error + " stream #0 is not audio stream.\n",
+          Error + " stream #1 is not video stream.\n", Error + " no audio stream.\n"}));
 }
 
 } // namespace

@@ -50,11 +50,10 @@ private:
 // The counts, then one line per stream with every field of its record.
 inline std::string DescribeProbe(const TAVProbe& AProbe) {
   std::ostringstream Out;
-  Out << "streams " << AProbe.StreamCount() << ", programs " << AProbe.ProgramCount()
-      << "\nvideo " << AProbe.VideoStreamCount() << " first " << AProbe.FirstVideoStream()
-      << "; audio " << AProbe.AudioStreamCount() << " first " << AProbe.FirstAudioStream()
-      << "; subtitle " << AProbe.SubtitleStreamCount() << " first "
-      << AProbe.FirstSubtitleStream() << "\n";
+  Out << "streams " << AProbe.StreamCount() << ", programs " << AProbe.ProgramCount() << "\nvideo "
+      << AProbe.VideoStreamCount() << " first " << AProbe.FirstVideoStream() << "; audio "
+      << AProbe.AudioStreamCount() << " first " << AProbe.FirstAudioStream() << "; subtitle "
+      << AProbe.SubtitleStreamCount() << " first " << AProbe.FirstSubtitleStream() << "\n";
   auto Common = [&Out](const char* AKind, const auto& AInfo) {
     Out << " " << AKind << " codec \"" << AInfo.CodecName.data() << "\" language \""
         << AInfo.Language.data() << "\" start " << AInfo.StartTime << " (" << AInfo.StartTimeUS

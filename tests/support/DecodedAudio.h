@@ -14,13 +14,13 @@ namespace pelorix::test {
 struct TDecodedAudio {
   bool Opened = false;
   AVCodecID Codec = AV_CODEC_ID_NONE;
-  AVSampleFormat Format = AV_SAMPLE_FMT_NONE;  // as the decoder gives it
+  AVSampleFormat Format = AV_SAMPLE_FMT_NONE; // as the decoder gives it
   int SampleRate = 0;
   int Channels = 0;
-  double StartTime = 0;  // seconds: the first packet's time stamp
+  double StartTime = 0; // seconds: the first packet's time stamp
   // [channel][sample], full scale -1..1; integer samples are exact (16-bit v is v / 32768).
   std::vector<std::vector<double>> Samples;
-  std::vector<int> BlockSizes;  // samples per channel of each decoded block, in order
+  std::vector<int> BlockSizes; // samples per channel of each decoded block, in order
   size_t Length() const { return Samples.empty() ? 0 : Samples[0].size(); }
 };
 
@@ -34,19 +34,25 @@ inline double SampleAt(const AVFrame& AFrame, int AChannel, int AIndex) {
   const int At = Planar ? AIndex : AIndex * Channels + AChannel;
   switch (Format) {
   case AV_SAMPLE_FMT_U8:
-  case AV_SAMPLE_FMT_U8P: return (Plane[At] - 128) / 128.0;
+  case AV_SAMPLE_FMT_U8P:
+    return (Plane[At] - 128) / 128.0;
   case AV_SAMPLE_FMT_S16:
-  case AV_SAMPLE_FMT_S16P: return reinterpret_cast<const int16_t*>(Plane)[At] / 32768.0;
+  case AV_SAMPLE_FMT_S16P:
+    return reinterpret_cast<const int16_t*>(Plane)[At] / 32768.0;
   case AV_SAMPLE_FMT_S32:
-  case AV_SAMPLE_FMT_S32P: return reinterpret_cast<const int32_t*>(Plane)[At] / 2147483648.0;
+  case AV_SAMPLE_FMT_S32P:
+    return reinterpret_cast<const int32_t*>(Plane)[At] / 2147483648.0;
   case AV_SAMPLE_FMT_S64:
   case AV_SAMPLE_FMT_S64P:
     return static_cast<double>(reinterpret_cast<const int64_t*>(Plane)[At]) / 9223372036854775808.0;
   case AV_SAMPLE_FMT_FLT:
-  case AV_SAMPLE_FMT_FLTP: return reinterpret_cast<const float*>(Plane)[At];
+  case AV_SAMPLE_FMT_FLTP:
+    return reinterpret_cast<const float*>(Plane)[At];
   case AV_SAMPLE_FMT_DBL:
-  case AV_SAMPLE_FMT_DBLP: return reinterpret_cast<const double*>(Plane)[At];
-  default: return 0;
+  case AV_SAMPLE_FMT_DBLP:
+    return reinterpret_cast<const double*>(Plane)[At];
+  default:
+    return 0;
   }
 }
 
@@ -119,7 +125,8 @@ inline double ToneFrequency(const std::vector<double>& ASamples, int ASampleRate
   for (size_t I = From + 1; I < To; ++I) {
     if (ASamples[I] < -0.1 * Largest) Armed = true;
     if (Armed && ASamples[I - 1] < 0 && ASamples[I] >= 0) {
-      const double At = static_cast<double>(I - 1) - ASamples[I - 1] / (ASamples[I] - ASamples[I - 1]);
+      const double At =
+          static_cast<double>(I - 1) - ASamples[I - 1] / (ASamples[I] - ASamples[I - 1]);
       if (Crossings++ == 0) FirstCrossing = At;
       LastCrossing = At;
       Armed = false;
@@ -131,7 +138,8 @@ inline double ToneFrequency(const std::vector<double>& ASamples, int ASampleRate
 
 inline double Peak(const std::vector<double>& ASamples, size_t AFrom = 0) {
   double Largest = 0;
-  for (size_t I = AFrom; I < ASamples.size(); ++I) Largest = std::max(Largest, std::fabs(ASamples[I]));
+  for (size_t I = AFrom; I < ASamples.size(); ++I)
+    Largest = std::max(Largest, std::fabs(ASamples[I]));
   return Largest;
 }
 

@@ -19,7 +19,7 @@ struct TDecodedPicture {
   int Width = 0, Height = 0;
   AVPixelFormat Format = AV_PIX_FMT_NONE;
   std::array<int, 3> PlaneWidth{}, PlaneHeight{};
-  std::array<std::vector<uint8_t>, 3> Planes;  // rows without padding
+  std::array<std::vector<uint8_t>, 3> Planes; // rows without padding
 
   uint8_t At(int APlane, int AX, int AY) const {
     return Planes[APlane][static_cast<size_t>(AY) * PlaneWidth[APlane] + AX];
@@ -115,8 +115,8 @@ inline TDecodedVideo DecodeVideo(const std::string& AFileName, int AMaxPictures 
 }
 
 struct TSubtitlePacket {
-  double Start = 0;     // seconds
-  double Duration = 0;  // seconds
+  double Start = 0; // seconds
+  double Duration = 0; // seconds
   std::string Bytes;
 };
 
@@ -124,8 +124,7 @@ struct TSubtitlePacket {
 inline std::vector<TSubtitlePacket> ReadSubtitlePackets(const std::string& AFileName) {
   std::vector<TSubtitlePacket> Packets;
   AVFormatContext* Raw = nullptr;
-  if (AVFormat().avformat_open_input(&Raw, AFileName.c_str(), nullptr, nullptr) < 0)
-    return Packets;
+  if (AVFormat().avformat_open_input(&Raw, AFileName.c_str(), nullptr, nullptr) < 0) return Packets;
   TInputContextPtr Input(Raw);
   if (AVFormat().avformat_find_stream_info(Raw, nullptr) < 0) return Packets;
   int Stream = -1;

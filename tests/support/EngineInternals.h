@@ -27,8 +27,6 @@ public:
   TTranscodeTables& Tables;
 };
 
-inline TEngineInternals Internals(TCustomFFmpeg& AEngine) {
-  return TEngineInternals(AEngine);
-}
+inline TEngineInternals Internals(TCustomFFmpeg& AEngine) { return TEngineInternals(AEngine); }
 
 } // namespace pelorix

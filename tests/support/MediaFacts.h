@@ -12,7 +12,7 @@ namespace pelorix::test {
 struct TStreamFacts {
   AVMediaType Kind = AVMEDIA_TYPE_UNKNOWN;
   AVCodecID Codec = AV_CODEC_ID_NONE;
-  double Duration = 0;   // seconds, from the packets read
+  double Duration = 0; // seconds, from the packets read
   int Packets = 0;
   int KeyPackets = 0;
   bool FirstPacketKey = false;

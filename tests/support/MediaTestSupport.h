@@ -16,9 +16,7 @@
 
 namespace pelorix::test {
 
-inline std::string LibraryFolder() {
-  return PELORIX_LIBRARY_FOLDER;
-}
+inline std::string LibraryFolder() { return PELORIX_LIBRARY_FOLDER; }
 inline std::string TestMedia(const std::string& AName) {
   return std::string(PELORIX_TEST_MEDIA_DIR) + "/" + AName;
 }

@@ -162,7 +162,7 @@ TEST(TestMedia, RealWorldKindsCarryTheirProperties) {
   CheckStreamsAndDuration(Files, 0.03);
   // The property each one is made for.
   TInputPtr Phone = OpenMedia("vfr_phone.mp4");
-  EXPECT_EQ(av_cmp_q(Phone->streams[0]->r_frame_rate, AVRational{600, 1}), 0);  // the tick
+  EXPECT_EQ(av_cmp_q(Phone->streams[0]->r_frame_rate, AVRational{600, 1}), 0); // the tick
   EXPECT_EQ(av_cmp_q(Phone->streams[0]->avg_frame_rate, AVRational{240, 23}), 0);
   EXPECT_EQ(OpenMedia("surround.mkv")->streams[0]->codecpar->ch_layout.nb_channels, 6);
   EXPECT_EQ(OpenMedia("hirate.wav")->streams[0]->codecpar->sample_rate, 96000);
@@ -170,11 +170,11 @@ TEST(TestMedia, RealWorldKindsCarryTheirProperties) {
                      AVRational{12, 11}),
             0);
   EXPECT_TRUE(OpenMedia("cover.wav")->streams[1]->disposition & AV_DISPOSITION_ATTACHED_PIC);
-  EXPECT_EQ(OpenMedia("amr.3gp")->streams[0]->codecpar->frame_size, 0);  // as phones' files
+  EXPECT_EQ(OpenMedia("amr.3gp")->streams[0]->codecpar->frame_size, 0); // as phones' files
   TInputPtr Elementary = OpenMedia("mpeg2.m2v");
   ASSERT_TRUE(Elementary);
   EXPECT_EQ(Elementary->streams[0]->codecpar->codec_id, AV_CODEC_ID_MPEG2VIDEO);
-  EXPECT_GT(Elementary->streams[0]->codecpar->video_delay, 0);  // B-pictures
+  EXPECT_GT(Elementary->streams[0]->codecpar->video_delay, 0); // B-pictures
 }
 
 TEST(TestMedia, RatesAndLayoutsAreTheListedOnes) {

@@ -14,8 +14,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 extern char** environ;
@@ -25,7 +25,7 @@ namespace {
 
 struct TDriverRun {
   int Status = -1;
-  std::string Errors;  // everything written on stderr
+  std::string Errors; // everything written on stderr
 };
 
 // Starts the driver with AArguments; with AInterruptWhen, sends SIGINT once that holds (it is
@@ -112,8 +112,8 @@ protected:
   void TearDown() override { std::filesystem::remove_all(Dir); }
   std::string Out(const std::string& AName) { return (Dir / AName).string(); }
 
-  std::filesystem::path Dir = std::filesystem::temp_directory_path() /
-                              ("pelorix-driver-" + std::to_string(::getpid()));
+  std::filesystem::path Dir =
+      std::filesystem::temp_directory_path() / ("pelorix-driver-" + std::to_string(::getpid()));
 };
 
 TEST_F(TTranscodeDriverTest, UsageErrorsExitWithTwo) {
@@ -133,16 +133,16 @@ TEST_F(TTranscodeDriverTest, FailuresPrintTheEngineMessageLast) {
   EXPECT_EQ(LastLines(BadNumber.Errors, 1),
             "pelorix-transcode: 'abc' is not a valid integer value\n");
 
-  const TDriverRun BadRun = RunDriver({"-q", "vcodec=copy", "acodec=copy", "-i",
-                                       test::TestMedia("h264_aac.mp4"), "map=0.0", "-o",
-                                       Out("maps.mkv")});
+  const TDriverRun BadRun =
+      RunDriver({"-q", "vcodec=copy", "acodec=copy", "-i", test::TestMedia("h264_aac.mp4"),
+                 "map=0.0", "-o", Out("maps.mkv")});
   EXPECT_EQ(BadRun.Status, 1);
   EXPECT_EQ(LastLines(BadRun.Errors, 1),
             "pelorix-transcode: Number of stream maps must match number of output streams\n");
 
   // A message of several lines keeps them, with plain line breaks.
-  const TDriverRun Pattern = RunDriver({"-i", test::TestMedia("h264_aac.mp4"), "f=image2", "-o",
-                                        Out("picture.jpg")});
+  const TDriverRun Pattern =
+      RunDriver({"-i", test::TestMedia("h264_aac.mp4"), "f=image2", "-o", Out("picture.jpg")});
   EXPECT_EQ(Pattern.Status, 1);
   EXPECT_EQ(LastLines(Pattern.Errors, 4),
             "pelorix-transcode: " + Out("picture.jpg") +
@@ -213,7 +213,7 @@ TEST_F(TTranscodeDriverTest, ReplacesAnExistingFileOnlyAfterY) {
   std::ofstream(Target) << "keep me";
   const std::vector<std::string> Refused[] = {
       {"-q", "-i", test::TestMedia("tone.wav"), "-o", Target},
-      {"-q", "-i", test::TestMedia("tone.wav"), "-o", Target, "-y"}};  // -y after -o is late
+      {"-q", "-i", test::TestMedia("tone.wav"), "-o", Target, "-y"}}; // -y after -o is late
   for (const auto& Arguments : Refused) {
     const TDriverRun Run = RunDriver(Arguments);
     EXPECT_EQ(Run.Status, 1);
@@ -232,14 +232,13 @@ TEST_F(TTranscodeDriverTest, ReplacesAnExistingFileOnlyAfterY) {
 }
 
 TEST_F(TTranscodeDriverTest, AFullDiskFailsAndLeavesNoPartialFile) {
-  const TDriverRun Limited = RunDriverWithFileLimit(
-      {"-q", "-i", test::TestMedia("mpeg4_mp3.avi"), "vcodec=libxvid", "b=1500000",
-       "acodec=libmp3lame", "-o", Out("big.avi")},
-      16384);
+  const TDriverRun Limited =
+      RunDriverWithFileLimit({"-q", "-i", test::TestMedia("mpeg4_mp3.avi"), "vcodec=libxvid",
+                              "b=1500000", "acodec=libmp3lame", "-o", Out("big.avi")},
+                             16384);
   EXPECT_EQ(Limited.Status, 1);
-  EXPECT_EQ(LastLines(Limited.Errors, 1),
-            "pelorix-transcode: Could not write output file '" + Out("big.avi") +
-                "': File too large\n");
+  EXPECT_EQ(LastLines(Limited.Errors, 1), "pelorix-transcode: Could not write output file '" +
+                                              Out("big.avi") + "': File too large\n");
   EXPECT_FALSE(std::filesystem::exists(Out("big.avi")));
 
   const TDriverRun Full =
@@ -259,10 +258,9 @@ TEST_F(TTranscodeDriverTest, AnInputWithoutMediaDataFailsAndLeavesNoFile) {
             "pelorix-transcode: The input holds no media data: nothing was converted\n");
   EXPECT_FALSE(std::filesystem::exists(Out("out.mp3")));
   // The clean-up of a failed run leaves a device alone.
-  EXPECT_EQ(
-      RunDriver({"-q", "-i", test::TestMedia("header_only.m4a"), "f=mp3", "-o", "/dev/null"})
-          .Status,
-      1);
+  EXPECT_EQ(RunDriver({"-q", "-i", test::TestMedia("header_only.m4a"), "f=mp3", "-o", "/dev/null"})
+                .Status,
+            1);
   EXPECT_TRUE(IsCharacterDevice("/dev/null"));
 }
 

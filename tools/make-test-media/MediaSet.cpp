@@ -5,12 +5,11 @@
 #include "Signals.h"
 
 #include <array>
-#include <cstring>
-#include <iterator>
-#include <memory>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -264,7 +263,6 @@ void WriteEmptyAvi(const std::filesystem::path& APath) {
   if (!File) throw TMediaError("cannot write the file");
 }
 
-
 // A phone's variable frame rate: pictures 37, 71, 53, 89 and 61 ticks of 1/600 s apart, in
 // turn, so that no common picture rate fits them and the stream's base rate is the time base.
 void WriteVfrPhoneMp4(const std::filesystem::path& APath) {
@@ -336,8 +334,8 @@ void WriteMpeg2Es(const std::filesystem::path& APath) {
 void WriteMpeg1Ps(const std::filesystem::path& APath) {
   TMuxer Muxer(APath, "mpeg");
   Muxer.AddVideo({.Encoder = "mpeg1video", .BFrames = 2});
-  Muxer.AddAudio({.Encoder = "mp2", .SampleRate = 44100, .ToneHz = {440.0, 440.0},
-                  .BitRate = 128'000});
+  Muxer.AddAudio(
+      {.Encoder = "mp2", .SampleRate = 44100, .ToneHz = {440.0, 440.0}, .BitRate = 128'000});
   Muxer.Write(1.0);
 }
 
@@ -354,9 +352,7 @@ void RewritePackets(const std::filesystem::path& ASource, const std::filesystem:
   std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> Input(
       Raw, [](AVFormatContext* AContext) { avformat_close_input(&AContext); });
   AVFormatContext* Context = nullptr;
-  Check(avformat_alloc_output_context2(&Context, nullptr,
-                                       nullptr, ADestination.c_str()),
-        "muxer");
+  Check(avformat_alloc_output_context2(&Context, nullptr, nullptr, ADestination.c_str()), "muxer");
   TOutputContextPtr Output(Context);
   Output->flags |= AVFMT_FLAG_BITEXACT;
   for (unsigned I = 0; I < Input->nb_streams; ++I) {
@@ -458,7 +454,7 @@ void WriteCoverWav(const std::filesystem::path& APath) {
     Bytes.assign(std::istreambuf_iterator<char>(In), {});
   }
   const std::string Picture = CoverJpeg();
-  std::string Frame = std::string("\0image/jpeg\0\x03\0", 14) + Picture;  // latin-1, front cover
+  std::string Frame = std::string("\0image/jpeg\0\x03\0", 14) + Picture; // latin-1, front cover
   std::string Tag = "APIC";
   PutBigEndian(Tag, static_cast<uint32_t>(Frame.size()), 4);
   Tag += std::string(2, '\0');
@@ -499,7 +495,7 @@ void WriteAmr3gp(const std::filesystem::path& APath) {
   Check(avformat_write_header(Output.get(), nullptr), "writing the header");
   TPacketPtr Packet(CheckAllocated(av_packet_alloc(), "packet"));
   uint32_t State = 0x1234567u;
-  for (int I = 0; I < 50; ++I) {  // 20 ms each: 1 s
+  for (int I = 0; I < 50; ++I) { // 20 ms each: 1 s
     Check(av_new_packet(Packet.get(), 32), "packet");
     Packet->data[0] = 0x3C;
     for (int B = 1; B < 32; ++B) {
@@ -616,14 +612,12 @@ const std::vector<TMediaFile>& MediaFiles() {
        "MP4; H.264 160x120, variable frame rate: pictures 37, 71, 53, 89, 61 ticks of 1/600 s "
        "apart, repeated; 20 pictures; 2 s",
        WriteVfrPhoneMp4},
-      {"interlaced_h264.ts",
-       "MPEG-TS; H.264 160x128 25 fps coded interlaced, top field first; 1 s",
+      {"interlaced_h264.ts", "MPEG-TS; H.264 160x128 25 fps coded interlaced, top field first; 1 s",
        WriteInterlacedH264Ts},
       {"theora_vorbis.ogg",
        "Ogg; Theora 176x144 25 fps + Vorbis 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
        WriteTheoraVorbisOgg},
-      {"wmv.asf",
-       "ASF; WMV 8 176x144 25 fps + WMA 2 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
+      {"wmv.asf", "ASF; WMV 8 176x144 25 fps + WMA 2 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
        WriteWmvAsf},
       {"paired_audio.mkv",
        "Matroska; the streams of wmv.asf, every second audio packet stamped with the time of "

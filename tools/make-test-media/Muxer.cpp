@@ -151,8 +151,7 @@ void TMuxer::AddText(const TTextSettings& ASettings) {
   Text.Encoder->width = 176;
   Text.Encoder->height = 144;
   Check(avcodec_open2(Text.Encoder.get(), &Codec, nullptr), "opening encoder dvbsub");
-  Check(avcodec_parameters_from_context(Stream->codecpar, Text.Encoder.get()),
-        "stream parameters");
+  Check(avcodec_parameters_from_context(Stream->codecpar, Text.Encoder.get()), "stream parameters");
 }
 
 void TMuxer::AddProgram(int AId, const char* AName,
@@ -174,8 +173,7 @@ void TMuxer::Write(double ASeconds) {
   if (!(Output->oformat->flags & AVFMT_NOFILE))
     Check(avio_open(&Output->pb, Path.c_str(), AVIO_FLAG_WRITE), "opening the file");
   Check(avformat_write_header(Output.get(), nullptr), "writing the header");
-  for (const TTextStream& Text : Texts)
-    WriteCues(Text);
+  for (const TTextStream& Text : Texts) WriteCues(Text);
 
   // Always feed the encoder that is furthest behind, so packets arrive roughly in file order.
   auto Behind = [](const auto& A, const auto& B) {
@@ -188,8 +186,7 @@ void TMuxer::Write(double ASeconds) {
     if (Next == Encoders.end() || (*Next)->NextPts >= (*Next)->EndPts) break;
     EncodeNext(**Next);
   }
-  for (auto& Encoder : Encoders)
-    SendFrame(*Encoder, nullptr);
+  for (auto& Encoder : Encoders) SendFrame(*Encoder, nullptr);
 
   Check(av_write_trailer(Output.get()), "writing the trailer");
   if (!(Output->oformat->flags & AVFMT_NOFILE)) Check(avio_closep(&Output->pb), "closing the file");

@@ -21,10 +21,10 @@ struct TVideoSettings {
   int Height = 144;
   AVRational FrameRate{25, 1};
   int GopSize = 12;
-  int64_t BitRate = 200'000;     // 0 leaves the encoder's own rate control alone
+  int64_t BitRate = 200'000; // 0 leaves the encoder's own rate control alone
   AVRational SampleAspect{0, 1}; // 0/1 = unknown
-  bool Interlaced = false;       // top field first, fields half a frame apart
-  int BFrames = -1;              // -1 leaves the encoder's own choice
+  bool Interlaced = false; // top field first, fields half a frame apart
+  int BFrames = -1; // -1 leaves the encoder's own choice
   // Each picture gets its own pseudo-random grain of up to +-NoiseAmplitude on every sample,
   // so that the encoder cannot predict one picture from the last. 0 = a clean pattern.
   int NoiseAmplitude = 0;
@@ -33,7 +33,7 @@ struct TVideoSettings {
   // A variable frame rate: the gaps between pictures in units of TimeBase, used in turn.
   // Empty: one picture per 1/FrameRate.
   std::vector<int> FrameSteps{};
-  AVRational TimeBase{1, 1000};  // only with FrameSteps
+  AVRational TimeBase{1, 1000}; // only with FrameSteps
 };
 
 struct TAudioSettings {
@@ -65,8 +65,8 @@ struct TEncoderStream {
   bool Interlaced = false;
   int NoiseAmplitude = 0;
   std::vector<double> ToneHz; // empty for video
-  int64_t NextPts = 0;        // in Codec->time_base: picture time or sample position
-  int64_t PictureIndex = 0;   // pictures made so far (what the test pattern shows)
+  int64_t NextPts = 0; // in Codec->time_base: picture time or sample position
+  int64_t PictureIndex = 0; // pictures made so far (what the test pattern shows)
   std::vector<int> FrameSteps; // variable frame rate: gaps between pictures, used in turn
   int64_t EndPts = 0;
   // Packets thrown away as they leave the encoder, to make a file that starts mid-GOP.

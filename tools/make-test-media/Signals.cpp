@@ -51,8 +51,7 @@ void FillTestPattern(AVFrame& AFrame, int64_t AIndex, bool AFieldsApart) {
   for (int Y = 0; Y < Height; ++Y) {
     const int64_t HalfFrames = AIndex * 2 + (AFieldsApart ? (Y & 1) : 0);
     uint8_t* Row = AFrame.data[0] + static_cast<ptrdiff_t>(Y) * AFrame.linesize[0];
-    for (int X = 0; X < Width; ++X)
-      Row[X] = LumaAt(X, Y, HalfFrames, Width, Height);
+    for (int X = 0; X < Width; ++X) Row[X] = LumaAt(X, Y, HalfFrames, Width, Height);
   }
   for (int Y = 0; Y < (Height + 1) / 2; ++Y) {
     uint8_t* U = AFrame.data[1] + static_cast<ptrdiff_t>(Y) * AFrame.linesize[1];

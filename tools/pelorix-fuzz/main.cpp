@@ -69,7 +69,7 @@ int Convert(const std::string& AInput, const std::string& AOutput, const std::st
   const std::string Program = ProgramPath();
   if (!LoadMediaLibraries(Program.substr(0, Program.rfind('/')) + "/lib", true)) {
     std::fprintf(stderr, "pelorix-fuzz: %s\n", MediaLibrariesError().c_str());
-    return ExitUsage;  // not a verdict on the input
+    return ExitUsage; // not a verdict on the input
   }
   TCustomFFmpeg Engine;
   Engine.Reset();
@@ -79,9 +79,9 @@ int Convert(const std::string& AInput, const std::string& AOutput, const std::st
       std::fprintf(stderr, "pelorix-fuzz: %s\n", Engine.LastErrorText().c_str());
       return ExitFailed;
     }
-    for (const auto& [Name, Value] : {std::pair{"vcodec", "libxvid"}, std::pair{"b", "1500000"},
-                                      std::pair{"acodec", "libmp3lame"},
-                                      std::pair{"t", ASeconds.c_str()}})
+    for (const auto& [Name, Value] :
+         {std::pair{"vcodec", "libxvid"}, std::pair{"b", "1500000"},
+          std::pair{"acodec", "libmp3lame"}, std::pair{"t", ASeconds.c_str()}})
       Engine.SetOption(Name, Value);
     if (!Engine.OpenOutputFile(AOutput)) {
       std::fprintf(stderr, "pelorix-fuzz: %s\n", Engine.LastErrorText().c_str());
@@ -135,16 +135,16 @@ std::vector<char> Mutate(std::vector<char> ABytes, uint64_t ASeed) {
   for (size_t D = 0; D < Damages && !ABytes.empty(); ++D) {
     switch (Random.Below(4)) {
     case 0:
-    case 1: {  // bytes flipped
+    case 1: { // bytes flipped
       const size_t Count = 1 + Random.Below(16);
       for (size_t I = 0; I < Count; ++I)
         ABytes[Position(ABytes.size())] ^= static_cast<char>(1 + Random.Below(255));
       break;
     }
-    case 2:  // cut short
+    case 2: // cut short
       ABytes.resize(Position(ABytes.size()));
       break;
-    default: {  // a range zeroed
+    default: { // a range zeroed
       const size_t Start = Position(ABytes.size());
       const size_t Length = 1 + Random.Below(std::min<size_t>(ABytes.size() - Start, 8192));
       std::fill_n(ABytes.begin() + static_cast<std::ptrdiff_t>(Start), Length, '\0');
@@ -175,18 +175,18 @@ struct TCase {
 struct TSettings {
   fs::path MediaDir, FindingsDir;
   double Minutes = 10;
-  uint64_t Count = 0;  // 0: run for Minutes
+  uint64_t Count = 0; // 0: run for Minutes
   uint64_t Seed = 1;
   std::string Seconds = "3";
   unsigned Jobs = 1;
-  std::string Clip;  // only this clip of MEDIA_DIR; empty: all
+  std::string Clip; // only this clip of MEDIA_DIR; empty: all
 };
 
 bool SanitizerReport(const fs::path& ALog) {
   const std::vector<char> Bytes = ReadAll(ALog);
   const std::string Text(Bytes.begin(), Bytes.end());
-  for (const char* Mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
-                           "ERROR: UndefinedBehaviorSanitizer"})
+  for (const char* Mark : {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                           "runtime error:", "ERROR: UndefinedBehaviorSanitizer"})
     if (Text.find(Mark) != std::string::npos) return true;
   return false;
 }
@@ -264,8 +264,11 @@ private:
     WriteAll(Case.Mutant, Mutate(Source, Settings.Seed + ANumber));
 
     std::string Program = ProgramPath();
-    std::vector<std::string> Arguments = {Program, "convert", Case.Mutant.string(),
-                                          Case.Output.string(), Settings.Seconds,
+    std::vector<std::string> Arguments = {Program,
+                                          "convert",
+                                          Case.Mutant.string(),
+                                          Case.Output.string(),
+                                          Settings.Seconds,
                                           std::to_string(1 + (Settings.Seed + ANumber) % 2)};
     std::vector<char*> Argv;
     for (std::string& Argument : Arguments) Argv.push_back(Argument.data());
@@ -345,14 +348,13 @@ private:
   std::map<fs::path, std::vector<char>> Sources;
   fs::path WorkDir;
   uint64_t Next = 0, Tried = 0, Findings = 0;
-  uint64_t Converted = 0, Refused = 0;  // ended with 0 and with 1
+  uint64_t Converted = 0, Refused = 0; // ended with 0 and with 1
 };
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: pelorix-fuzz run MEDIA_DIR FINDINGS_DIR [--minutes M | --count N] "
-               "[--seed S] [--seconds T] [--jobs J] [--clip NAME]\n"
-               "       pelorix-fuzz convert INPUT OUTPUT SECONDS [THREADS]\n");
+  std::fprintf(stderr, "usage: pelorix-fuzz run MEDIA_DIR FINDINGS_DIR [--minutes M | --count N] "
+                       "[--seed S] [--seconds T] [--jobs J] [--clip NAME]\n"
+                       "       pelorix-fuzz convert INPUT OUTPUT SECONDS [THREADS]\n");
   return ExitUsage;
 }
 

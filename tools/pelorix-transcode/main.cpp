@@ -43,10 +43,8 @@ void OnInterrupt(int) {
 
 // The engine's texts use "\r\n" inside messages; a terminal wants plain line breaks.
 std::string PlainLines(std::string AText) {
-  for (size_t Pos; (Pos = AText.find("\r\n")) != std::string::npos;)
-    AText.erase(Pos, 1);
-  while (!AText.empty() && AText.back() == '\n')
-    AText.pop_back();
+  for (size_t Pos; (Pos = AText.find("\r\n")) != std::string::npos;) AText.erase(Pos, 1);
+  while (!AText.empty() && AText.back() == '\n') AText.pop_back();
   return AText;
 }
 
@@ -56,12 +54,13 @@ int Fail(const std::string& AMessage) {
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: pelorix-transcode [-q] [-y] [-threads N] [NAME=VALUE | -i INPUT | -o OUTPUT]...\n"
-               "  NAME=VALUE acts on the next file opened: give input options before -i,\n"
-               "  output options (vcodec=, acodec=, b=, ...) after -i and before -o;\n"
-               "  -y lets the following -o replace an existing file;\n"
-               "  -threads N gives every codec N threads (0: one per processor)\n");
+  std::fprintf(
+      stderr,
+      "usage: pelorix-transcode [-q] [-y] [-threads N] [NAME=VALUE | -i INPUT | -o OUTPUT]...\n"
+      "  NAME=VALUE acts on the next file opened: give input options before -i,\n"
+      "  output options (vcodec=, acodec=, b=, ...) after -i and before -o;\n"
+      "  -y lets the following -o replace an existing file;\n"
+      "  -threads N gives every codec N threads (0: one per processor)\n");
   return ExitUsage;
 }
 
@@ -136,7 +135,7 @@ public:
 private:
   // The run failed: the files opened are closed and the regular files this run made are
   // deleted (a file is left alone when something else has taken its name since).
-  int Failed(std::string AMessage) {  // a copy: the engine's texts go with Reset
+  int Failed(std::string AMessage) { // a copy: the engine's texts go with Reset
     Engine.Reset();
     for (const TOpenedOutput& Output : Opened) {
       struct stat Info {};
@@ -164,8 +163,8 @@ private:
   TProgressBar Bar;
   bool ShowProgress;
   bool ProgressShown = false;
-  bool Overwrite = false;             // -y given: later outputs may replace existing files
-  std::vector<TOpenedOutput> Opened;  // deleted again when the run fails
+  bool Overwrite = false; // -y given: later outputs may replace existing files
+  std::vector<TOpenedOutput> Opened; // deleted again when the run fails
 };
 
 } // namespace

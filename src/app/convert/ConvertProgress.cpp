@@ -15,7 +15,7 @@ int Percent(int64_t ADone, int64_t ATotal) {
 
 std::string TimeLeft(int64_t ADoneMs, int64_t ATotalMs, double AElapsedSeconds) {
   if (ADoneMs <= 0 || ATotalMs <= 0 || AElapsedSeconds <= 0) return "--:-- left";
-  const double Speed = ADoneMs / AElapsedSeconds;  // output ms per second
+  const double Speed = ADoneMs / AElapsedSeconds; // output ms per second
   const int64_t Left =
       static_cast<int64_t>(std::max<double>(ATotalMs - ADoneMs, 0) / Speed / 1000 + 0.5);
   char Text[32];
@@ -28,7 +28,8 @@ std::string TimeLeft(int64_t ADoneMs, int64_t ATotalMs, double AElapsedSeconds) 
 
 std::string FileProgressLine(const std::string& AName, int64_t ADoneMs, int64_t ATotalMs,
                              double AElapsedSeconds) {
-  const double Speed = AElapsedSeconds > 0 ? std::max<int64_t>(ADoneMs, 0) / 1000.0 / AElapsedSeconds : 0;
+  const double Speed =
+      AElapsedSeconds > 0 ? std::max<int64_t>(ADoneMs, 0) / 1000.0 / AElapsedSeconds : 0;
   char Line[96];
   if (ATotalMs <= 0)
     std::snprintf(Line, sizeof(Line), "%6.1f s  %5.1fx  %10s  ", ADoneMs / 1000.0, Speed, "");

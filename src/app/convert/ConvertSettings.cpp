@@ -60,7 +60,8 @@ std::optional<std::string> ReadIniValue(const std::string& AFileName, const std:
     if (Line.empty() || Line[0] == ';' || Line[0] == '#') continue;
     if (Line.front() == '[') {
       const size_t Close = Line.find(']');
-      InSection = Close != std::string::npos && SameIgnoringCase(Trimmed(Line.substr(1, Close - 1)), ASection);
+      InSection = Close != std::string::npos &&
+                  SameIgnoringCase(Trimmed(Line.substr(1, Close - 1)), ASection);
       continue;
     }
     const size_t Equals = Line.find('=');

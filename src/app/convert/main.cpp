@@ -46,9 +46,7 @@ const char* const UsageText =
 
 volatile sig_atomic_t StopSignal = 0;
 
-extern "C" void OnStopSignal(int) {
-  StopSignal = 1;
-}
+extern "C" void OnStopSignal(int) { StopSignal = 1; }
 
 struct TArguments {
   const TOutputFormat* Format = nullptr;
@@ -130,7 +128,8 @@ int ParseArguments(int AArgc, char** AArgv, TArguments& AArgs) {
   if (AArgs.FolderGiven && AArgs.SameFolder)
     return UsageError("-o and --same-folder exclude each other");
   AArgs.Format = FormatName.empty() ? &OutputFormats().front() : FindOutputFormat(FormatName);
-  if (!AArgs.Format) return UsageError("unknown format \"" + FormatName + "\" (see --list-formats)");
+  if (!AArgs.Format)
+    return UsageError("unknown format \"" + FormatName + "\" (see --list-formats)");
   if (!AArgs.ListFormats && AArgs.Files.empty()) return UsageError("no file given");
   return -1;
 }
@@ -202,12 +201,14 @@ private:
   // task i stays the file TaskFiles[i].
   void SetOutputs() {
     const int Threads =
-        Args.Jobs == 1 ? 0 : std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / Args.Jobs);
+        Args.Jobs == 1
+            ? 0
+            : std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / Args.Jobs);
     const std::string Folder = Args.FolderGiven ? Args.Folder : StoredOutputFolder(ProgramFolder());
     for (size_t Task = 0; Task < TaskFiles.size();) {
       TFile& File = Files[TaskFiles[Task]];
-      if (SetFormatOutput(Converter, static_cast<int>(Task), *Args.Format, Args.SameFolder,
-                          Folder, Threads, &File.Output)) {
+      if (SetFormatOutput(Converter, static_cast<int>(Task), *Args.Format, Args.SameFolder, Folder,
+                          Threads, &File.Output)) {
         ++Task;
         continue;
       }
@@ -253,7 +254,8 @@ private:
     struct sigaction Action {};
     Action.sa_handler = OnStopSignal;
     sigemptyset(&Action.sa_mask);
-    struct sigaction OldInt {}, OldTerm {};
+    struct sigaction OldInt {};
+    struct sigaction OldTerm {};
     sigaction(SIGINT, &Action, &OldInt);
     sigaction(SIGTERM, &Action, &OldTerm);
 
@@ -267,7 +269,7 @@ private:
         StopAsked = true;
         Stopped = true;
         Guard.unlock();
-        Converter.Stop();  // running files end cleanly; the rest do not start
+        Converter.Stop(); // running files end cleanly; the rest do not start
         Guard.lock();
       }
       if (!Args.Quiet) Draw(RunStart);
@@ -350,14 +352,14 @@ private:
   const TArguments& Args;
   TVexoConverter Converter;
   std::vector<TFile> Files;
-  std::vector<size_t> TaskFiles;  // task index -> file index
+  std::vector<size_t> TaskFiles; // task index -> file index
   bool Interactive = false;
   bool Stopped = false;
 
-  std::mutex Lock;  // what the events record, below
+  std::mutex Lock; // what the events record, below
   std::condition_variable Changed;
-  std::vector<size_t> Started;  // file indexes, in the order they started
-  std::vector<size_t> Ended;    // and of those, in the order they ended
+  std::vector<size_t> Started; // file indexes, in the order they started
+  std::vector<size_t> Ended; // and of those, in the order they ended
   size_t Announced = 0, AnnouncedEnds = 0;
   int DrawnLines = 0;
   bool RunOver = false;

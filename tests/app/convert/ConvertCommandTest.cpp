@@ -37,7 +37,8 @@ public:
 #endif
       for (const auto& [Name, Value] : AEnvironment) ::setenv(Name.c_str(), Value.c_str(), 1);
       std::vector<char*> Argv{const_cast<char*>(PELORIX_CONVERT_PROGRAM)};
-      for (const std::string& Argument : AArguments) Argv.push_back(const_cast<char*>(Argument.c_str()));
+      for (const std::string& Argument : AArguments)
+        Argv.push_back(const_cast<char*>(Argument.c_str()));
       Argv.push_back(nullptr);
       ::execv(PELORIX_CONVERT_PROGRAM, Argv.data());
       ::_exit(127);
@@ -70,8 +71,7 @@ public:
   // Reads the rest of the output and returns the exit status.
   int Wait() {
     std::string Line;
-    while (ReadLine(Line)) {
-    }
+    while (ReadLine(Line)) {}
     int Raw = 0;
     ::waitpid(Child, &Raw, 0);
     Status = WIFEXITED(Raw) ? WEXITSTATUS(Raw) : 128 + WTERMSIG(Raw);
@@ -160,14 +160,14 @@ TEST_F(TConvertCommandTest, SkippedAndFailedFilesAreReportedAndTheRunExitsWithOn
   const std::string Good = Copy("tone.wav", "tone.wav");
   const std::string Garbage = test::TestMedia("garbage.bin");
   const std::string Missing = (Dir / "missing.mp4").string();
-  TProgramRun Run({"-q", "--same-folder", Garbage, Good, Missing});  // default format: XviD
+  TProgramRun Run({"-q", "--same-folder", Garbage, Good, Missing}); // default format: XviD
   EXPECT_EQ(Run.Wait(), 1);
-  EXPECT_EQ(Run.Lines, (std::vector<std::string>{
-                           "skipped: " + Garbage + " (not a media file)",
-                           "converted: " + Good + " -> " + (Dir / "tone (XviD Video).avi").string(),
-                           "skipped: " + Missing + " (not a media file)"}));
+  EXPECT_EQ(Run.Lines, (std::vector<std::string>{"skipped: " + Garbage + " (not a media file)",
+                                                 "converted: " + Good + " -> " +
+                                                     (Dir / "tone (XviD Video).avi").string(),
+                                                 "skipped: " + Missing + " (not a media file)"}));
   const test::TMediaFacts Facts = test::ReadMediaFacts((Dir / "tone (XviD Video).avi").string());
-  ASSERT_EQ(Facts.Streams.size(), 1u);  // a WAV source gets no video
+  ASSERT_EQ(Facts.Streams.size(), 1u); // a WAV source gets no video
   EXPECT_EQ(Facts.Streams[0].Codec, AV_CODEC_ID_MP3);
 
   // An output folder below a file cannot be made: the output fails with the reason.
