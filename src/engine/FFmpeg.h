@@ -581,14 +581,9 @@ private:
   void WriteVideoStats(TOutputStream& AOutput, int AFrameSize);
 
   // --- Audio (FFmpegAudio.cpp) ---
-  void OutputAudio(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame);
-  void FlushAudioQueue(TOutputStream& AOutput);
   void ScaleVolume(AVFrame* AFrame); // "vol", on every decoded block before it is routed
-  void PrepareResampler(TOutputStream& AOutput, const AVFrame* AFrame);
-  bool QueueSamples(TOutputStream& AOutput, const uint8_t* const* APlanes, int ACount);
-  void DrainResampler(TOutputStream& AOutput);
-  void EncodeQueuedAudio(TOutputStream& AOutput, bool ALast);
-  void SendAudioFrame(TOutputStream& AOutput, int ACount);
+  // The audio stage of a re-encoded stream, writing what it encodes through AOutput.
+  std::unique_ptr<TAudioOutputStage> NewAudioStage(TOutputStream& AOutput, bool AResample);
 
   // --- Frame pre-processing and hooks (FFmpegHooks.cpp; PreprocessVideoFrame is above) ---
   void BeforeHookDecision(int64_t APts);

@@ -108,7 +108,7 @@ void TCustomFFmpeg::RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame
     if (Output->SourceIndex != AIndex || !Output->EncodingNeeded) continue;
     switch (Output->Encoder->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-      OutputAudio(*Output, AInput, AFrame);
+      Output->Audio->Add(AFrame, Output->SyncStream->Pts, AInput.IsStart);
       break;
     case AVMEDIA_TYPE_VIDEO:
       // With "vfilters" every re-encoded video stream has a graph of its own; what it gives
@@ -270,12 +270,13 @@ void TCustomFFmpeg::DrainEncoders(int AIndex) {
   for (auto& Output : Tables.OutputStreams) {
     if (Output->SourceIndex != AIndex || !Output->EncodingNeeded) continue;
     const AVMediaType Kind = Output->Encoder->codec_type;
-    if (Kind == AVMEDIA_TYPE_AUDIO) FlushAudioQueue(*Output);
-    if (Output->Chunked) {
+    if (Output->Audio) {
+      Output->Audio->Finish();
+    } else if (Output->Chunked) {
       // The chunk encoders hold nothing back: what they were sent is all there is to wait for.
       Output->Chunked->Finish();
       TakeChunkedPackets(*Output, true);
-    } else if (Kind == AVMEDIA_TYPE_AUDIO || Kind == AVMEDIA_TYPE_VIDEO) {
+    } else if (Kind == AVMEDIA_TYPE_VIDEO) {
       AVCodec().avcodec_send_frame(Output->Encoder, nullptr);
       ReceivePackets(*Output);
     }

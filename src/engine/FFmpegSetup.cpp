@@ -441,13 +441,8 @@ void TCustomFFmpeg::PrepareEncoding(TOutputStream& AOutput, TInputStream& ASourc
   InheritSourceProperties(AOutput, ASource);
   switch (Encoder->codec_type) {
   case AVMEDIA_TYPE_AUDIO:
-    AOutput.Fifo.reset(AVUtil().av_audio_fifo_alloc(
-        Encoder->sample_fmt < 0 ? AV_SAMPLE_FMT_S16 : Encoder->sample_fmt,
-        std::max(Encoder->ch_layout.nb_channels, 1), 1024));
-    if (!AOutput.Fifo) throw FFMpegException("av_fifo_init fail");
-    AOutput.ReformatPair = NoReformatPair;
-    AOutput.AudioResample =
-        Encoder->sample_rate != Decoder->sample_rate || Settings.AudioSyncMethod > 1;
+    AOutput.Audio = NewAudioStage(AOutput, Encoder->sample_rate != Decoder->sample_rate ||
+                                               Settings.AudioSyncMethod > 1);
     break;
   case AVMEDIA_TYPE_VIDEO:
     PrepareVideoEncoding(AOutput, ASource);
