@@ -248,9 +248,9 @@ struct TRunStatistics {
   std::vector<uint8_t> SubtitleBuffer; // encoded subtitles; made at the first, then kept
   // Codecs opened by the running transcode, newest first; an aborted run closes them.
   std::vector<AVCodecContext*> OpenEncoderList, OpenDecoderList;
-  // Packets of the inputs' used streams that the main loop read and decoded or copied, and
-  // packets handed to the muxers: a run with neither converted nothing.
-  int64_t PacketsRead = 0, PacketsWritten = 0;
+  // Packets of the inputs' used streams that the main loop read and decoded or copied: a run
+  // with none and nothing written converted nothing.
+  int64_t PacketsRead = 0;
 };
 
 // 6. Run state and errors. The flags are read and written by different threads.
@@ -526,7 +526,7 @@ private:
   void OpenEncoder(TOutputStream& AOutput);
   void OpenCodecs();
   void CopyMetaDataMaps();
-  void InitBitstreamFilters(TOutputStream& AOutput);
+  void MakeWriter(TOutputStream& AOutput); // with its bitstream filters
   void WriteHeaders();
 
   // --- Main loop (FFmpegMainLoop.cpp) ---
@@ -538,7 +538,6 @@ private:
   void CorrectTimestamps(TInputStream& ASource, AVPacket& APacket);
   void FinishTranscode();
   void CloseOutputFilesChecked();
-  [[noreturn]] void OutputWriteFailed(const AVFormatContext* AFile, int ACode);
 
   // --- Packet routing (FFmpegRouting.cpp) ---
   int OutputPacket(TInputStream& AInput, int AIndex, const AVPacket* APacket);
@@ -570,10 +569,6 @@ private:
   // Whether an opened stream's pictures go to chunk encoders.
   bool EncodesInChunks() const;
   void NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& APacket);
-  void WriteFrame(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput);
-  void FilterAndWrite(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput,
-                      size_t AFilter);
-  void WritePacket(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput);
 
   // --- Progress report (FFmpegReport.cpp) ---
   int64_t OutputFileSize() const;
@@ -593,15 +588,15 @@ private:
 
   // --- Video and subtitles (FFmpegVideo.cpp, FFmpegSubtitles.cpp) ---
   void OutputVideo(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame, int& AFrameSize);
-  void OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
-                      AVSubtitle* ASubtitle, int64_t APts);
+  void OutputSubtitle(TOutputStream& AOutput, TInputStream& AInput, AVSubtitle* ASubtitle,
+                      int64_t APts);
   int64_t VideoFramesDue(TOutputStream& AOutput);
   AVFrame* FormatPicture(TOutputStream& AOutput, AVFrame* AFrame);
   void FitScaler(TOutputStream& AOutput, int AWidth, int AHeight, AVPixelFormat AFormat);
   void KeepTempPictureWritable(TOutputStream& AOutput);
   AVFrame* PictureFailed(const char* AMessage);
-  void WriteSubtitlePacket(AVFormatContext* AFile, TOutputStream& AOutput, int64_t APts,
-                           int64_t ADuration, uint8_t* AData, int ASize);
+  void WriteSubtitlePacket(TOutputStream& AOutput, int64_t APts, int64_t ADuration, uint8_t* AData,
+                           int ASize);
   void FlushSubtitles(int AIndex);
 
   // --- Video filters (FFmpegFilters.cpp) ---

@@ -10,6 +10,7 @@
 #include "ChunkedVideoEncoder.h"
 #include "EngineRecords.h"
 #include "MediaObjects.h"
+#include "PacketWriter.h"
 #include "VideoFilterGraph.h"
 
 #include <array>
@@ -83,11 +84,9 @@ struct TOutputStream {
 
   TCFilePtr LogFile; // two-pass statistics written in pass 1
 
-  std::vector<TBitstreamFilterPtr> BitstreamFilters; // applied in order to every packet
-  std::vector<TPacketPtr> FilterPackets; // one per filter, for what comes out
-  // End of the last packet written (pts + duration), in the stream's time base: how far
-  // this stream has come.
-  int64_t EndTime = AV_NOPTS_VALUE;
+  // The stream's bitstream filters and its way into the muxer; made before the header is
+  // written.
+  std::unique_ptr<TPacketWriter> Writer;
   // Copied MPEG-1/2 video with B-pictures: pictures since the last group-of-pictures header,
   // for the presentation times the source leaves out.
   int32_t GopPictures = 0;
