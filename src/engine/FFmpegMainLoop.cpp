@@ -38,7 +38,7 @@ void TCustomFFmpeg::RunTranscode() {
   }
   CloseOpenCodecs();
   TranscodeCleanup();
-  Cleanup();
+  ReleaseAll();
   EndRun();
 }
 

@@ -170,6 +170,24 @@ TEST(TEngineDefaultsTest, ResetGivesTheDocumentedDefaults) {
   EXPECT_EQ(AudioRate, 128000);
 }
 
+#ifndef NDEBUG
+TEST(TEngineOwnerTest, ConfigurationFromAnotherThreadEndsTheProcessUntilThatThreadAdoptsIt) {
+  test::RequireMediaLibraries();
+  TCustomFFmpeg Engine;
+  Engine.Reset(); // this thread configures the engine
+  const auto OnAnotherThread = [&Engine](bool AAdopt) {
+    std::thread([&Engine, AAdopt] {
+      if (AAdopt) Engine.AdoptOwnerThread();
+      Engine.SetOption("vn", "");
+    }).join();
+  };
+  EXPECT_DEATH(OnAnotherThread(false), "SetOption called from a thread it does not belong to");
+  OnAnotherThread(true);
+  // The role moved: this thread has given it up.
+  EXPECT_DEATH(Engine.Cleanup(), "Cleanup called from a thread it does not belong to");
+}
+#endif
+
 TEST(TFileOpenErrorTextTest, NamesTheFileAndTheFailure) {
   using E = TCustomFFmpeg;
   EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR(ENOENT)), "a.avi: no such file or directory");

@@ -67,12 +67,13 @@ TEST_F(TPacketWriterTest, WritesEveryPacketThroughItsFiltersAndKeepsTheEnd) {
     AVCodec().av_packet_unref(Packet.get());
   }
   ASSERT_GE(AVFormat().av_write_trailer(Output.get()), 0);
-  Output.reset();
+  const AVRational TimeBase = Stream->time_base;
+  Output.reset(); // closes the file, and the stream goes with it
 
   EXPECT_TRUE(Lines.empty());
   EXPECT_EQ(Copied, 50);
   EXPECT_EQ(Writer.PacketsWritten(), 50);
-  EXPECT_NEAR(Writer.EndTime() * av_q2d(Stream->time_base), 2.0, 0.1);
+  EXPECT_NEAR(Writer.EndTime() * av_q2d(TimeBase), 2.0, 0.1);
   std::ifstream File(Dir / "out.h264", std::ios::binary);
   const std::string Bytes{std::istreambuf_iterator<char>(File), {}};
   ASSERT_GT(Bytes.size(), 4u);
