@@ -394,8 +394,10 @@ void TCustomConverter::DoProgress(TFFmpeg& ATask, int AFrameNumber, int AFPS, in
 void TCustomConverter::DoTaskTerminate(TFFmpeg& ATask) {
   if (ATask.Phase() == TTaskPhase::tsStopped) {
     // A task that never ran still cleans its engine up, so that no empty output stays behind.
-    // Outside the lock: the clean-up may log and close codecs.
+    // Outside the lock: the clean-up may log and close codecs. The engine is this thread's
+    // from here on.
     ATask.CloseInputView();
+    ATask.AdoptOwnerThread();
     ATask.Cleanup();
   }
   std::optional<TClaim> Next;
@@ -493,6 +495,9 @@ void TCustomConverter::StartTimedTask(uint64_t AGeneration, int AIndex) {
 void TCustomConverter::StartTask(TFFmpeg& ATask, bool AAsync) {
   TEventScope Scope;
   if (!ATask.BeginRun()) return; // a stop came first and reports the end
+  // A task may start on the thread of the task that ended before it: the engine is this
+  // thread's from here on.
+  ATask.AdoptOwnerThread();
   // The run frees the input: the probe and the input view let go of it now.
   ATask.CloseInputView();
   ATask.SetReportInterval(static_cast<int64_t>(ProgressInterval()) * 1000);

@@ -162,6 +162,7 @@ int TChunkedVideoEncoder::CopyPicture(AVFrame& AWork, const AVFrame& APicture, b
 }
 
 int TChunkedVideoEncoder::Send(const AVFrame& APicture) {
+  RunThread.Check("TChunkedVideoEncoder::Send");
   std::unique_lock Guard(Lock);
   if (Finished) return AVERROR_EOF;
   if (static_cast<size_t>(NextSequence - NextTaken) >= Entries.size()) return AVERROR(EAGAIN);
@@ -191,6 +192,7 @@ int TChunkedVideoEncoder::Send(const AVFrame& APicture) {
 }
 
 void TChunkedVideoEncoder::Finish() {
+  RunThread.Check("TChunkedVideoEncoder::Finish");
   {
     std::scoped_lock Guard(Lock);
     Finished = true;
@@ -206,6 +208,7 @@ void TChunkedVideoEncoder::Retire(TEntry& AEntry) {
 }
 
 int TChunkedVideoEncoder::Receive(AVPacket* APacket, bool AWait) {
+  RunThread.Check("TChunkedVideoEncoder::Receive");
   std::unique_lock Guard(Lock);
   for (;;) {
     if (NextTaken == NextSequence) return Finished ? AVERROR_EOF : AVERROR(EAGAIN);

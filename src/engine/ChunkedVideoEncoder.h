@@ -10,11 +10,13 @@
 // every encoder to find its next chunk handed out when it is done with one. Their buffers are
 // made on first use and reused; nothing is allocated per picture.
 //
-// Threads: constructed, fed and destroyed on the run's thread; the encoders are used only by
-// their worker threads from construction until destruction, which stops and joins them.
+// Threads: constructed, fed and destroyed on the run's thread (Send, Finish and Receive check
+// it in debug builds); the encoders are used only by their worker threads from construction
+// until destruction, which stops and joins them.
 #pragma once
 
 #include "MediaObjects.h"
+#include "ThreadAffinity.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -99,6 +101,7 @@ private:
     return Entries[static_cast<size_t>(ASequence % Entries.size())];
   }
 
+  TThreadAffinity RunThread;
   std::vector<AVCodecContext*> Encoders; // worker I uses only Encoders[I]
   std::vector<TCodecContextPtr> Owned; // all but the first
   int Chunk = 1;

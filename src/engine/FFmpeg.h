@@ -15,14 +15,27 @@
 //   FFmpegInput.cpp     OpenInputFile, FindCodecId
 //   FFmpegOutput.cpp    OpenOutputFile, the new-stream options
 //   FFmpegOutputStreams.cpp  NewVideoStream, NewAudioStream, NewSubtitleStream
-//   FFmpegMainLoop.cpp  RunTranscode
+//   FFmpegSetup.cpp     Transcode's set-up: tables, sources, copy or encode, codecs, writers,
+//                       headers
+//   FFmpegMainLoop.cpp  RunTranscode, the main loop, timestamp correction, the transcode's end
+//   FFmpegRouting.cpp   OutputPacket: decoding, frames and copied packets to the outputs,
+//                       encoder drain
+//   FFmpegReport.cpp    PrintReport, WriteVideoStats
+//   FFmpegAudio.cpp     ScaleVolume and the audio stage of a stream
 //   FFmpegVideo.cpp     OutputVideo: drop and repeat, crop, scale, pad, encode
 //   FFmpegSubtitles.cpp OutputSubtitle
-//   FFmpegAudio.cpp     ScaleVolume, OutputAudio, FlushAudioQueue: the audio output path
+//   FFmpegHooks.cpp     PreprocessVideoFrame: before-hook, time ranges, deinterlacing, hooks
+//   FFmpegFilters.cpp   the video filter graphs of a transcode
+// Stages with state and thread rules of their own are classes of their own, held by the
+// output stream's record (TranscodeRecords.h): TAudioOutputStage (AudioOutputStage.h),
+// TPacketWriter (PacketWriter.h), TChunkedVideoEncoder (ChunkedVideoEncoder.h) and
+// TVideoFilterGraph (VideoFilterGraph.h).
 //
 // Threads: the owner's thread configures the engine and calls Start/Stop; a run executes on
 // the worker thread (or the caller's, for a synchronous start), which also fires every
-// callback. StopRequested is the only thing the owner writes during a run.
+// callback. StopRequested is the only thing the owner writes during a run. Debug builds check
+// the owner's operations at their entry (TThreadAffinity); AdoptOwnerThread moves the role to
+// another thread. The stages check that the run's thread alone uses them.
 #pragma once
 
 #include "EngineRecords.h"
@@ -30,6 +43,7 @@
 #include "FrameHook.h"
 #include "HookBitmap.h"
 #include "MediaObjects.h"
+#include "ThreadAffinity.h"
 #include "TranscodeRecords.h"
 #include "WorkerThread.h"
 
@@ -248,9 +262,9 @@ struct TRunStatistics {
   std::vector<uint8_t> SubtitleBuffer; // encoded subtitles; made at the first, then kept
   // Codecs opened by the running transcode, newest first; an aborted run closes them.
   std::vector<AVCodecContext*> OpenEncoderList, OpenDecoderList;
-  // Packets of the inputs' used streams that the main loop read and decoded or copied, and
-  // packets handed to the muxers: a run with neither converted nothing.
-  int64_t PacketsRead = 0, PacketsWritten = 0;
+  // Packets of the inputs' used streams that the main loop read and decoded or copied: a run
+  // with none and nothing written converted nothing.
+  int64_t PacketsRead = 0;
 };
 
 // 6. Run state and errors. The flags are read and written by different threads.
@@ -309,6 +323,12 @@ public:
   TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
 
   // --- Lifecycle (owner's thread) ---
+  // The calling thread becomes the engine's owner: the operations named "owner's thread" are
+  // checked against it from now on (debug builds end the process on a call from another
+  // thread). The role moves, it is never shared: the thread that owned the engine before
+  // calls none of them afterwards. For an engine configured on one thread and opened, started
+  // or cleaned up on another (a task started from the end of the one before it).
+  void AdoptOwnerThread() { Owner.Adopt(); }
   // Does nothing while the media libraries are not loaded.
   void Reset();
   void Cleanup();
@@ -362,31 +382,50 @@ public:
   int ThreadCount() const { return Settings.CodecThreads; }
   static constexpr int MaxCodecThreads = 16;
   // Owner's thread, before a run: "copyts" can only switch the copy on; these set either way.
-  void SetCopyTimestamps(bool ACopy) { Settings.CopyTs = ACopy ? 1 : 0; }
+  void SetCopyTimestamps(bool ACopy) {
+    Owner.Check(__func__);
+    Settings.CopyTs = ACopy ? 1 : 0;
+  }
   // Owner's thread, before a run: the recording date in whole seconds since 1970 UTC, as
   // "timestamp" sets it from a date text.
-  void SetRecordingTimestamp(int64_t ASeconds) { Options.RecTimestamp = ASeconds; }
+  void SetRecordingTimestamp(int64_t ASeconds) {
+    Owner.Check(__func__);
+    Options.RecTimestamp = ASeconds;
+  }
 
   static std::string FileOpenErrorText(const std::string& AFileName, int ACode);
 
   // --- Run settings and callbacks (owner's thread, before a run) ---
   // The engine's own verbosity (-1..3); unlike the "v" option it leaves the libraries' level.
-  void SetVerbosity(int AVerbose) { Settings.Verbose = AVerbose; }
+  void SetVerbosity(int AVerbose) {
+    Owner.Check(__func__);
+    Settings.Verbose = AVerbose;
+  }
   int Verbose() const { return Settings.Verbose; }
   // At most one progress report per interval (microseconds) while a run goes on.
-  void SetReportInterval(int64_t AMicroseconds) { Run.ReportInterval = AMicroseconds; }
+  void SetReportInterval(int64_t AMicroseconds) {
+    Owner.Check(__func__);
+    Run.ReportInterval = AMicroseconds;
+  }
   int64_t ReportInterval() const { return Run.ReportInterval; }
-  void SetLogCallback(TLogCallback ACallback) { Callbacks.LogCallback = std::move(ACallback); }
+  void SetLogCallback(TLogCallback ACallback) {
+    Owner.Check(__func__);
+    Callbacks.LogCallback = std::move(ACallback);
+  }
   void SetProgressCallback(TProgressCallback ACallback) {
+    Owner.Check(__func__);
     Callbacks.ProgressCallback = std::move(ACallback);
   }
   void SetTerminateCallback(TTerminateCallback ACallback) {
+    Owner.Check(__func__);
     Callbacks.TerminateCallback = std::move(ACallback);
   }
   void SetBeforeHookCallback(TBeforeHookCallback ACallback) {
+    Owner.Check(__func__);
     Callbacks.BeforeHookCallback = std::move(ACallback);
   }
   void SetCustomHookCallback(TCustomHookCallback ACallback) {
+    Owner.Check(__func__);
     Callbacks.CustomHookCallback = std::move(ACallback);
   }
 
@@ -526,7 +565,7 @@ private:
   void OpenEncoder(TOutputStream& AOutput);
   void OpenCodecs();
   void CopyMetaDataMaps();
-  void InitBitstreamFilters(TOutputStream& AOutput);
+  void MakeWriter(TOutputStream& AOutput); // with its bitstream filters
   void WriteHeaders();
 
   // --- Main loop (FFmpegMainLoop.cpp) ---
@@ -538,7 +577,6 @@ private:
   void CorrectTimestamps(TInputStream& ASource, AVPacket& APacket);
   void FinishTranscode();
   void CloseOutputFilesChecked();
-  [[noreturn]] void OutputWriteFailed(const AVFormatContext* AFile, int ACode);
 
   // --- Packet routing (FFmpegRouting.cpp) ---
   int OutputPacket(TInputStream& AInput, int AIndex, const AVPacket* APacket);
@@ -570,10 +608,6 @@ private:
   // Whether an opened stream's pictures go to chunk encoders.
   bool EncodesInChunks() const;
   void NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& APacket);
-  void WriteFrame(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput);
-  void FilterAndWrite(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput,
-                      size_t AFilter);
-  void WritePacket(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput);
 
   // --- Progress report (FFmpegReport.cpp) ---
   int64_t OutputFileSize() const;
@@ -581,14 +615,9 @@ private:
   void WriteVideoStats(TOutputStream& AOutput, int AFrameSize);
 
   // --- Audio (FFmpegAudio.cpp) ---
-  void OutputAudio(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame);
-  void FlushAudioQueue(TOutputStream& AOutput);
   void ScaleVolume(AVFrame* AFrame); // "vol", on every decoded block before it is routed
-  void PrepareResampler(TOutputStream& AOutput, const AVFrame* AFrame);
-  bool QueueSamples(TOutputStream& AOutput, const uint8_t* const* APlanes, int ACount);
-  void DrainResampler(TOutputStream& AOutput);
-  void EncodeQueuedAudio(TOutputStream& AOutput, bool ALast);
-  void SendAudioFrame(TOutputStream& AOutput, int ACount);
+  // The audio stage of a re-encoded stream, writing what it encodes through AOutput.
+  std::unique_ptr<TAudioOutputStage> NewAudioStage(TOutputStream& AOutput, bool AResample);
 
   // --- Frame pre-processing and hooks (FFmpegHooks.cpp; PreprocessVideoFrame is above) ---
   void BeforeHookDecision(int64_t APts);
@@ -598,15 +627,15 @@ private:
 
   // --- Video and subtitles (FFmpegVideo.cpp, FFmpegSubtitles.cpp) ---
   void OutputVideo(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame, int& AFrameSize);
-  void OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutput, TInputStream& AInput,
-                      AVSubtitle* ASubtitle, int64_t APts);
+  void OutputSubtitle(TOutputStream& AOutput, TInputStream& AInput, AVSubtitle* ASubtitle,
+                      int64_t APts);
   int64_t VideoFramesDue(TOutputStream& AOutput);
   AVFrame* FormatPicture(TOutputStream& AOutput, AVFrame* AFrame);
   void FitScaler(TOutputStream& AOutput, int AWidth, int AHeight, AVPixelFormat AFormat);
   void KeepTempPictureWritable(TOutputStream& AOutput);
   AVFrame* PictureFailed(const char* AMessage);
-  void WriteSubtitlePacket(AVFormatContext* AFile, TOutputStream& AOutput, int64_t APts,
-                           int64_t ADuration, uint8_t* AData, int ASize);
+  void WriteSubtitlePacket(TOutputStream& AOutput, int64_t APts, int64_t ADuration, uint8_t* AData,
+                           int ASize);
   void FlushSubtitles(int AIndex);
 
   // --- Video filters (FFmpegFilters.cpp) ---
@@ -621,6 +650,9 @@ private:
   // --- Model and lifecycle (FFmpegModel.cpp, FFmpegLifecycle.cpp) ---
   void CloseOutputFiles();
   void RunFailed(const std::string& AMessage);
+  // Cleanup's work without the owner's check: the run's end and destruction release the
+  // engine on whichever thread they run.
+  void ReleaseAll();
 
   friend class TEngineInternals; // the tests' one way into the state records below
 
@@ -635,6 +667,8 @@ private:
   TCallbacks Callbacks;
   THookState Hooks;
   TTranscodeTables Tables; // working tables of the running transcode
+
+  TThreadAffinity Owner; // the thread that configures, starts and cleans up the engine
 
   std::mutex WorkersLock;
   std::vector<std::shared_ptr<TWorkerThread>> Workers; // every thread that runs for this engine

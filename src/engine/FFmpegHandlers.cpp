@@ -183,12 +183,14 @@ void TCustomFFmpeg::OptFormat(const std::string& AValue) {
 }
 
 void TCustomFFmpeg::SetInputFormat(const std::string& AName) {
+  Owner.Check(__func__);
   const std::string Name = InputFormatName(AName);
   Options.FileInputFormat = AVFormat().av_find_input_format(Name.c_str());
   if (!Options.FileInputFormat) throw FFMpegException("Unknown input format: " + AName);
 }
 
 void TCustomFFmpeg::SetOutputFormat(const std::string& AName) {
+  Owner.Check(__func__);
   Options.FileOutputFormat = AVFormat().av_guess_format(AName.c_str(), nullptr, nullptr);
   if (!Options.FileOutputFormat) throw FFMpegException("Unknown output format: " + AName);
 }

@@ -115,6 +115,7 @@ void TCustomFFmpeg::LogOpenReason(const std::string& AFileName, int ACode) {
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
+  Owner.Check(__func__);
   // The per-input options are taken by this open whether it succeeds or not.
   struct TConsume {
     TCustomFFmpeg& Engine;

@@ -14,7 +14,7 @@ TCustomFFmpeg::~TCustomFFmpeg() {
     Pending.swap(Workers);
   }
   for (const auto& Worker : Pending) Worker->WaitFor();
-  Cleanup();
+  ReleaseAll();
 }
 
 void TCustomFFmpeg::RunFailed(const std::string& AMessage) {
@@ -24,6 +24,7 @@ void TCustomFFmpeg::RunFailed(const std::string& AMessage) {
 }
 
 std::shared_ptr<TWorkerThread> TCustomFFmpeg::Start(bool AAsync, TConvertPriority APriority) {
+  Owner.Check(__func__);
   if (Run.Running || Run.Ended) return nullptr;
   const char* Missing = nullptr;
   if (Files.OutputFileCount <= 0)

@@ -8,7 +8,6 @@
 
 #include "CodecLock.h"
 #include "MediaLibraries.h"
-#include "OpenErrorText.h"
 #include "TextFormat.h"
 
 #include <cmath>
@@ -39,7 +38,7 @@ void TCustomFFmpeg::RunTranscode() {
   }
   CloseOpenCodecs();
   TranscodeCleanup();
-  Cleanup();
+  ReleaseAll();
   EndRun();
 }
 
@@ -65,8 +64,9 @@ double TCustomFFmpeg::OutputTime(const TOutputStream& AOutput) const {
   // else has come as far as the end of its last written packet.
   if (AOutput.EncodingNeeded && AOutput.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
     return AOutput.SyncOpts * av_q2d(AOutput.Encoder->time_base);
-  if (AOutput.EndTime == AV_NOPTS_VALUE) return 0;
-  return AOutput.EndTime * av_q2d(AOutput.Stream->time_base);
+  const int64_t End = AOutput.Writer ? AOutput.Writer->EndTime() : AV_NOPTS_VALUE;
+  if (End == AV_NOPTS_VALUE) return 0;
+  return End * av_q2d(AOutput.Stream->time_base);
 }
 
 int TCustomFFmpeg::ChooseInputFile(double& AOptsMin) {
@@ -185,8 +185,8 @@ void TCustomFFmpeg::FinishTranscode() {
   for (int I = 0; I < Files.OutputFileCount; ++I) {
     AVFormatContext* Output = Files.OutputFiles[I].get();
     const int Result = AVFormat().av_write_trailer(Output);
-    if (Output->pb && Output->pb->error < 0) OutputWriteFailed(Output, Output->pb->error);
-    if (Result < 0) OutputWriteFailed(Output, Result);
+    if (Output->pb && Output->pb->error < 0) TPacketWriter::WriteFailed(Output, Output->pb->error);
+    if (Result < 0) TPacketWriter::WriteFailed(Output, Result);
   }
   PrintReport(true);
   CloseOutputFilesChecked();
@@ -197,7 +197,10 @@ void TCustomFFmpeg::FinishTranscode() {
   // ("aframes=0", "t=0") did what it was asked: only inputs read to their end count.
   bool InputsEnded = !Tables.FileTable.empty();
   for (const TInputFile& File : Tables.FileTable) InputsEnded = InputsEnded && File.EofReached;
-  if (Stats.PacketsRead == 0 && Stats.PacketsWritten == 0 && !Run.StopRequested && InputsEnded)
+  int64_t PacketsWritten = 0;
+  for (const auto& Output : Tables.OutputStreams)
+    if (Output->Writer) PacketsWritten += Output->Writer->PacketsWritten();
+  if (Stats.PacketsRead == 0 && PacketsWritten == 0 && !Run.StopRequested && InputsEnded)
     throw FFMpegException("The input holds no media data: nothing was converted");
   Run.Finished = !Run.StopRequested;
   TranscodeCleanup();
@@ -211,13 +214,8 @@ void TCustomFFmpeg::CloseOutputFilesChecked() {
     if (!Output || !Output->pb || (Output->oformat->flags & AVFMT_NOFILE)) continue;
     // The close flushes the last buffer and answers the first write error of the file.
     const int Closed = AVFormat().avio_closep(&Output->pb);
-    if (Closed < 0) OutputWriteFailed(Output, Closed);
+    if (Closed < 0) TPacketWriter::WriteFailed(Output, Closed);
   }
-}
-
-void TCustomFFmpeg::OutputWriteFailed(const AVFormatContext* AFile, int ACode) {
-  const std::string Name = AFile->url ? AFile->url : "";
-  throw FFMpegException("Could not write output file '" + Name + "': " + LibraryErrorText(ACode));
 }
 
 } // namespace pelorix

@@ -75,6 +75,7 @@ void TCustomFFmpeg::SetDefaults() {
 }
 
 void TCustomFFmpeg::Reset() {
+  Owner.Check(__func__);
   if (!MediaLibrariesLoaded()) return;
   Cleanup();
   SetDefaults();
@@ -110,6 +111,11 @@ void TCustomFFmpeg::CloseOutputFiles() {
 }
 
 void TCustomFFmpeg::Cleanup() {
+  Owner.Check(__func__);
+  ReleaseAll();
+}
+
+void TCustomFFmpeg::ReleaseAll() {
   if (!MediaLibrariesLoaded()) return;
   for (TCodecContextPtr& Context : LibOptions.CodecOptions) Context.reset();
   LibOptions.FormatOptions.reset();
@@ -154,14 +160,23 @@ void TCustomFFmpeg::SetVerbose(int AVerbose) {
 // --- Component setters ---
 
 void TCustomFFmpeg::SetAudioVolume(int AVolume) {
+  Owner.Check(__func__);
   if (AVolume >= 0) Settings.AudioVolume = AVolume;
 }
-void TCustomFFmpeg::SetAudioSyncMethod(int AMethod) { Settings.AudioSyncMethod = AMethod; }
-void TCustomFFmpeg::SetVideoSyncMethod(int AMethod) { Settings.VideoSyncMethod = AMethod; }
+void TCustomFFmpeg::SetAudioSyncMethod(int AMethod) {
+  Owner.Check(__func__);
+  Settings.AudioSyncMethod = AMethod;
+}
+void TCustomFFmpeg::SetVideoSyncMethod(int AMethod) {
+  Owner.Check(__func__);
+  Settings.VideoSyncMethod = AMethod;
+}
 void TCustomFFmpeg::SetMuxMaxDelay(float ASeconds) {
+  Owner.Check(__func__);
   if (ASeconds > 0) Options.MuxMaxDelay = ASeconds;
 }
 void TCustomFFmpeg::SetMuxPreload(float ASeconds) {
+  Owner.Check(__func__);
   if (ASeconds > 0) Options.MuxPreload = ASeconds;
 }
 
@@ -171,28 +186,49 @@ void SetIfNotEmpty(std::string& AField, const std::string& AText) {
 }
 } // namespace
 
-void TCustomFFmpeg::SetTitle(const std::string& AText) { SetIfNotEmpty(Options.Title, AText); }
-void TCustomFFmpeg::SetAuthor(const std::string& AText) { SetIfNotEmpty(Options.Author, AText); }
+void TCustomFFmpeg::SetTitle(const std::string& AText) {
+  Owner.Check(__func__);
+  SetIfNotEmpty(Options.Title, AText);
+}
+void TCustomFFmpeg::SetAuthor(const std::string& AText) {
+  Owner.Check(__func__);
+  SetIfNotEmpty(Options.Author, AText);
+}
 void TCustomFFmpeg::SetCopyright(const std::string& AText) {
+  Owner.Check(__func__);
   SetIfNotEmpty(Options.Copyright, AText);
 }
-void TCustomFFmpeg::SetComment(const std::string& AText) { SetIfNotEmpty(Options.Comment, AText); }
-void TCustomFFmpeg::SetGenre(const std::string& AText) { SetIfNotEmpty(Options.Genre, AText); }
-void TCustomFFmpeg::SetAlbum(const std::string& AText) { SetIfNotEmpty(Options.Album, AText); }
+void TCustomFFmpeg::SetComment(const std::string& AText) {
+  Owner.Check(__func__);
+  SetIfNotEmpty(Options.Comment, AText);
+}
+void TCustomFFmpeg::SetGenre(const std::string& AText) {
+  Owner.Check(__func__);
+  SetIfNotEmpty(Options.Genre, AText);
+}
+void TCustomFFmpeg::SetAlbum(const std::string& AText) {
+  Owner.Check(__func__);
+  SetIfNotEmpty(Options.Album, AText);
+}
 void TCustomFFmpeg::SetYear(int AYear) {
+  Owner.Check(__func__);
   if (AYear > 0) Options.Year = AYear;
 }
 void TCustomFFmpeg::SetTrack(int ATrack) {
+  Owner.Check(__func__);
   if (ATrack > 0) Options.Track = ATrack;
 }
 void TCustomFFmpeg::SetStartTime(int64_t AMicroseconds) {
+  Owner.Check(__func__);
   if (AMicroseconds > 0) Options.StartTime = AMicroseconds;
 }
 void TCustomFFmpeg::SetProgramId(int AProgramId) {
+  Owner.Check(__func__);
   if (AProgramId >= 0) Options.ProgramId = AProgramId;
 }
 
 void TCustomFFmpeg::SetThreadCount(int ACount) {
+  Owner.Check(__func__);
   if (ACount < 0) return;
   if (ACount == 0) {
     const long Online = ::sysconf(_SC_NPROCESSORS_ONLN);
@@ -202,6 +238,7 @@ void TCustomFFmpeg::SetThreadCount(int ACount) {
 }
 
 void TCustomFFmpeg::SetHookRanges(const std::vector<THookRange>& ARanges) {
+  Owner.Check(__func__);
   Hooks.HookTimeRanges = ARanges;
   std::stable_sort(Hooks.HookTimeRanges.begin(), Hooks.HookTimeRanges.end(),
                    [](const THookRange& A, const THookRange& B) { return A.End < B.End; });

@@ -70,6 +70,7 @@ const AVOption* FindPrivateOption(const AVClass* AClass, const std::string& ANam
 void TCustomFFmpeg::DoNothing(const std::string& AName) { Log(1, "Do nothing: option - " + AName); }
 
 void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValue) {
+  Owner.Check(__func__);
   using E = TCustomFFmpeg;
   using S = const std::string&;
 #define DO_NOTHING(Name) \
@@ -239,10 +240,12 @@ void TCustomFFmpeg::NoteUserProperty(const std::string& AName) {
 }
 
 bool TCustomFFmpeg::SetLibraryOption(const std::string& AName, int64_t AValue) {
+  Owner.Check(__func__);
   return SetLibraryOption(AName, std::to_string(AValue));
 }
 
 bool TCustomFFmpeg::SetLibraryOption(const std::string& AName, const std::string& AValue) {
+  Owner.Check(__func__);
   if (IsBlank(AName) || IsBlank(AValue)) return false;
   if (!LibOptions.FormatOptions) return false; // not reset: no parking contexts
   bool Accepted = false;
@@ -327,6 +330,7 @@ TParkingList* TCustomFFmpeg::ParkingListOf(void* AOptionContext) {
 }
 
 void TCustomFFmpeg::SetContextOptions(void* ATarget, void* AOptionContext, int AFlags) {
+  Owner.Check(__func__);
   const TParkingList* List = AOptionContext ? ParkingListOf(AOptionContext) : nullptr;
   if (!ATarget || !List) return;
   for (const TParkedOption& Option : List->Names) {

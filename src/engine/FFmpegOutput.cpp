@@ -213,6 +213,7 @@ std::string TCustomFFmpeg::SameFileAsInput(const std::string& AFileName) const {
 }
 
 bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
+  Owner.Check(__func__);
   // The forced formats are taken by this open whether it succeeds or not.
   struct TConsume {
     TCustomFFmpeg& Engine;

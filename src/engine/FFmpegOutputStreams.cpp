@@ -177,6 +177,7 @@ void TCustomFFmpeg::SetEncoderFrameRate(AVCodecContext* AContext, const ::AVCode
 }
 
 void TCustomFFmpeg::NewVideoStream(AVFormatContext* AContainer) {
+  Owner.Check(__func__);
   const int FileIndex = OutputFileIndexOf(AContainer);
   TOutputStreamCodec* Codec = nullptr;
   AVStream* Stream = AddOutputStream(AContainer, Codec);
@@ -293,6 +294,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* AContainer) {
 }
 
 void TCustomFFmpeg::NewAudioStream(AVFormatContext* AContainer) {
+  Owner.Check(__func__);
   const int FileIndex = OutputFileIndexOf(AContainer);
   TOutputStreamCodec* Codec = nullptr;
   AVStream* Stream = AddOutputStream(AContainer, Codec);
@@ -363,6 +365,7 @@ void TCustomFFmpeg::NewAudioStream(AVFormatContext* AContainer) {
 }
 
 void TCustomFFmpeg::NewSubtitleStream(AVFormatContext* AContainer) {
+  Owner.Check(__func__);
   const int FileIndex = OutputFileIndexOf(AContainer);
   TOutputStreamCodec* Codec = nullptr;
   AVStream* Stream = AddOutputStream(AContainer, Codec);

@@ -1,6 +1,6 @@
 // Packet routing: decoding a packet into frames, handing frames to the encoding paths and
 // packets to copied streams, draining decoders and encoders at the end, and writing packets
-// through the bitstream filters into the interleaving muxer.
+// to the stream's writer (TPacketWriter: bitstream filters, interleaving muxer).
 //
 // Runs on the run's thread. No allocation per packet: the tables keep the packets and frames.
 #include "FFmpeg.h"
@@ -108,7 +108,7 @@ void TCustomFFmpeg::RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame
     if (Output->SourceIndex != AIndex || !Output->EncodingNeeded) continue;
     switch (Output->Encoder->codec_type) {
     case AVMEDIA_TYPE_AUDIO:
-      OutputAudio(*Output, AInput, AFrame);
+      Output->Audio->Add(AFrame, Output->SyncStream->Pts, AInput.IsStart);
       break;
     case AVMEDIA_TYPE_VIDEO:
       // With "vfilters" every re-encoded video stream has a graph of its own; what it gives
@@ -229,8 +229,7 @@ int TCustomFFmpeg::DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPack
   }
   for (auto& Output : Tables.OutputStreams)
     if (Output->SourceIndex == AIndex && Output->EncodingNeeded)
-      OutputSubtitle(Files.OutputFiles[Output->FileIndex].get(), *Output, AInput, &Subtitle,
-                     APacket.pts);
+      OutputSubtitle(*Output, AInput, &Subtitle, APacket.pts);
   return 0;
 }
 
@@ -262,7 +261,7 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& AOutput, TInputStream& AInput,
   Out->dts = AVUtil().av_rescale_q(Dts, From, To);
   Out->duration = AVUtil().av_rescale_q(APacket.duration, From, To);
   Out->pos = -1;
-  WriteFrame(Files.OutputFiles[AOutput.FileIndex].get(), Out, AOutput);
+  AOutput.Writer->Write(Out);
   ++AOutput.FrameNumber;
 }
 
@@ -270,12 +269,13 @@ void TCustomFFmpeg::DrainEncoders(int AIndex) {
   for (auto& Output : Tables.OutputStreams) {
     if (Output->SourceIndex != AIndex || !Output->EncodingNeeded) continue;
     const AVMediaType Kind = Output->Encoder->codec_type;
-    if (Kind == AVMEDIA_TYPE_AUDIO) FlushAudioQueue(*Output);
-    if (Output->Chunked) {
+    if (Output->Audio) {
+      Output->Audio->Finish();
+    } else if (Output->Chunked) {
       // The chunk encoders hold nothing back: what they were sent is all there is to wait for.
       Output->Chunked->Finish();
       TakeChunkedPackets(*Output, true);
-    } else if (Kind == AVMEDIA_TYPE_AUDIO || Kind == AVMEDIA_TYPE_VIDEO) {
+    } else if (Kind == AVMEDIA_TYPE_VIDEO) {
       AVCodec().avcodec_send_frame(Output->Encoder, nullptr);
       ReceivePackets(*Output);
     }
@@ -337,7 +337,7 @@ int TCustomFFmpeg::WriteEncodedPacket(TOutputStream& AOutput, AVPacket* APacket)
   const int Size = APacket->size;
   APacket->stream_index = AOutput.StreamIndex;
   AVCodec().av_packet_rescale_ts(APacket, Encoder->time_base, AOutput.Stream->time_base);
-  WriteFrame(Files.OutputFiles[AOutput.FileIndex].get(), APacket, AOutput);
+  AOutput.Writer->Write(APacket);
   return Size;
 }
 
@@ -355,64 +355,6 @@ void TCustomFFmpeg::NoteEncodedPicture(TOutputStream& AOutput, const AVPacket& A
     for (int B = 7; B >= 0; --B) Error = Error << 8 | Stats[8 + 8 * P + B];
     AOutput.FrameErrors[P] = Error;
   }
-}
-
-void TCustomFFmpeg::WriteFrame(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput) {
-  FilterAndWrite(AFile, APacket, AOutput, 0);
-}
-
-void TCustomFFmpeg::FilterAndWrite(AVFormatContext* AFile, AVPacket* APacket,
-                                   TOutputStream& AOutput, size_t AFilter) {
-  if (AFilter == AOutput.BitstreamFilters.size()) {
-    WritePacket(AFile, APacket, AOutput);
-    return;
-  }
-  AVBSFContext* Filter = AOutput.BitstreamFilters[AFilter].get();
-  const auto Failed = [&](int ACode) {
-    if (!Callbacks.LogCallback && !Settings.ExitOnError) return;
-    const char* Codec =
-        AOutput.EncodingNeeded && AOutput.Encoder->codec ? AOutput.Encoder->codec->name : "copy";
-    const std::string Message =
-        FileOpenErrorText(FormatText("%s failed for stream %d, codec %s", Filter->filter->name,
-                                     APacket->stream_index, Codec),
-                          ACode);
-    if (Settings.ExitOnError) throw FFMpegException(Message);
-    Log(0, Message);
-  };
-  const int StreamIndex = APacket->stream_index;
-  const int Sent = AVCodec().av_bsf_send_packet(Filter, APacket);
-  if (Sent < 0) {
-    // The packet goes on as the filter left it.
-    Failed(Sent);
-    FilterAndWrite(AFile, APacket, AOutput, AFilter + 1);
-    return;
-  }
-  AVPacket* Filtered = AOutput.FilterPackets[AFilter].get();
-  for (;;) {
-    const int Received = AVCodec().av_bsf_receive_packet(Filter, Filtered);
-    if (Received == AVERROR(EAGAIN) || Received == AVERROR_EOF) return;
-    if (Received < 0) {
-      Failed(Received);
-      return;
-    }
-    Filtered->stream_index = StreamIndex;
-    FilterAndWrite(AFile, Filtered, AOutput, AFilter + 1);
-  }
-}
-
-void TCustomFFmpeg::WritePacket(AVFormatContext* AFile, AVPacket* APacket, TOutputStream& AOutput) {
-  const int64_t Start = APacket->pts != AV_NOPTS_VALUE ? APacket->pts : APacket->dts;
-  if (Start != AV_NOPTS_VALUE) {
-    const int64_t End = Start + std::max<int64_t>(APacket->duration, 0);
-    if (AOutput.EndTime == AV_NOPTS_VALUE || End > AOutput.EndTime) AOutput.EndTime = End;
-  }
-  // The muxer takes the packet's reference, written or not.
-  const int Result = AVFormat().av_interleaved_write_frame(AFile, APacket);
-  // A failed write to the file (full disk, size limit, gone device) is no open error: it is
-  // told as what it is, with the file's name and the system's reason.
-  if (AFile->pb && AFile->pb->error < 0) OutputWriteFailed(AFile, AFile->pb->error);
-  if (Result < 0) throw FFMpegException(FileOpenErrorText("av_interleaved_write_frame()", Result));
-  ++Stats.PacketsWritten;
 }
 
 } // namespace pelorix

@@ -37,7 +37,7 @@ constexpr const char* MetaDataKeys[] = {"title", "artist", "copyright", "comment
 
 void TCustomFFmpeg::Transcode() {
   TranscodeCleanup();
-  Stats.PacketsRead = Stats.PacketsWritten = 0;
+  Stats.PacketsRead = 0;
   BuildStreamTables();
   PrepareOutputStreams();
   LogStreamMapping();
@@ -441,13 +441,8 @@ void TCustomFFmpeg::PrepareEncoding(TOutputStream& AOutput, TInputStream& ASourc
   InheritSourceProperties(AOutput, ASource);
   switch (Encoder->codec_type) {
   case AVMEDIA_TYPE_AUDIO:
-    AOutput.Fifo.reset(AVUtil().av_audio_fifo_alloc(
-        Encoder->sample_fmt < 0 ? AV_SAMPLE_FMT_S16 : Encoder->sample_fmt,
-        std::max(Encoder->ch_layout.nb_channels, 1), 1024));
-    if (!AOutput.Fifo) throw FFMpegException("av_fifo_init fail");
-    AOutput.ReformatPair = NoReformatPair;
-    AOutput.AudioResample =
-        Encoder->sample_rate != Decoder->sample_rate || Settings.AudioSyncMethod > 1;
+    AOutput.Audio = NewAudioStage(AOutput, Encoder->sample_rate != Decoder->sample_rate ||
+                                               Settings.AudioSyncMethod > 1);
     break;
   case AVMEDIA_TYPE_VIDEO:
     PrepareVideoEncoding(AOutput, ASource);
@@ -710,49 +705,25 @@ void TCustomFFmpeg::CopyMetaDataMaps() {
   }
 }
 
-void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& AOutput) {
-  const TBitstreamFilterChain& Chain =
-      Files.BitstreamFilterChains[AOutput.FileIndex][AOutput.StreamIndex];
-  const AVCodecParameters* Parameters = AOutput.Stream->codecpar;
-  for (const std::string& Spec : Chain) {
-    const size_t Equals = Spec.find('=', 1);
-    const std::string Name = Equals == std::string::npos ? Spec : Spec.substr(0, Equals);
-    const AVBitStreamFilter* Filter = AVCodec().av_bsf_get_by_name(Name.c_str());
-    AVBSFContext* Raw = nullptr;
-    if (!Filter || AVCodec().av_bsf_alloc(Filter, &Raw) < 0)
-      throw FFMpegException("Unknown bitstream filter " + Name);
-    TBitstreamFilterPtr Context(Raw);
-    AVCodec().avcodec_parameters_copy(Context->par_in, Parameters);
-    Context->time_base_in = AOutput.Stream->time_base;
-    const int Result = AVCodec().av_bsf_init(Context.get());
-    if (Result < 0) {
-      // A filter that refuses the stream is a filter failure like any other: fatal only with
-      // "xerror"; otherwise the packets go on without it.
-      const std::string Message = FileOpenErrorText(
-          FormatText("%s failed for stream %d, codec %s", Name.c_str(), AOutput.StreamIndex,
-                     AOutput.EncodingNeeded && AOutput.Encoder->codec ? AOutput.Encoder->codec->name
-                                                                      : "copy"),
-          Result);
-      if (Settings.ExitOnError) throw FFMpegException(Message);
-      Log(0, Message);
-      continue;
-    }
-    Parameters = Context->par_out;
-    AOutput.BitstreamFilters.push_back(std::move(Context));
-    AOutput.FilterPackets.emplace_back(AVCodec().av_packet_alloc());
-  }
-  // The muxer sees what the last filter puts out.
-  if (!AOutput.BitstreamFilters.empty())
-    AVCodec().avcodec_parameters_copy(AOutput.Stream->codecpar, Parameters);
+void TCustomFFmpeg::MakeWriter(TOutputStream& AOutput) {
+  const char* Codec =
+      AOutput.EncodingNeeded && AOutput.Encoder->codec ? AOutput.Encoder->codec->name : "copy";
+  TStageLog Log;
+  if (Callbacks.LogCallback)
+    Log = [this](int ALevel, const std::string& AText) { this->Log(ALevel, AText); };
+  AOutput.Writer =
+      std::make_unique<TPacketWriter>(Files.OutputFiles[AOutput.FileIndex].get(), AOutput.Stream,
+                                      Codec, Settings.ExitOnError != 0, std::move(Log));
+  AOutput.Writer->AddFilters(Files.BitstreamFilterChains[AOutput.FileIndex][AOutput.StreamIndex]);
 }
 
 void TCustomFFmpeg::WriteHeaders() {
-  for (auto& Output : Tables.OutputStreams) InitBitstreamFilters(*Output);
+  for (auto& Output : Tables.OutputStreams) MakeWriter(*Output);
   bool AllRtp = true;
   for (int I = 0; I < Files.OutputFileCount; ++I) {
     AVFormatContext* Output = Files.OutputFiles[I].get();
     const int Written = AVFormat().avformat_write_header(Output, nullptr);
-    if (Output->pb && Output->pb->error < 0) OutputWriteFailed(Output, Output->pb->error);
+    if (Output->pb && Output->pb->error < 0) TPacketWriter::WriteFailed(Output, Output->pb->error);
     if (Written < 0) {
       Log(0, std::string(Output->url ? Output->url : "") + ": " + LibraryErrorText(Written));
       throw FFMpegException(FormatText(

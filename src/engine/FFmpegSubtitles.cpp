@@ -16,8 +16,8 @@ constexpr AVRational Milliseconds{1, 1000};
 
 } // namespace
 
-void TCustomFFmpeg::OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutput,
-                                   TInputStream& AInput, AVSubtitle* ASubtitle, int64_t APts) {
+void TCustomFFmpeg::OutputSubtitle(TOutputStream& AOutput, TInputStream& AInput,
+                                   AVSubtitle* ASubtitle, int64_t APts) {
   if (APts == AV_NOPTS_VALUE) {
     if (Settings.ExitOnError) throw FFMpegException("Subtitle packets must have a pts");
     Log(0, "Subtitle packets must have a pts");
@@ -47,7 +47,7 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutpu
 
   if (!Dvb) {
     const int Size = Encode();
-    if (Size > 0) WriteSubtitlePacket(AFile, AOutput, Pts, End - Start, Buffer, Size);
+    if (Size > 0) WriteSubtitlePacket(AOutput, Pts, End - Start, Buffer, Size);
     return;
   }
 
@@ -56,13 +56,13 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutpu
   // take the new page away: it is dropped. Until the next page comes, the removal is held.
   if (AOutput.PendingClearPts != AV_NOPTS_VALUE) {
     if (AOutput.PendingClearPts <= Start)
-      WriteSubtitlePacket(AFile, AOutput, AOutput.PendingClearPts, 0, AOutput.PendingClear.data(),
+      WriteSubtitlePacket(AOutput, AOutput.PendingClearPts, 0, AOutput.PendingClear.data(),
                           static_cast<int>(AOutput.PendingClear.size()));
     AOutput.PendingClearPts = AV_NOPTS_VALUE;
   }
   const int Size = Encode();
   if (Size <= 0) return;
-  WriteSubtitlePacket(AFile, AOutput, Start, End - Start, Buffer, Size);
+  WriteSubtitlePacket(AOutput, Start, End - Start, Buffer, Size);
   // The removal is the same subtitle without its regions: the encoder writes an empty page.
   const unsigned Rects = ASubtitle->num_rects;
   ASubtitle->num_rects = 0;
@@ -73,9 +73,8 @@ void TCustomFFmpeg::OutputSubtitle(AVFormatContext* AFile, TOutputStream& AOutpu
   AOutput.PendingClearPts = End;
 }
 
-void TCustomFFmpeg::WriteSubtitlePacket(AVFormatContext* AFile, TOutputStream& AOutput,
-                                        int64_t APts, int64_t ADuration, uint8_t* AData,
-                                        int ASize) {
+void TCustomFFmpeg::WriteSubtitlePacket(TOutputStream& AOutput, int64_t APts, int64_t ADuration,
+                                        uint8_t* AData, int ASize) {
   AVPacket* Packet = Tables.OutputPacket.get();
   AVCodec().av_packet_unref(Packet);
   // Not reference counted: the muxer copies the bytes before the buffer is used again.
@@ -85,7 +84,7 @@ void TCustomFFmpeg::WriteSubtitlePacket(AVFormatContext* AFile, TOutputStream& A
   Packet->pts = Packet->dts = APts;
   Packet->duration = std::max<int64_t>(ADuration, 0);
   Packet->flags = AV_PKT_FLAG_KEY;
-  WriteFrame(AFile, Packet, AOutput);
+  AOutput.Writer->Write(Packet);
 }
 
 // At the end of input: the removals still held for the subtitle streams fed by input stream
@@ -95,8 +94,8 @@ void TCustomFFmpeg::FlushSubtitles(int AIndex) {
     if (Output->SourceIndex != AIndex || Output->PendingClearPts == AV_NOPTS_VALUE) continue;
     const int64_t Pts = Output->PendingClearPts;
     Output->PendingClearPts = AV_NOPTS_VALUE;
-    WriteSubtitlePacket(Files.OutputFiles[Output->FileIndex].get(), *Output, Pts, 0,
-                        Output->PendingClear.data(), static_cast<int>(Output->PendingClear.size()));
+    WriteSubtitlePacket(*Output, Pts, 0, Output->PendingClear.data(),
+                        static_cast<int>(Output->PendingClear.size()));
   }
 }
 

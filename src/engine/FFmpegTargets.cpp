@@ -175,6 +175,7 @@ int TCustomFFmpeg::GuessTargetNorm(const std::string& AFallbackNorm) {
 
 void TCustomFFmpeg::SetTargetPreset(const std::string& AType, const std::string& ANorm,
                                     const std::string& AFallbackNorm) {
+  Owner.Check(__func__);
   TTargetNorm Norm = ANorm == "pal"    ? tnPal
                      : ANorm == "ntsc" ? tnNtsc
                      : ANorm == "film" ? tnFilm

@@ -6,9 +6,11 @@
 // Threads: used only by the run's thread.
 #pragma once
 
+#include "AudioOutputStage.h"
 #include "ChunkedVideoEncoder.h"
 #include "EngineRecords.h"
 #include "MediaObjects.h"
+#include "PacketWriter.h"
 #include "VideoFilterGraph.h"
 
 #include <array>
@@ -16,9 +18,6 @@
 #include <vector>
 
 namespace pelorix {
-
-// No sample-format converter: matches no pair of real formats.
-constexpr int32_t NoReformatPair = -6;
 
 struct TInputStream {
   int32_t FileIndex = 0;
@@ -50,7 +49,7 @@ struct TOutputStream {
   int32_t EncodingNeeded = 0;
   int32_t FrameNumber = 0;
   TInputStream* SyncStream = nullptr;
-  int64_t SyncOpts = 0; // video: frames in the encoder's time base; audio: samples
+  int64_t SyncOpts = 0; // video: frames in the encoder's time base
 
   // Video.
   int32_t VideoResample = 0;
@@ -79,31 +78,15 @@ struct TOutputStream {
   std::vector<uint8_t> PendingClear;
   int64_t PendingClearPts = AV_NOPTS_VALUE;
 
-  // Audio.
-  int32_t AudioResample = 0;
-  bool AudioClockStarted = false; // SyncOpts has been set from the input clock
-  // Channels, rate and sample format in one context, made for the decoded blocks' format
-  // (ReformatPair, ResampleRate, ResampleLayout) and made again when that changes.
-  TResamplerPtr Resampler;
-  // Input and output sample format of the current converter (encoder format +
-  // AV_SAMPLE_FMT_NB x decoder format), NoReformatPair while there is none.
-  int32_t ReformatPair = NoReformatPair;
-  int32_t ResampleRate = 0;
-  TChannelLayout ResampleLayout;
-  TAudioFifoPtr Fifo; // samples waiting for a whole encoder frame
-  // Work buffers, made on first use and only grown; nb_samples is each one's capacity.
-  TFramePtr ResampleBuffer; // resampler output, in the encoder's format
-  TFramePtr EncodeFrame; // the frame handed to the encoder
-  TFramePtr SilenceBuffer; // silence in the decoded blocks' format
-  std::vector<const uint8_t*> BlockPlanes; // a block's planes past the samples dropped
+  // Audio: the stage that resamples, keeps the sample clock, queues and encodes; it uses
+  // Encoder, which outlives it.
+  std::unique_ptr<TAudioOutputStage> Audio;
 
   TCFilePtr LogFile; // two-pass statistics written in pass 1
 
-  std::vector<TBitstreamFilterPtr> BitstreamFilters; // applied in order to every packet
-  std::vector<TPacketPtr> FilterPackets; // one per filter, for what comes out
-  // End of the last packet written (pts + duration), in the stream's time base: how far
-  // this stream has come.
-  int64_t EndTime = AV_NOPTS_VALUE;
+  // The stream's bitstream filters and its way into the muxer; made before the header is
+  // written.
+  std::unique_ptr<TPacketWriter> Writer;
   // Copied MPEG-1/2 video with B-pictures: pictures since the last group-of-pictures header,
   // for the presentation times the source leaves out.
   int32_t GopPictures = 0;

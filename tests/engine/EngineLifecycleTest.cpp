@@ -24,15 +24,6 @@ protected:
   }
   void TearDown() override { std::filesystem::remove_all(Dir); }
 
-  // Puts an output container writing AFileName into the engine, as opening an output does.
-  void AddOutput(TCustomFFmpeg& AEngine, const std::string& AFileName) {
-    AVFormatContext* Output = nullptr;
-    ASSERT_GE(
-        AVFormat().avformat_alloc_output_context2(&Output, nullptr, nullptr, AFileName.c_str()), 0);
-    Internals(AEngine).Files.OutputFiles[Internals(AEngine).Files.OutputFileCount++].reset(Output);
-    ASSERT_GE(AVFormat().avio_open(&Output->pb, AFileName.c_str(), AVIO_FLAG_WRITE), 0);
-  }
-
   std::filesystem::path Dir;
 };
 
@@ -60,8 +51,8 @@ TEST_F(TEngineLifecycleTest, StartWithoutInputCleansUpTheEmptyOutput) {
   const std::string Written = (Dir / "written.avi").string();
   TCustomFFmpeg Engine;
   Engine.Reset();
-  AddOutput(Engine, Empty);
-  AddOutput(Engine, Written);
+  ASSERT_TRUE(Engine.OpenOutputFile(Empty)) << Engine.LastErrorText();
+  ASSERT_TRUE(Engine.OpenOutputFile(Written)) << Engine.LastErrorText();
   std::ofstream(Written, std::ios::app) << "content";
   ASSERT_TRUE(std::filesystem::exists(Empty));
 
@@ -104,8 +95,8 @@ TEST_F(TEngineLifecycleTest, DestructionWaitsForThePendingEndReport) {
 TEST_F(TEngineLifecycleTest, AsynchronousRunWaitsForResumeAndEndsOnItsThread) {
   TCustomFFmpeg Engine;
   Engine.Reset();
-  AddOutput(Engine, (Dir / "out.avi").string());
   ASSERT_TRUE(Engine.OpenInputFile(test::TestMedia("mpeg4_mp3.avi"))) << Engine.LastErrorText();
+  ASSERT_TRUE(Engine.OpenOutputFile((Dir / "out.avi").string())) << Engine.LastErrorText();
   TEngineRecorder Recorder(Engine);
   auto Thread = Engine.Start(true, TConvertPriority::tpLower);
   ASSERT_NE(Thread, nullptr);
@@ -125,8 +116,8 @@ TEST_F(TEngineLifecycleTest, AsynchronousRunWaitsForResumeAndEndsOnItsThread) {
 TEST_F(TEngineLifecycleTest, DestroyingAStartedButSuspendedEngineRunsItToItsEnd) {
   TCustomFFmpeg* Engine = new TCustomFFmpeg;
   Engine->Reset();
-  AddOutput(*Engine, (Dir / "out.avi").string());
   ASSERT_TRUE(Engine->OpenInputFile(test::TestMedia("mpeg4_mp3.avi"))) << Engine->LastErrorText();
+  ASSERT_TRUE(Engine->OpenOutputFile((Dir / "out.avi").string())) << Engine->LastErrorText();
   std::atomic<int> Ends{0};
   Engine->SetTerminateCallback([&Ends](TCustomFFmpeg&) { ++Ends; });
   auto Thread = Engine->Start(true, TConvertPriority::tpIdle);
@@ -139,9 +130,9 @@ TEST_F(TEngineLifecycleTest, DestroyingAStartedButSuspendedEngineRunsItToItsEnd)
 TEST(TEngineWithoutLibrariesTest, ResetLeavesTheEngineUntouched) {
   ASSERT_FALSE(MediaLibrariesLoaded());
   TCustomFFmpeg Engine;
-  Internals(Engine).Options.FrameWidth = 320;
+  Engine.SetTitle("kept");
   Engine.Reset();
-  EXPECT_EQ(Internals(Engine).Options.FrameWidth, 320);
+  EXPECT_EQ(Internals(Engine).Options.Title, "kept");
   EXPECT_EQ(Internals(Engine).LibOptions.CodecOptions[ckVideo], nullptr);
   Engine.Cleanup(); // also nothing without libraries
 }
@@ -149,14 +140,16 @@ TEST(TEngineWithoutLibrariesTest, ResetLeavesTheEngineUntouched) {
 TEST(TEngineDefaultsTest, ResetGivesTheDocumentedDefaults) {
   test::RequireMediaLibraries();
   TCustomFFmpeg Engine;
-  Internals(Engine).Options.FrameWidth = 640;
-  Internals(Engine).Settings.AudioVolume = 512;
-  Internals(Engine).Run.LastErrorText = "kept";
+  Engine.Reset();
+  Engine.SetOption("s", "640x480");
+  Engine.SetAudioVolume(512);
+  EXPECT_FALSE(Engine.OpenInputFile("/no/such/file.avi"));
+  const std::string Failure = Engine.LastErrorText();
   Engine.SetReportInterval(100000);
   Engine.Reset();
   EXPECT_EQ(Internals(Engine).Options.FrameWidth, 0);
   EXPECT_EQ(Internals(Engine).Settings.AudioVolume, 256);
-  EXPECT_EQ(Engine.LastErrorText(), "kept");
+  EXPECT_EQ(Engine.LastErrorText(), Failure);
   EXPECT_EQ(Internals(Engine).Run.ReportInterval, 100000);
   EXPECT_EQ(Internals(Engine).Options.AudioSampleRate, 44100);
   EXPECT_EQ(Internals(Engine).Options.AudioChannels, 2);
@@ -176,6 +169,24 @@ TEST(TEngineDefaultsTest, ResetGivesTheDocumentedDefaults) {
   EXPECT_EQ(VideoRate, 200000);
   EXPECT_EQ(AudioRate, 128000);
 }
+
+#ifndef NDEBUG
+TEST(TEngineOwnerTest, ConfigurationFromAnotherThreadEndsTheProcessUntilThatThreadAdoptsIt) {
+  test::RequireMediaLibraries();
+  TCustomFFmpeg Engine;
+  Engine.Reset(); // this thread configures the engine
+  const auto OnAnotherThread = [&Engine](bool AAdopt) {
+    std::thread([&Engine, AAdopt] {
+      if (AAdopt) Engine.AdoptOwnerThread();
+      Engine.SetOption("vn", "");
+    }).join();
+  };
+  EXPECT_DEATH(OnAnotherThread(false), "SetOption called from a thread it does not belong to");
+  OnAnotherThread(true);
+  // The role moved: this thread has given it up.
+  EXPECT_DEATH(Engine.Cleanup(), "Cleanup called from a thread it does not belong to");
+}
+#endif
 
 TEST(TFileOpenErrorTextTest, NamesTheFileAndTheFailure) {
   using E = TCustomFFmpeg;

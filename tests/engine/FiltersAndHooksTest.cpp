@@ -253,8 +253,10 @@ TEST_F(TPreprocessTest, TimeRangesChooseThePicturesAndEndTheModules) {
 }
 
 TEST_F(TPreprocessTest, CustomHookFailureDiscardsItsDrawing) {
+  THookBitmap* Bitmap = nullptr;
   Engine.SetCustomHookCallback(
-      [](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t, bool&, bool&) {
+      [&Bitmap](TCustomFFmpeg&, THookBitmap& ABitmap, int, int64_t, bool&, bool&) {
+        Bitmap = &ABitmap;
         ABitmap.Canvas().FillRect(0, 0, 64, 48, {});
         throw std::runtime_error("pen broke");
       });
@@ -262,10 +264,11 @@ TEST_F(TPreprocessTest, CustomHookFailureDiscardsItsDrawing) {
   EXPECT_EQ(Picture->data[0][16 * Picture->linesize[0] + 16], PatternLuma(16, 16));
   EXPECT_EQ(LogTexts(), std::vector<std::string>{"Error occurs OnCustomHook: pen broke"});
   // The canvas was unlocked on the way out.
+  ASSERT_NE(Bitmap, nullptr);
   bool Free = false;
   std::thread([&] {
-    Free = Internals(Engine).Hooks.HookBitmap->Canvas().TryLock();
-    if (Free) Internals(Engine).Hooks.HookBitmap->Canvas().Unlock();
+    Free = Bitmap->Canvas().TryLock();
+    if (Free) Bitmap->Canvas().Unlock();
   }).join();
   EXPECT_TRUE(Free);
 }

@@ -120,14 +120,14 @@ TEST_F(TInputFileTest, AspectAndPixelFormatRules) {
 
 TEST_F(TInputFileTest, StartSeekMovesTheInputOffset) {
   // The clip starts at 0.16 s; a start of 1 s seeks to 1.16 s.
-  Internals(Engine).Options.StartTime = 1000000;
-  Internals(Engine).Options.InputTsOffsetOption = 500000;
+  Engine.SetOption("ss", "1");
+  Engine.SetOption("itsoffset", "0.5");
   ASSERT_TRUE(Engine.OpenInputFile(TestMedia("nokey_start.ts"))) << Engine.LastErrorText();
   EXPECT_EQ(Internals(Engine).Options.StartTime, 0);
   EXPECT_EQ(Internals(Engine).Files.InputTsOffset[0], 500000 - 1160000);
 
-  Internals(Engine).Settings.CopyTs = 1;
-  Internals(Engine).Options.StartTime = 1000000;
+  Engine.SetCopyTimestamps(true);
+  Engine.SetOption("ss", "1");
   ASSERT_TRUE(Engine.OpenInputFile(TestMedia("nokey_start.ts")));
   EXPECT_EQ(Internals(Engine).Files.InputTsOffset[1], 500000);
 }
@@ -192,11 +192,10 @@ TEST_F(TInputFileTest, RawInputsGetOnlyTheParametersThatAreSet) {
   const std::string Pictures = (Dir / "pictures.raw").string();
   std::ofstream(Pictures, std::ios::binary) << std::string(16 * 20 * 3 / 2 * 5, '\0');
   Engine.SetOption("f", "rawvideo");
-  Internals(Engine).Options.FrameWidth = 16;
-  Internals(Engine).Options.FrameHeight = 16;
-  Internals(Engine).Options.FramePadBottom = 4;
-  Internals(Engine).Options.FramePixFmt = AV_PIX_FMT_YUV420P;
-  Internals(Engine).Options.FrameRate = {5, 1};
+  Engine.SetOption("s", "16x16");
+  Engine.SetOption("padbottom", "4");
+  Engine.SetOption("pix_fmt", "yuv420p");
+  Engine.SetOption("r", "5");
   ASSERT_TRUE(Engine.OpenInputFile(Pictures)) << Engine.LastErrorText();
   const AVCodecParameters* Video = Internals(Engine).Files.InputFiles[1]->streams[0]->codecpar;
   EXPECT_EQ(Video->width, 16);

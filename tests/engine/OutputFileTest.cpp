@@ -59,12 +59,13 @@ protected:
 
 TEST_F(TOutputFileTest, CropAndPadAgainstFiltersAreRefusedCropFirst) {
   Engine.SetOption("vfilters", "scale=320:240");
-  Internals(Engine).Options.FramePadTop = 16;
+  Engine.SetOption("padtop", "16");
   EXPECT_FALSE(Engine.OpenOutputFile(Out("a.avi")));
   EXPECT_EQ(Engine.LastErrorText(), "Cannot enable pad options and the filters which resize "
                                     "frame at the same time. (crop, rotate, scale, transpose, "
                                     "etc.)");
-  Internals(Engine).Options.FrameTopBand = 16;
+  Engine.SetOption("s", "320x240");
+  Engine.SetOption("croptop", "16");
   EXPECT_FALSE(Engine.OpenOutputFile(Out("a.avi")));
   EXPECT_EQ(Engine.LastErrorText(), "Cannot enable crop options and filters at the same time.");
   EXPECT_EQ(Internals(Engine).Files.OutputFileCount, 0);
@@ -183,13 +184,15 @@ TEST_F(TOutputFileTest, RateControlOverridesParseOrFail) {
 
 TEST_F(TOutputFileTest, VideoEncoderTakesTheOptionState) {
   OpenInput("mpeg4_mp3.avi");
-  Internals(Engine).Options.FrameRate = {29, 1}; // MPEG-1 knows 30000/1001 but not 29
-  Internals(Engine).Options.FramePadTop = Internals(Engine).Options.FramePadBottom = 8;
-  Internals(Engine).Options.FrameAspectRatio = 4.0f / 3.0f;
-  Internals(Engine).Options.FramePixFmt = AV_PIX_FMT_RGB24;
-  Internals(Engine).Options.VideoQscale = 3;
-  Internals(Engine).Options.IntraMatrix.reset(static_cast<uint16_t*>(AVUtil().av_mallocz(128)));
-  Internals(Engine).Options.IntraMatrix.get()[0] = 8;
+  Engine.SetOption("r", "29"); // MPEG-1 knows 30000/1001 but not 29
+  Engine.SetOption("padtop", "8");
+  Engine.SetOption("padbottom", "8");
+  Engine.SetOption("aspect", "4:3");
+  Engine.SetOption("pix_fmt", "rgb24");
+  Engine.SetOption("qscale", "3");
+  std::string Matrix = "8";
+  for (int I = 1; I < 64; ++I) Matrix += ",16";
+  Engine.SetOption("intra_matrix", Matrix);
   Engine.SetOption("vcodec", "mpeg1video");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("a.mpg"))) << Engine.LastErrorText();
   const AVCodecContext* C = Encoder(0);
@@ -208,7 +211,7 @@ TEST_F(TOutputFileTest, VideoEncoderTakesTheOptionState) {
   EXPECT_EQ(C->intra_matrix[0], 8);
 
   // 25 is listed and stays.
-  Internals(Engine).Options.FrameRate = {25, 1};
+  Engine.SetOption("r", "25");
   Engine.SetOption("vcodec", "mpeg2video");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("b.mpg")));
   EXPECT_EQ(Encoder(0, 1)->time_base.den, 25);
@@ -216,7 +219,7 @@ TEST_F(TOutputFileTest, VideoEncoderTakesTheOptionState) {
 
 TEST_F(TOutputFileTest, AudioEncoderAndGlobalHeaders) {
   OpenInput("tone.mp3");
-  Internals(Engine).Options.AudioSampleFmt = AV_SAMPLE_FMT_S16; // AAC takes floats only
+  Engine.SetOption("sample_fmt", "s16"); // AAC takes floats only
   ASSERT_TRUE(Engine.OpenOutputFile(Out("a.mp4"))) << Engine.LastErrorText();
   const AVCodecContext* C = Encoder(0);
   EXPECT_EQ(C->codec_id, AV_CODEC_ID_AAC);
@@ -225,19 +228,19 @@ TEST_F(TOutputFileTest, AudioEncoderAndGlobalHeaders) {
   EXPECT_TRUE(C->flags & AV_CODEC_FLAG_GLOBAL_HEADER); // MP4 wants global headers
 
   OpenInput("mpeg4_mp3.avi");
-  Internals(Engine).Settings.VideoGlobalHeader = 2;
+  Engine.SetOption("vglobal", "2");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("b.avi")));
   EXPECT_FALSE(Encoder(0, 1)->flags & AV_CODEC_FLAG_GLOBAL_HEADER);
   EXPECT_TRUE(Encoder(0, 1)->flags2 & AV_CODEC_FLAG2_LOCAL_HEADER);
 }
 
 TEST_F(TOutputFileTest, MetaDataBecomesContainerTagsWithinTheOldLimits) {
-  Internals(Engine).Options.Title = std::string(600, 't');
-  Internals(Engine).Options.Author = std::string(510, 'a') + "\xC3\xA9"; // é would cross the limit
-  Internals(Engine).Options.Genre = std::string(40, 'g');
-  Internals(Engine).Options.Year = 2009;
-  Internals(Engine).Options.Track = 7;
-  Internals(Engine).Options.RecTimestamp = 1234567890;
+  Engine.SetOption("title", std::string(600, 't'));
+  Engine.SetOption("author", std::string(510, 'a') + "\xC3\xA9"); // é would cross the limit
+  Engine.SetOption("genre", std::string(40, 'g'));
+  Engine.SetYear(2009);
+  Engine.SetTrack(7);
+  Engine.SetRecordingTimestamp(1234567890);
   ASSERT_TRUE(Engine.OpenOutputFile(Out("tags.mp3"))) << Engine.LastErrorText();
   EXPECT_EQ(Tag("title"), std::string(511, 't'));
   EXPECT_EQ(Tag("artist"), std::string(510, 'a'));
@@ -279,7 +282,7 @@ TEST_F(TOutputFileTest, NewStreamOptionsAddToTheLastOutput) {
   }
   OpenInput("multi.mkv");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("a.mkv")));
-  Internals(Engine).Files.AudioBitstreamFilters = {"null"};
+  Engine.SetOption("absf", "null");
   Engine.SetOption("acodec", "mp2");
   Engine.SetOption("newaudio", "");
   EXPECT_EQ(StreamKinds(), "vasa");

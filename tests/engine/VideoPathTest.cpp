@@ -344,7 +344,7 @@ TEST_F(TVideoPathTest, ScaledPicturesSurviveAnEncoderThatHoldsThem) {
     TCustomFFmpeg Converter;
     Converter.Reset();
     ASSERT_TRUE(Converter.OpenInputFile(Source));
-    Internals(Converter).Options.ThreadCount = Threads;
+    Converter.SetThreadCount(Threads);
     Converter.SetOption("an", "");
     Converter.SetOption("vcodec", "ffvhuff");
     Converter.SetOption("s", "88x72");

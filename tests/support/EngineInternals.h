@@ -1,6 +1,7 @@
-// The tests' one way into an engine's state records. Product code never includes this: it
-// reaches an engine through its operations only. A test uses it to set up a state that no
-// short series of options makes, or to read a value no operation reports.
+// The tests' one way into an engine's state records, for reading only. Product code never
+// includes this: it reaches an engine through its operations only. A test uses it to read a
+// value no operation reports; it sets up states through the engine's operations (options,
+// setters, opens) or through the stage objects' own interfaces.
 #pragma once
 
 #include "FFmpeg.h"
@@ -9,24 +10,26 @@ namespace pelorix {
 
 class TEngineInternals {
 public:
-  explicit TEngineInternals(TCustomFFmpeg& AEngine)
+  explicit TEngineInternals(const TCustomFFmpeg& AEngine)
       : Files(AEngine.Files), StreamCodecs(AEngine.StreamCodecs), Options(AEngine.Options),
         Settings(AEngine.Settings), LibOptions(AEngine.LibOptions), Stats(AEngine.Stats),
         Run(AEngine.Run), Callbacks(AEngine.Callbacks), Hooks(AEngine.Hooks),
         Tables(AEngine.Tables) {}
 
-  TFileState& Files;
-  TStreamCodecState& StreamCodecs;
-  TOptionState& Options;
-  TRunSettings& Settings;
-  TLibraryOptionState& LibOptions;
-  TRunStatistics& Stats;
-  TRunState& Run;
-  TCallbacks& Callbacks;
-  THookState& Hooks;
-  TTranscodeTables& Tables;
+  const TFileState& Files;
+  const TStreamCodecState& StreamCodecs;
+  const TOptionState& Options;
+  const TRunSettings& Settings;
+  const TLibraryOptionState& LibOptions;
+  const TRunStatistics& Stats;
+  const TRunState& Run;
+  const TCallbacks& Callbacks;
+  const THookState& Hooks;
+  const TTranscodeTables& Tables;
 };
 
-inline TEngineInternals Internals(TCustomFFmpeg& AEngine) { return TEngineInternals(AEngine); }
+inline TEngineInternals Internals(const TCustomFFmpeg& AEngine) {
+  return TEngineInternals(AEngine);
+}
 
 } // namespace pelorix
