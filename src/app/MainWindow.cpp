@@ -264,6 +264,8 @@ void TfrmMain::RemoveSelectedRows() {
       TaskRows.erase(TaskRows.begin() + static_cast<std::ptrdiff_t>(Task));
       if (Task < TaskOutputs.size())
         TaskOutputs.erase(TaskOutputs.begin() + static_cast<std::ptrdiff_t>(Task));
+      if (Task < TaskOutcomes.size())
+        TaskOutcomes.erase(TaskOutcomes.begin() + static_cast<std::ptrdiff_t>(Task));
       break;
     }
     for (int& Later : TaskRows)
@@ -278,6 +280,7 @@ void TfrmMain::AddFiles(const QStringList& AFiles) {
     VexoC->ClearTasks();
     TaskRows.clear();
     TaskOutputs.clear();
+    TaskOutcomes.clear();
     Canceled = false;
   }
   int Skipped = 0;
@@ -290,7 +293,7 @@ void TfrmMain::AddFiles(const QStringList& AFiles) {
       ++Skipped;
       continue;
     }
-    TaskRows.push_back(lvFiles->AddRow(File, SourceSummary(VexoC->Tasks(Index).Probe())));
+    TaskRows.push_back(lvFiles->AddRow(File, SourceSummary(VexoC->Tasks(Index).Source)));
   }
   if (lvFiles->RowCount() > 0) SetTitle(QStringLiteral(" [Ready]"));
   lblSkipped->setText(

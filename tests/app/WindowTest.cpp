@@ -150,9 +150,8 @@ private slots:
     QCOMPARE(H.Files().RowCount(), 1);
     QCOMPARE(H.Files().item(0, 0)->text(), QStringLiteral("h264_aac.mp4"));
     QCOMPARE(W.Converter().TaskCount(), 1);
-    QVERIFY(W.Converter().TaskInputContext(0) != nullptr);
-    QCOMPARE(QFileInfo(QString::fromUtf8(W.Converter().TaskInputContext(0)->url)).fileName(),
-             QStringLiteral("h264_aac.mp4"));
+    QCOMPARE(QString::fromStdString(W.Converter().Tasks(0).SourcePath),
+             MediaFile(QStringLiteral("h264_aac.mp4")));
 
     // What is left converts under its own name.
     QVERIFY(H.ConvertAndWait());
