@@ -63,7 +63,7 @@ TfrmMain::TfrmMain(const TWindowSetup& ASetup)
     : AppFolderText(
           WithSeparator(ASetup.AppFolder.isEmpty() ? DefaultAppFolder() : ASetup.AppFolder)),
       Dialogs(ASetup.Dialogs ? *ASetup.Dialogs : static_cast<TDialogs&>(DesktopDialogs)),
-      Settings(AppFolderText), AdjustOutput(ASetup.AdjustOutput),
+      Settings(AppFolderText.toStdString()), AdjustOutput(ASetup.AdjustOutput),
       VexoC(std::make_unique<TVexoConverter>()) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowIcon(AppIcon());
@@ -162,7 +162,7 @@ void TfrmMain::CreateControls() {
   StaticText2->move(5, 492);
   StaticText2->adjustSize();
 
-  txtOutput = new QLineEdit(QStringLiteral("C:\\orvaneOutput"), Client);
+  txtOutput = new QLineEdit(QString::fromStdString(DefaultOutputFolder()), Client);
   txtOutput->setObjectName(QStringLiteral("txtOutput"));
   txtOutput->setGeometry(108, 490, 428, 22);
   txtOutput->setReadOnly(true);

@@ -49,7 +49,7 @@ public:
 
   const QString& AppFolder() const { return AppFolderText; }
   QString LibraryFolder() const { return AppFolderText + QStringLiteral("lib"); }
-  const QString& SettingsFile() const { return Settings.FilePath(); }
+  QString SettingsFile() const { return QString::fromStdString(Settings.FilePath()); }
   // Loads the media libraries from the library folder, without a message. The installation
   // check uses it.
   bool CheckLibraries();

@@ -4,8 +4,8 @@
 // Threads: the main thread owns the converter, keeps every file's state, draws the progress and
 // handles Ctrl-C; the converter's events arrive on its worker threads and are only queued for
 // the main thread (RunEvents.h), which never holds a lock when it calls the converter.
+#include "AppSettings.h"
 #include "ConvertProgress.h"
-#include "ConvertSettings.h"
 #include "OutputFormats.h"
 #include "ProgramFolder.h"
 #include "RunEvents.h"
@@ -196,7 +196,8 @@ private:
         Args.Jobs == 1
             ? 0
             : std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / Args.Jobs);
-    const std::string Folder = Args.FolderGiven ? Args.Folder : StoredOutputFolder(ProgramFolder());
+    const std::string Folder =
+        Args.FolderGiven ? Args.Folder : TAppSettings(ProgramFolder()).Read().Output;
     for (size_t Task = 0; Task < TaskFiles.size();) {
       TFile& File = Files[TaskFiles[Task]];
       if (SetFormatOutput(Converter, static_cast<int>(Task), *Args.Format, Args.SameFolder, Folder,
