@@ -310,6 +310,10 @@ TEST_F(TConverterTest, ATaskAddedDuringARunJoinsIt) {
 
     // The run is over: the next one is not refused.
     Converter->SetOnCustomHook(nullptr);
+    TRunRecorder Next(*Converter);
+    Converter->Start(1);
+    EXPECT_TRUE(Next.WaitForFinal());
+    EXPECT_NE(Converter->LastError(), "A run is already in progress");
     Converter->SetOnTerminate(nullptr);
     Converter->SetOnLog(nullptr);
     Converter->ClearTasks();
