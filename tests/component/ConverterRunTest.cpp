@@ -220,38 +220,39 @@ TEST_F(TConverterTest, StopOfFiftyTasksReportsFiftyEndsAndOneFinalEvent) {
 }
 
 // The run's accounting while the list changes under it: every claimed task's end counts and
-// claims the next, whether it still has its place in the list or not.
-TEST_F(TConverterTest, RemovingTheRunningTaskFromItsFirstEventLetsTheOthersRun) {
-  std::atomic<bool> Removed{false};
-  TRunRecorder Recorder(*Converter);
-  Converter->SetOnProgress([&](int AIndex, int, int, int, float, float, int64_t, int) {
-    if (AIndex == 0 && !Removed.exchange(true)) Converter->RemoveTask(0);
-  });
-  for (const auto& Clip : ThreeClips) AddConfigured(Clip);
+// claims the next, whether it still has its place in the list or not. Task 0's first event
+// removes task 0 itself (running: it ends unseen) or task 2 (waiting: it leaves the run); the
+// other two run to their end as tasks 0 and 1, and the run ends once.
+TEST_F(TConverterTest, RemovingATaskDuringARunLetsTheOthersRunAndTheRunEnd) {
+  for (const int Removed : {0, 2}) {
+    SCOPED_TRACE(Removed);
+    std::atomic<bool> Done{false};
+    TRunRecorder Recorder(*Converter);
+    Converter->SetOnProgress([&](int AIndex, int, int, int, float, float, int64_t, int) {
+      if (AIndex == 0 && !Done.exchange(true)) Converter->RemoveTask(Removed);
+    });
+    for (const auto& Clip : ThreeClips) AddConfigured(Clip);
 
-  Converter->Start(1);
-  ASSERT_TRUE(Recorder.WaitForFinal());
-  // The removed task ends unseen; the two after it, now 0 and 1, run to their end.
-  EXPECT_EQ(Recorder.EndIndexes(), (std::vector<int>{0, 1, -1}));
-  ExpectAllConverted(Recorder.EndEvents());
-  EXPECT_EQ(Converter->TaskCount(), 2);
-  ExpectValidOutput(1);
-  ExpectValidOutput(2);
-}
+    Converter->Start(1);
+    ASSERT_TRUE(Recorder.WaitForFinal());
+    EXPECT_EQ(Recorder.EndIndexes(), (std::vector<int>{0, 1, -1}));
+    ExpectAllConverted(Recorder.EndEvents());
+    EXPECT_EQ(Converter->TaskCount(), 2);
+    for (int I = 0; I < 3; ++I) {
+      if (I != Removed) ExpectValidOutput(I);
+    }
+    // A waiting task's output name is free again.
+    if (Removed == 2) {
+      EXPECT_FALSE(std::filesystem::exists(OutputPath(2)));
+    }
 
-TEST_F(TConverterTest, RemovingAWaitingTaskTakesItOutOfTheRun) {
-  std::atomic<bool> Removed{false};
-  TRunRecorder Recorder(*Converter);
-  Converter->SetOnProgress([&](int AIndex, int, int, int, float, float, int64_t, int) {
-    if (AIndex == 0 && !Removed.exchange(true)) Converter->RemoveTask(2);
-  });
-  for (const auto& Clip : ThreeClips) AddConfigured(Clip);
-
-  Converter->Start(1);
-  ASSERT_TRUE(Recorder.WaitForFinal());
-  EXPECT_EQ(Recorder.EndIndexes(), (std::vector<int>{0, 1, -1}));
-  ExpectAllConverted(Recorder.EndEvents());
-  EXPECT_FALSE(std::filesystem::exists(OutputPath(2))); // its name is free again
+    Converter->SetOnProgress(nullptr);
+    Converter->SetOnTerminate(nullptr);
+    Converter->SetOnLog(nullptr);
+    Converter->ClearTasks();
+    std::filesystem::remove_all(Dir);
+    std::filesystem::create_directories(Dir);
+  }
 }
 
 TEST_F(TConverterTest, RemovingTheLastTaskEndsTheRunOnceAndTheNextStartRuns) {
