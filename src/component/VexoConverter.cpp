@@ -72,9 +72,6 @@ void TCustomConverter::ShutDown() {
     Stopping = true;
     RunActive = false;
     ++Generation;
-  }
-  {
-    std::scoped_lock Guard(Lock);
     std::lock_guard Scan(ScanLock);
     All = TaskList.TakeAll();
     for (auto& Task : Parked) All.push_back(std::move(Task));
