@@ -30,20 +30,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", Converter.LastError().c_str());
     return 2;
   }
-  Converter.SetOnTerminate(
-      [&](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        std::lock_guard Guard(Lock);
-        if (AIndex < 0) {
-          ++Finals;
-        } else {
-          ++Ended;
-          if (!AFinished || AException) {
-            ++Failed;
-            std::fprintf(stderr, "task %d: %s\n", AIndex, AMessage.c_str());
-          }
-        }
-        Changed.notify_all();
-      });
+  Converter.SetOnTerminate([&](int AIndex, const TTaskResult& AResult) {
+    std::lock_guard Guard(Lock);
+    if (AIndex < 0) {
+      ++Finals;
+    } else {
+      ++Ended;
+      if (AResult.Outcome != TTaskOutcome::toConverted) {
+        ++Failed;
+        std::fprintf(stderr, "task %d: %s\n", AIndex, AResult.Reason.c_str());
+      }
+    }
+    Changed.notify_all();
+  });
   for (int I = 4; I < argc; ++I) {
     const int Index = Converter.AddTask(argv[I]);
     TOutputOptions Options;

@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
     }
     Converter.SetOnProgress(
         [&](int, int, int, int, float, float, int64_t, int) { Converter.Stop(); });
-    Converter.SetOnTerminate([&](int AIndex, bool, bool, const std::string&) {
+    Converter.SetOnTerminate([&](int AIndex, const TTaskResult&) {
       std::lock_guard Guard(Lock);
       if (AIndex < 0)
         ++Finals;

@@ -63,7 +63,7 @@ TfrmMain::TfrmMain(const TWindowSetup& ASetup)
     : AppFolderText(
           WithSeparator(ASetup.AppFolder.isEmpty() ? DefaultAppFolder() : ASetup.AppFolder)),
       Dialogs(ASetup.Dialogs ? *ASetup.Dialogs : static_cast<TDialogs&>(DesktopDialogs)),
-      Settings(AppFolderText), AdjustOutput(ASetup.AdjustOutput),
+      Settings(AppFolderText.toStdString()), AdjustOutput(ASetup.AdjustOutput),
       VexoC(std::make_unique<TVexoConverter>()) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowIcon(AppIcon());
@@ -162,7 +162,7 @@ void TfrmMain::CreateControls() {
   StaticText2->move(5, 492);
   StaticText2->adjustSize();
 
-  txtOutput = new QLineEdit(QStringLiteral("C:\\orvaneOutput"), Client);
+  txtOutput = new QLineEdit(QString::fromStdString(DefaultOutputFolder()), Client);
   txtOutput->setObjectName(QStringLiteral("txtOutput"));
   txtOutput->setGeometry(108, 490, 428, 22);
   txtOutput->setReadOnly(true);
@@ -264,6 +264,8 @@ void TfrmMain::RemoveSelectedRows() {
       TaskRows.erase(TaskRows.begin() + static_cast<std::ptrdiff_t>(Task));
       if (Task < TaskOutputs.size())
         TaskOutputs.erase(TaskOutputs.begin() + static_cast<std::ptrdiff_t>(Task));
+      if (Task < TaskOutcomes.size())
+        TaskOutcomes.erase(TaskOutcomes.begin() + static_cast<std::ptrdiff_t>(Task));
       break;
     }
     for (int& Later : TaskRows)
@@ -278,6 +280,7 @@ void TfrmMain::AddFiles(const QStringList& AFiles) {
     VexoC->ClearTasks();
     TaskRows.clear();
     TaskOutputs.clear();
+    TaskOutcomes.clear();
     Canceled = false;
   }
   int Skipped = 0;
@@ -290,7 +293,7 @@ void TfrmMain::AddFiles(const QStringList& AFiles) {
       ++Skipped;
       continue;
     }
-    TaskRows.push_back(lvFiles->AddRow(File, SourceSummary(VexoC->Tasks(Index).Probe())));
+    TaskRows.push_back(lvFiles->AddRow(File, SourceSummary(VexoC->Tasks(Index).Source)));
   }
   if (lvFiles->RowCount() > 0) SetTitle(QStringLiteral(" [Ready]"));
   lblSkipped->setText(

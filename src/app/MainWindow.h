@@ -5,7 +5,8 @@
 // Threads: everything here runs on the GUI thread. VexoC raises its progress and end events
 // on worker threads under its lock; the handlers only copy the values and queue them to this
 // window, in raise order, without waiting for it. Row i of lvFiles belongs to the task whose
-// index TaskRows maps to it.
+// index TaskRows maps to it; a row's end is drawn from its task's outcome, never from the
+// text its cell shows.
 #pragma once
 
 #include "AppSettings.h"
@@ -48,7 +49,7 @@ public:
 
   const QString& AppFolder() const { return AppFolderText; }
   QString LibraryFolder() const { return AppFolderText + QStringLiteral("lib"); }
-  const QString& SettingsFile() const { return Settings.FilePath(); }
+  QString SettingsFile() const { return QString::fromStdString(Settings.FilePath()); }
   // Loads the media libraries from the library folder, without a message. The installation
   // check uses it.
   bool CheckLibraries();
@@ -96,7 +97,10 @@ private:
   void SetRunControls(bool ARunning);
   void ShowConvertCaption(bool ARunning);
   void VexoCProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration);
-  void VexoCTerminate(int AIndex, bool AFinished, bool AException, const QString& AMessage);
+  void VexoCTerminate(int AIndex, const TTaskResult& AResult);
+  // The row of task AIndex as the task ended.
+  void ShowTaskEnd(int ARow, int AIndex, const TTaskResult& AResult);
+  bool TaskHasEnded(int AIndex) const;
   void EndRun();
   int RowOfTask(int AIndex) const;
 
@@ -138,6 +142,7 @@ private:
   bool Closing = false; // the settings are written, the window is going
   std::vector<int> TaskRows; // task index -> row
   std::vector<QString> TaskOutputs; // task index -> output file
+  std::vector<TTaskOutcome> TaskOutcomes; // task index -> how it ended (toNone: not yet)
 
   // Declared last: destroyed first, before the widgets its events reach.
   std::unique_ptr<TVexoConverter> VexoC;

@@ -15,19 +15,22 @@ namespace pelorix {
 
 void TfrmMain::ReadSettings() {
   const TSettingsValues Values = Settings.Read();
-  txtOutput->setText(Values.Output);
+  txtOutput->setText(QString::fromStdString(Values.Output));
   chkSameFolder->setChecked(Values.SameFolder);
   // The stored format by its exact text; an unknown or missing one selects the first entry.
-  const int Stored = selFormat->findText(Values.Format, Qt::MatchExactly);
+  const int Stored = selFormat->findText(QString::fromStdString(Values.Format), Qt::MatchExactly);
   selFormat->setCurrentIndex(Stored >= 0 ? Stored : 0);
 }
 
 bool TfrmMain::WriteSettings() {
-  QString FailedPath;
-  if (Settings.Write({txtOutput->text(), chkSameFolder->isChecked(), selFormat->currentText()},
-                     FailedPath))
-    return true;
-  Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::UnableToWrite.arg(FailedPath));
+  TSettingsValues Values;
+  Values.Output = txtOutput->text().toStdString();
+  Values.SameFolder = chkSameFolder->isChecked();
+  Values.Format = selFormat->currentText().toStdString();
+  std::string FailedPath;
+  if (Settings.Write(Values, FailedPath)) return true;
+  Dialogs.Message(this, TMessageKind::mkPlain, AppTitle,
+                  texts::UnableToWrite.arg(QString::fromStdString(FailedPath)));
   return false;
 }
 

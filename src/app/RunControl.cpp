@@ -17,6 +17,8 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace pelorix {
 
 namespace {
@@ -40,15 +42,11 @@ void TfrmMain::ConnectConverter() {
         },
         Qt::QueuedConnection);
   });
-  VexoC->SetOnTerminate(
-      [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, AIndex, AFinished, AException, Message = QString::fromStdString(AMessage)] {
-              Guarded([&] { VexoCTerminate(AIndex, AFinished, AException, Message); });
-            },
-            Qt::QueuedConnection);
-      });
+  VexoC->SetOnTerminate([this](int AIndex, const TTaskResult& AResult) {
+    QMetaObject::invokeMethod(
+        this, [this, AIndex, AResult] { Guarded([&] { VexoCTerminate(AIndex, AResult); }); },
+        Qt::QueuedConnection);
+  });
 }
 
 void TfrmMain::btnConvertClick() {
@@ -93,6 +91,7 @@ void TfrmMain::StartRun() {
   }
 
   TaskOutputs.assign(TaskRows.size(), QString());
+  TaskOutcomes.assign(TaskRows.size(), TTaskOutcome::toNone);
   // A task whose output cannot be set leaves the list; the next one takes its index.
   const int Count = VexoC->TaskCount();
   int Index = 0;
@@ -107,6 +106,7 @@ void TfrmMain::StartRun() {
     VexoC->RemoveTask(Index);
     TaskRows.erase(TaskRows.begin() + Index);
     TaskOutputs.erase(TaskOutputs.begin() + Index);
+    TaskOutcomes.erase(TaskOutcomes.begin() + Index);
     Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::ErrorFound);
   }
   VexoC->Probe().Close();
@@ -126,16 +126,15 @@ void TfrmMain::StartRun() {
 }
 
 bool TfrmMain::SetOutput(int AIndex, const QString& AEntryText) {
-  const AVFormatContext* Input = VexoC->TaskInputContext(AIndex);
-  if (Input == nullptr) return false;
+  const TTaskView Task = VexoC->Tasks(AIndex);
   // The entry by its exact text, as the list shows it; the first one otherwise.
   const TOutputFormat* Format = &OutputFormats().front();
   for (const TOutputFormat& Entry : OutputFormats())
     if (QString::fromStdString(Entry.Text) == AEntryText) Format = &Entry;
   // The same option building as the batch command line's, with automatic codec threads.
-  TTaskOutput Output = BuildTaskOutput(
-      *Format, Input->url ? Input->url : "", SourceFactsOf(VexoC->Tasks(AIndex).Probe()),
-      chkSameFolder->isChecked(), txtOutput->text().toStdString(), 0);
+  TTaskOutput Output =
+      BuildTaskOutput(*Format, Task.SourcePath, SourceFactsOf(Task.Source),
+                      chkSameFolder->isChecked(), txtOutput->text().toStdString(), 0);
   if (AdjustOutput) AdjustOutput(Output.Options);
   const QString OutputPath = QString::fromStdString(Output.FileName);
   if (!VexoC->SetTaskOutput(AIndex, Output.FileName, &Output.Options)) {
@@ -171,38 +170,51 @@ int TfrmMain::RowOfTask(int AIndex) const {
   return Row < lvFiles->RowCount() ? Row : -1;
 }
 
+bool TfrmMain::TaskHasEnded(int AIndex) const {
+  return AIndex >= 0 && static_cast<size_t>(AIndex) < TaskOutcomes.size() &&
+         TaskOutcomes[static_cast<size_t>(AIndex)] != TTaskOutcome::toNone;
+}
+
 void TfrmMain::VexoCProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration) {
   const int Row = RowOfTask(AIndex);
-  if (!RunActive || Row < 0) return;
-  const QString Status = lvFiles->Status(Row);
-  if (Status == StatusDone || Status == StatusCanceled || Status == StatusFailed) return;
+  // After "Stop" a row moves no more; its end tells how it ended.
+  if (!RunActive || StopPending || Row < 0 || TaskHasEnded(AIndex)) return;
   lvFiles->SetStatus(Row, ProgressCellText(ACurrentDuration, ATotalOutputDuration));
 }
 
-void TfrmMain::VexoCTerminate(int AIndex, bool AFinished, bool AException,
-                              const QString& AMessage) {
+void TfrmMain::ShowTaskEnd(int ARow, int AIndex, const TTaskResult& AResult) {
+  const QString& Output = TaskOutputs[static_cast<size_t>(AIndex)];
+  switch (AResult.Outcome) {
+  case TTaskOutcome::toConverted:
+    lvFiles->SetStatus(ARow, StatusDone, Output);
+    break;
+  case TTaskOutcome::toFailed:
+    // A failed conversion is not "Done" and leaves no partial file behind.
+    lvFiles->SetStatus(ARow, StatusFailed, QString::fromStdString(AResult.Reason));
+    if (!Output.isEmpty() && QFileInfo(Output).isFile()) QFile::remove(Output);
+    break;
+  default: // stopped, or never started
+    lvFiles->SetStatus(ARow, StatusCanceled);
+  }
+}
+
+void TfrmMain::VexoCTerminate(int AIndex, const TTaskResult& AResult) {
   if (!RunActive) return;
   const int Row = RowOfTask(AIndex);
-  if (Row >= 0) {
-    if (AException) {
-      // A failed conversion is not "Done" and leaves no partial file behind.
-      lvFiles->SetStatus(Row, StatusFailed, AMessage);
-      const QString& Output = TaskOutputs[static_cast<size_t>(AIndex)];
-      if (!Output.isEmpty() && QFileInfo(Output).isFile()) QFile::remove(Output);
-    } else if (AFinished) {
-      lvFiles->SetStatus(Row, StatusDone, TaskOutputs[static_cast<size_t>(AIndex)]);
-    } else {
-      lvFiles->SetStatus(Row, StatusCanceled);
-    }
+  if (Row >= 0 && static_cast<size_t>(AIndex) < TaskOutcomes.size()) {
+    TaskOutcomes[static_cast<size_t>(AIndex)] = AResult.Outcome;
+    ShowTaskEnd(Row, AIndex, AResult);
     emit TaskEnded(Row);
   }
 
   if (Canceled) {
     SetTitle(QStringLiteral(" [Job Canceled]"));
     ShowConvertCaption(false);
-    for (int R = 0; R < lvFiles->RowCount(); ++R) {
-      const QString Status = lvFiles->Status(R);
-      if (Status != StatusDone && Status != StatusFailed) lvFiles->SetStatus(R, StatusCanceled);
+    // What has not ended will not convert now; what ended keeps its own end.
+    for (size_t Task = 0; Task < TaskOutcomes.size(); ++Task) {
+      const int TaskRow = RowOfTask(static_cast<int>(Task));
+      if (TaskRow >= 0 && TaskOutcomes[Task] == TTaskOutcome::toNone)
+        lvFiles->SetStatus(TaskRow, StatusCanceled);
     }
     if (AIndex == -1) EndRun();
     return;
@@ -210,11 +222,10 @@ void TfrmMain::VexoCTerminate(int AIndex, bool AFinished, bool AException,
   if (AIndex != -1) return;
 
   SetTitle(QStringLiteral(" [Done]"));
-  bool AnyDone = false;
-  for (const int TaskRow : TaskRows)
-    if (TaskRow < lvFiles->RowCount() && lvFiles->Status(TaskRow) == StatusDone) AnyDone = true;
   // Only a run that converted something counts as converted to this format.
-  if (AnyDone) LastFormatText = selFormat->currentText();
+  if (std::find(TaskOutcomes.begin(), TaskOutcomes.end(), TTaskOutcome::toConverted) !=
+      TaskOutcomes.end())
+    LastFormatText = selFormat->currentText();
   VexoC->ClearTasks();
   EndRun();
 }

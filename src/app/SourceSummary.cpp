@@ -16,21 +16,19 @@ template <size_t N> QString Text(const std::array<char, N>& AField) {
 
 } // namespace
 
-QString SourceSummary(const TAVProbe& AProbe) {
+QString SourceSummary(const TProbeSummary& ASource) {
   QStringList Lines;
   int64_t Duration = -1; // microseconds, the longest stream's
-  if (AProbe.VideoStreamCount() > 0) {
-    TVideoStreamInfo Video;
-    AProbe.VideoStreamInfo(-1, Video);
+  if (ASource.VideoStreamCount > 0) {
+    const TVideoStreamInfo& Video = ASource.Video;
     Duration = std::max(Duration, Video.DurationUS);
     Lines << QStringLiteral("Video: %1, %2x%3")
                  .arg(Text(Video.CodecName))
                  .arg(Video.Width)
                  .arg(Video.Height);
   }
-  if (AProbe.AudioStreamCount() > 0) {
-    TAudioStreamInfo Audio;
-    AProbe.AudioStreamInfo(-1, Audio);
+  if (ASource.AudioStreamCount > 0) {
+    const TAudioStreamInfo& Audio = ASource.Audio;
     Duration = std::max(Duration, Audio.DurationUS);
     Lines << QStringLiteral("Audio: %1, %2 channels, %3 Hz")
                  .arg(Text(Audio.CodecName))

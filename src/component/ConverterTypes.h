@@ -3,6 +3,7 @@
 #pragma once
 
 #include "FFmpeg.h"
+#include "TaskOutcome.h"
 
 #include <atomic>
 #include <cstdint>
@@ -34,8 +35,8 @@ using TLogEvent = std::function<void(int AIndex, TLogLevel ALogLevel, const std:
 using TProgressEvent =
     std::function<void(int AIndex, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
                        float ABitRate, int64_t ACurrentSize, int ATotalOutputDuration)>;
-using TTerminateEvent =
-    std::function<void(int AIndex, bool AFinished, bool AException, const std::string& AMessage)>;
+// A task's end carries its result; the run's final end (AIndex -1) carries toNone.
+using TTerminateEvent = std::function<void(int AIndex, const TTaskResult& AResult)>;
 
 // A recursive mutex that knows whether the calling thread holds it. Any thread.
 class TComponentLock {

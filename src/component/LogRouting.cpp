@@ -45,12 +45,13 @@ int MessageScaleOf(int ALibraryLevel) {
 }
 
 TLogList::TLogItem& TLogList::ItemOf(std::thread::id AThread) {
-  if (First.ThreadID == std::thread::id() || First.ThreadID == AThread) {
+  if (First.ThreadID == AThread) return First;
+  for (TLogItem* Item = First.Next; Item; Item = Item->Next)
+    if (Item->ThreadID == AThread) return *Item;
+  if (First.ThreadID == std::thread::id()) {
     First.ThreadID = AThread;
     return First;
   }
-  for (TLogItem* Item = First.Next; Item; Item = Item->Next)
-    if (Item->ThreadID == AThread) return *Item;
   auto* Item = new TLogItem{AThread, {}, First.Next};
   First.Next = Item;
   return *Item;
@@ -72,6 +73,7 @@ std::vector<std::string> TLogList::Feed(std::thread::id AThread, const std::stri
     Lines.push_back(std::move(Item.Pending));
     Item.Pending.clear();
   }
+  if (Item.Pending.empty()) Drop(AThread);
   return Lines;
 }
 
@@ -83,14 +85,24 @@ std::string TLogList::Pending(std::thread::id AThread) {
   return {};
 }
 
-void TLogList::Clear() {
+void TLogList::Forget(std::thread::id AThread) {
   std::lock_guard Guard(Lock);
-  for (TLogItem* Item = First.Next; Item;) {
-    TLogItem* Next = Item->Next;
-    delete Item;
-    Item = Next;
+  Drop(AThread);
+}
+
+void TLogList::Drop(std::thread::id AThread) {
+  if (First.ThreadID == AThread) {
+    First.ThreadID = std::thread::id();
+    First.Pending.clear();
+    return;
   }
-  First = TLogItem{};
+  for (TLogItem* Before = &First; Before->Next; Before = Before->Next) {
+    if (Before->Next->ThreadID != AThread) continue;
+    TLogItem* Item = Before->Next;
+    Before->Next = Item->Next;
+    delete Item;
+    return;
+  }
 }
 
 TLogList& LogLines() {

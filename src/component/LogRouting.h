@@ -24,7 +24,9 @@ class TCustomConverter;
 // passes the libraries' threshold exactly when its scale passes MediaLogLevel.
 int MessageScaleOf(int ALibraryLevel);
 
-// Per-thread pending text of the library log lines. Thread-safe.
+// Per-thread pending text of the library log lines. A thread holds an item only while it has
+// an unfinished line, so the list does not grow with the threads that come and go.
+// Thread-safe.
 class TLogList {
 public:
   // Appends AText to the calling thread's pending text and hands back every finished line;
@@ -32,7 +34,8 @@ public:
   std::vector<std::string> Feed(std::thread::id AThread, const std::string& AText, bool ACut);
   // The pending text of AThread (empty when none).
   std::string Pending(std::thread::id AThread);
-  void Clear();
+  // Drops the pending text of AThread only; every other thread's stays.
+  void Forget(std::thread::id AThread);
 
 private:
   struct TLogItem {
@@ -41,6 +44,7 @@ private:
     TLogItem* Next = nullptr;
   };
   TLogItem& ItemOf(std::thread::id AThread);
+  void Drop(std::thread::id AThread); // lock held
 
   std::mutex Lock;
   TLogItem First;

@@ -245,22 +245,18 @@ std::string MakeOutputName(const std::string& ASource, const std::string& AExten
   return Name;
 }
 
-TSourceFacts SourceFactsOf(const TAVProbe& AProbe) {
+TSourceFacts SourceFactsOf(const TProbeSummary& ASource) {
   TSourceFacts Facts;
-  Facts.OpenedFileName = AProbe.OpenedFileName();
-  if (AProbe.AudioStreamCount() > 0) {
-    TAudioStreamInfo Audio;
-    AProbe.AudioStreamInfo(-1, Audio);
-    Facts.Channels = Audio.Channels;
-    Facts.SampleRate = Audio.SampleRate;
-    Facts.AudioBitrate = Audio.BitRate;
+  Facts.OpenedFileName = ASource.FileName;
+  if (ASource.AudioStreamCount > 0) {
+    Facts.Channels = ASource.Audio.Channels;
+    Facts.SampleRate = ASource.Audio.SampleRate;
+    Facts.AudioBitrate = ASource.Audio.BitRate;
   }
-  Facts.HasVideo = AProbe.VideoStreamCount() > 0;
+  Facts.HasVideo = ASource.VideoStreamCount > 0;
   if (Facts.HasVideo) {
-    TVideoStreamInfo Video;
-    AProbe.VideoStreamInfo(-1, Video);
-    Facts.Width = Video.Width;
-    Facts.Height = Video.Height;
+    Facts.Width = ASource.Video.Width;
+    Facts.Height = ASource.Video.Height;
   }
   return Facts;
 }
@@ -349,13 +345,12 @@ TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASo
 bool SetFormatOutput(TVexoConverter& AConverter, int AIndex, const TOutputFormat& AFormat,
                      bool ASameFolder, const std::string& AFolder, int32_t AThreadCount,
                      std::string* AFileName) {
-  const AVFormatContext* Input = AConverter.TaskInputContext(AIndex);
+  const TTaskView Task = AConverter.Tasks(AIndex);
   if (AFileName) AFileName->clear();
-  if (!Input) return AConverter.SetTaskOutput(AIndex, ""); // started: the converter says so
-  const std::string Source = Input->url ? Input->url : "";
-  TTaskOutput Output =
-      BuildTaskOutput(AFormat, Source, SourceFactsOf(AConverter.Tasks(AIndex).Probe()), ASameFolder,
-                      AFolder, AThreadCount);
+  if (Task.State != TTaskState::tsListed && Task.State != TTaskState::tsConfigured)
+    return AConverter.SetTaskOutput(AIndex, ""); // started: the converter says so
+  TTaskOutput Output = BuildTaskOutput(AFormat, Task.SourcePath, SourceFactsOf(Task.Source),
+                                       ASameFolder, AFolder, AThreadCount);
   if (AFileName) *AFileName = Output.FileName;
   return AConverter.SetTaskOutput(AIndex, Output.FileName, &Output.Options);
 }

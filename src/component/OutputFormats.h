@@ -7,7 +7,7 @@
 // SetFormatOutput run on the converter's owner thread (they create folders and files).
 #pragma once
 
-#include "AVProbe.h"
+#include "ProbeSummary.h"
 #include "TaskOptions.h"
 
 #include <cstdint>
@@ -77,14 +77,15 @@ std::string PathExtension(const std::string& APath);
 std::string MakeOutputName(const std::string& ASource, const std::string& AExtension,
                            const std::string& ALabel);
 
-// What the output options are built from: the task probe's first audio and video stream.
+// What the output options are built from: the first audio and video stream the task's source
+// showed when it was added.
 struct TSourceFacts {
-  std::string OpenedFileName; // the probe's OpenedFileName
+  std::string OpenedFileName; // the file name recorded in the source's container
   bool HasVideo = false;
   int32_t Width = -1, Height = -1;
   int32_t Channels = -1, SampleRate = -1, AudioBitrate = -1; // -1 without audio
 };
-TSourceFacts SourceFactsOf(const TAVProbe& AProbe);
+TSourceFacts SourceFactsOf(const TProbeSummary& ASource);
 
 // The limits an entry sets on the source's values.
 int32_t CappedChannels(const TOutputFormat& AFormat, int32_t AChannels);
@@ -101,7 +102,7 @@ struct TTaskOutput {
 };
 
 // A task's output file name and options for AFormat, as a conversion run makes them for every
-// task: ASourceName is the file name recorded in the task's first input context; the output
+// task: ASourceName is the source the task was added with; the output
 // goes beside the source when ASameFolder, else into AFolder, which is created with its
 // missing parents when it does not exist (a failure shows later, when the output is opened).
 // AThreadCount goes to ThreadCount (0: automatic). The output's name is free when this returns;
@@ -111,7 +112,7 @@ TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASo
                             const TSourceFacts& AFacts, bool ASameFolder,
                             const std::string& AFolder, int32_t AThreadCount = 0);
 
-// BuildTaskOutput for task AIndex of AConverter from its input context and its probe, then
+// BuildTaskOutput for task AIndex of AConverter from its view (source and summary), then
 // SetTaskOutput. False (the reason in the converter's LastError) when the task has started or
 // its output cannot be set; the task stays in the list either way. AFileName receives the
 // output's name. Raises TTaskIndexError for a bad index.

@@ -1,98 +1,181 @@
-// TFFmpeg: one conversion task of the converter — an engine with the task's index, the thread
-// that runs it, its option records and a probe of its input — and TFFmpegList, the converter's
-// ordered list of them.
+// TFFmpeg: one conversion task of the converter — an engine, the records it is configured
+// from (source, input options, output name and options), what the add found in the source,
+// the thread that runs it, its run phase and its end — and TFFmpegList, the converter's ordered
+// list of them. Only the converter holds tasks; everyone else sees a TTaskView.
 //
-// Threads: the converter configures a task on its own thread before the run. Index, ThreadID,
-// the run phase and the end report are read and written by the task's threads as well and are
-// atomic or locked. A task is destroyed only on a thread that is not inside one of its
-// callbacks and holds no converter lock; the destructor waits until a started or stopped task
-// has reported its end.
+// A task holds no open file until its run starts, so that a batch of any size stays within the
+// process's open-file limit: reading the source at the add opens and closes it, setting the
+// output opens both files to check them and closes them again (an empty file keeps the
+// output's name taken until the run), and the run's thread opens both anew from the records.
+//
+// Threads: the engine thread configures the engine — the converter's owner thread until a run
+// starts, then the run's thread, which adopts the role (debug builds check it). Index,
+// ThreadID, the run phase, the stop request and the end report are atomic or locked and may be
+// read on any thread; the view's fields are behind a leaf lock. A task is destroyed only on a
+// thread that is not inside one of its callbacks and holds no converter lock; the destructor
+// waits until a started or stopped task has reported its end and its run's thread has returned.
 #pragma once
 
-#include "AVProbe.h"
 #include "FFmpeg.h"
+#include "ProbeSummary.h"
 #include "TaskOptions.h"
+#include "TaskView.h"
+#include "ThreadAffinity.h"
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
 namespace pelorix {
 
-// Where a task is in a run. Waiting → Claimed (counted to start) → Running (engine started)
-// → Published (its thread known, may be stopped); Waiting or Claimed → Stopped (a stop came
-// first; the engine reports a never-run end). Ended once the end has been reported.
-enum class TTaskPhase { tsWaiting, tsClaimed, tsRunning, tsPublished, tsStopped, tsEnded };
+// Where a task is in a run. Waiting -> Claimed (counted by a run) -> Running (its start
+// began) -> Published (its thread known, may be stopped); Waiting or Claimed -> Stopped (a
+// stop came first; the engine reports a never-run end). Ended once the end has been reported.
+enum class TRunPhase { rpWaiting, rpClaimed, rpRunning, rpPublished, rpStopped, rpEnded };
 
-class TFFmpeg : public TCustomFFmpeg {
+class TFFmpeg {
 public:
-  TFFmpeg() = default;
-  ~TFFmpeg() override;
+  // The task of ASourcePath; AInput, when given, is applied to the engine before every open of
+  // the source. Nothing is opened yet. ASerial names the task for its life (timers use it).
+  TFFmpeg(const std::string& ASourcePath, const TInputOptions* AInput, int32_t ASerial);
+  ~TFFmpeg();
+  TFFmpeg(const TFFmpeg&) = delete;
+  TFFmpeg& operator=(const TFFmpeg&) = delete;
 
-  // Any thread.
+  // --- Identity and view (any thread) ---
   int Index() const { return IndexValue.load(); }
   void SetIndex(int AIndex) { IndexValue.store(AIndex); }
-  // The thread running the task while it runs; a default id otherwise. Any thread.
+  int32_t Serial() const { return SerialValue; }
+  // The thread running the task while it runs; a default id otherwise.
   std::thread::id ThreadID() const { return ThreadValue.load(); }
   void SetThreadID(std::thread::id AThread) { ThreadValue.store(AThread); }
+  TTaskView View() const;
+  // A failure to note in the view's LastError.
+  void NoteFailure(const std::string& AText);
 
-  // The converter's thread, while the task is configured.
-  TInputOptions& InputOptions() { return InputRecord; }
-  TOutputOptions& OutputOptions() { return OutputRecord; }
-  // The probe attached to the opened input; closed once the task starts, because the run
-  // frees the input. The converter's thread, before the run.
-  TAVProbe& Probe() { return InputProbe; }
+  // --- Configuration (the engine thread) ---
+  // The engine's callbacks, bound once; the hook callbacks reach the engine only when an
+  // output asks for its hook.
+  void BindCallbacks(TLogCallback ALog, TProgressCallback AProgress, TTerminateCallback ATerminate,
+                     TBeforeHookCallback ABeforeHook, TCustomHookCallback ACustomHook);
+  // Opens the source, reads its summary and closes it. False with AError when it does not
+  // open; the engine's exceptions (an input option it refuses) pass. Nothing stays open.
+  bool ReadSource(int AVerbosity, std::string& AError);
+  // Checks AFileName and AOptions (none: the engine's defaults) by opening the source and the
+  // output as the run will, closes both and records them (the pad colour already resolved).
+  // False with AError, the earlier output kept, when a file does not open; exceptions pass.
+  // Only while Waiting.
+  bool SetOutput(const std::string& AFileName, const TOutputOptions* AOptions, int AVerbosity,
+                 std::string& AError);
+  bool HasOutput() const;
+  // A task that will not run gives its output's name back: the empty file that held it goes.
+  // Any thread.
+  void ReleaseOutputName();
 
-  // Any thread: the first opened input, or null once the task has started or been stopped.
-  AVFormatContext* FirstInputContext();
-  // Attaches the probe to the last opened input. The converter's thread, after the open.
-  void AttachProbe();
-  // The input is about to be freed: the probe lets go and FirstInputContext gives null.
-  void CloseInputView();
+  // --- The run (the run's thread) ---
+  // Takes the engine over and opens the source and the output from the records. False with
+  // AError when one does not open; exceptions pass. CloseFiles undoes a failed or unused open.
+  bool OpenForRun(int AVerbosity, int64_t AReportInterval, std::string& AError);
+  // The whole transcode, after OpenForRun; the end is reported through the terminate
+  // callback before this returns. The task may be gone once it has returned.
+  void Run();
+  // Closes whatever the engine has open; an output the run never wrote goes with it, and so
+  // does the empty file that held the output's name.
+  void CloseFiles();
+  // The first input container. Valid on the run's thread between OpenForRun and the run's
+  // clean-up, which comes after the last progress and hook event.
+  AVFormatContext* RunInputContext() const;
 
-  // Run phase changes; each is one atomic step and false when the task is not in the phase
-  // it leaves. Any thread.
-  TTaskPhase Phase() const { return PhaseValue.load(); }
-  bool Claim() { return Move(TTaskPhase::tsWaiting, TTaskPhase::tsClaimed); }
-  bool BeginRun() { return Move(TTaskPhase::tsClaimed, TTaskPhase::tsRunning); }
-  void Publish() { PhaseValue.store(TTaskPhase::tsPublished); }
+  // --- Run phase (any thread); each change is one atomic step, false when the task is not
+  // in the phase it leaves ---
+  TRunPhase Phase() const { return PhaseValue.load(); }
+  bool Claim() { return Move(TRunPhase::rpWaiting, TRunPhase::rpClaimed); }
+  bool BeginRun() { return Move(TRunPhase::rpClaimed, TRunPhase::rpRunning); }
+  void Publish() { PhaseValue.store(TRunPhase::rpPublished); }
   bool StopBeforeRun() {
-    return Move(TTaskPhase::tsWaiting, TTaskPhase::tsStopped) ||
-           Move(TTaskPhase::tsClaimed, TTaskPhase::tsStopped);
+    return Move(TRunPhase::rpWaiting, TRunPhase::rpStopped) ||
+           Move(TRunPhase::rpClaimed, TRunPhase::rpStopped);
   }
-  // A stop for a running task; it is passed on once the task's thread is published.
+  // A stop for a running task; it reaches the engine once the task's thread is published.
   void AskStop();
   bool StopAsked() const { return StopAskedValue.load(); }
+  // The stop request, at once: to the engine, and to a run still opening its files.
+  void RequestStop() {
+    StopAskedValue.store(true);
+    Engine->RequestStop();
+  }
+  // A never-started task's end, reported from a thread the engine starts; raises when no
+  // thread can be made.
+  void ReportNeverRunEnd() { Engine->Stop(); }
+  // The thread the run executes on; the destructor waits for it.
+  void AttachRunThread(std::shared_ptr<TWorkerThread> AThread);
 
-  // The end report's last step, on the reporting thread; nothing of the task is touched
-  // after it.
+  // --- The end (the reporting thread) ---
+  // A run that could not begin ends with this instead of the engine's result.
+  void SetNoRunResult(const TTaskResult& AResult);
+  // Makes the end's result from the engine (or the no-run result) and keeps it for the view.
+  TTaskResult TakeResult();
+  // The end report's last step; nothing of the task is touched after it on that thread.
   void NoteEndReported();
 
-  // Set under the converter's lock when the task leaves the list; its events are dropped.
-  bool Detached = false;
+  // --- Converter bookkeeping, under the converter's lock ---
+  // Left the list: its events are dropped. Read on any thread.
+  void Detach() { DetachedValue.store(true); }
+  bool Detached() const { return DetachedValue.load(); }
+  // Counted by the current run: its end is still to come.
+  bool Counted() const { return CountedValue; }
+  void SetCounted(bool ACounted) { CountedValue = ACounted; }
+  // May be claimed by the current run: listed when it started, or configured during it.
+  bool InRun() const { return InRunValue; }
+  void SetInRun(bool AInRun) { InRunValue = AInRun; }
 
 private:
-  bool Move(TTaskPhase AFrom, TTaskPhase ATo) {
+  bool Move(TRunPhase AFrom, TRunPhase ATo) {
     return PhaseValue.compare_exchange_strong(AFrom, ATo);
   }
+  bool OpenInput(int AVerbosity, std::string& AError);
+  void ApplyOutput(const std::optional<TOutputOptions>& AOptions);
+  void DropPlaceholder();
+
+  const int32_t SerialValue;
+  const std::string SourceName;
+  const std::optional<TInputOptions> InputRecord;
+  TBeforeHookCallback BeforeHook;
+  TCustomHookCallback CustomHook;
+  TThreadAffinity EngineThread;
+  bool Ran = false; // the run's thread opened the files (written there before the end)
 
   std::atomic<int> IndexValue{-1};
   std::atomic<std::thread::id> ThreadValue{};
-  std::atomic<TTaskPhase> PhaseValue{TTaskPhase::tsWaiting};
+  std::atomic<TRunPhase> PhaseValue{TRunPhase::rpWaiting};
   std::atomic<bool> StopAskedValue{false};
-  TInputOptions InputRecord;
-  TOutputOptions OutputRecord;
+  std::atomic<bool> DetachedValue{false};
+  bool CountedValue = false;
+  bool InRunValue = false;
 
-  std::mutex InputLock; // guards the probe and the input view against the run's clean-up
-  bool InputOpen = false;
-  TAVProbe InputProbe;
+  mutable std::mutex ViewLock; // leaf: what follows, up to the end report
+  TProbeSummary Summary;
+  std::string OutputName;
+  std::optional<TOutputOptions> OutputRecord;
+  bool OutputSet = false;
+  std::string Placeholder; // the empty file that holds the output's name, until the run
+  std::optional<TTaskResult> NoRunResult;
+  TTaskResult Result;
+  std::string LastErrorText;
 
+  std::shared_ptr<TWorkerThread> RunThread;
   std::mutex EndLock;
   std::condition_variable EndChanged;
   bool EndReported = false;
+
+  // Last: the engine goes first, while everything its callbacks may reach still exists.
+  std::unique_ptr<TCustomFFmpeg> Engine;
 };
 
 using TFFmpegPtr = std::unique_ptr<TFFmpeg>;
@@ -104,6 +187,8 @@ public:
   int Count() const { return static_cast<int>(Items.size()); }
   TFFmpeg& At(int AIndex) const { return *Items[static_cast<size_t>(AIndex)]; }
   bool Contains(int AIndex) const { return AIndex >= 0 && AIndex < Count(); }
+  // The task with ASerial, or null.
+  TFFmpeg* Find(int32_t ASerial) const;
   int Add(TFFmpegPtr ATask);
   TFFmpegPtr Remove(int AIndex);
   std::vector<TFFmpegPtr> TakeAll();

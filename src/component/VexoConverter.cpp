@@ -21,6 +21,21 @@ struct TEventScope {
   TEventScope& operator=(const TEventScope&) = delete;
 };
 
+// The task whose progress or hook event the calling thread is inside: its run has the input
+// open for as long as the event lasts.
+thread_local const TFFmpeg* InputOpenTask = nullptr;
+
+class TOpenInputScope {
+public:
+  explicit TOpenInputScope(const TFFmpeg& ATask) : Saved(InputOpenTask) { InputOpenTask = &ATask; }
+  ~TOpenInputScope() { InputOpenTask = Saved; }
+  TOpenInputScope(const TOpenInputScope&) = delete;
+  TOpenInputScope& operator=(const TOpenInputScope&) = delete;
+
+private:
+  const TFFmpeg* Saved;
+};
+
 const char* const InsideEventText = "This operation cannot be called from an event handler";
 const char* const RunActiveText = "A run is already in progress";
 const char* const TaskStartedText = "The task has already been started";
@@ -54,21 +69,14 @@ void TCustomConverter::ShutDown() {
   std::vector<TFFmpegPtr> All;
   {
     std::scoped_lock Guard(Lock);
-    LeftToStart = 0;
+    Stopping = true;
     RunActive = false;
     ++Generation;
-  }
-  {
-    std::unique_lock Guard(InFlightLock);
-    InFlightChanged.wait(Guard, [this] { return InFlight == 0; });
-  }
-  {
-    std::scoped_lock Guard(Lock);
     std::lock_guard Scan(ScanLock);
     All = TaskList.TakeAll();
     for (auto& Task : Parked) All.push_back(std::move(Task));
     Parked.clear();
-    for (auto& Task : All) Task->Detached = true;
+    for (auto& Task : All) Task->Detach();
   }
   DestroyTasks(std::move(All));
 }
@@ -76,6 +84,7 @@ void TCustomConverter::ShutDown() {
 // --- Operations ---
 
 bool TCustomConverter::LoadLibraries(const std::string& AFolder, bool AVersioned) {
+  OwnerThread.Check("LoadLibraries");
   const bool Loaded = LoadMediaLibraries(AFolder, AVersioned);
   if (!Loaded) {
     SetLastError(MediaLibrariesError());
@@ -92,29 +101,17 @@ int TCustomConverter::AddTask(const std::string& AFileName, TInputOptions* AOpti
     SetLastError(InsideEventText);
     return -1;
   }
+  OwnerThread.Check("AddTask");
   ReapParked();
   try {
-    auto Task = std::make_unique<TFFmpeg>();
-    Task->SetLogCallback([this](TCustomFFmpeg& AEngine, int ALevel, const std::string& AText) {
-      TEventScope Scope;
-      DoLog(&static_cast<TFFmpeg&>(AEngine), ALevel, AText);
-    });
-    Task->Reset();
-    Task->SetVerbosity(IntegerLevelOf(LogLevel()));
-    if (AOptions) {
-      if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
-      Task->InputOptions() = *AOptions;
-      ApplyInputOptions(*Task, *AOptions);
-    } else {
-      InitInputOptions(Task->InputOptions());
-    }
-    if (!Task->OpenInputFile(AFileName)) {
-      Task->SetLogCallback(nullptr);
-      SetLastError(Task->LastErrorText());
+    if (AOptions && AOptions->FileName.empty()) AOptions->FileName = AFileName;
+    auto Task = std::make_unique<TFFmpeg>(AFileName, AOptions, NextSerial++);
+    BindCallbacks(*Task);
+    std::string Error;
+    if (!Task->ReadSource(IntegerLevelOf(LogLevel()), Error)) {
+      SetLastError(Error);
       return -1;
     }
-    Task->AttachProbe();
-    BindCallbacks(*Task);
     std::scoped_lock Guard(Lock);
     std::lock_guard Scan(ScanLock);
     return TaskList.Add(std::move(Task));
@@ -131,70 +128,87 @@ bool TCustomConverter::SetTaskOutput(int AIndex, const std::string& AFileName,
     SetLastError(InsideEventText);
     return false;
   }
-  if (Task.Phase() != TTaskPhase::tsWaiting) {
+  OwnerThread.Check("SetTaskOutput");
+  if (Task.Phase() != TRunPhase::rpWaiting) {
     SetLastError(TaskStartedText);
     return false;
   }
+  std::string Error;
   try {
+    std::optional<TOutputOptions> Options;
     if (AOptions) {
       if (AOptions->FileName.empty()) AOptions->FileName = AFileName;
-      Task.OutputOptions() = *AOptions;
-      ApplyExtOptions(Task, AOptions->ExtOptions);
-      ApplyOutputOptions(Task, *AOptions, PadColorResolver);
-      ApplyTarget(Task, *AOptions);
-      if (AOptions->CustomHook) {
-        Task.SetCustomHookCallback([this](TCustomFFmpeg& AEngine, THookBitmap& ABitmap,
-                                          int AFrameNumber, int64_t APTS, bool& AUpdate,
-                                          bool& AStopHook) {
-          TEventScope Scope;
-          DoCustomHook(static_cast<TFFmpeg&>(AEngine), ABitmap, AFrameNumber, APTS, AUpdate,
-                       AStopHook);
-        });
-      } else if (AOptions->BeforeHook) {
-        Task.SetBeforeHookCallback(
-            [this](TCustomFFmpeg& AEngine, int64_t APTS, THookAction& AAction) {
-              TEventScope Scope;
-              DoBeforeHook(static_cast<TFFmpeg&>(AEngine), APTS, AAction);
-            });
-      } else {
-        ApplyHookRanges(Task, AOptions->HookRanges);
-      }
-    } else {
-      InitOutputOptions(Task.OutputOptions());
+      Options = *AOptions;
+      // Desktop colours are the owner's to resolve; the run applies the record elsewhere.
+      Options->PadColor = ResolvePadColor(Options->PadColor, PadColorResolver);
     }
-    const bool Opened = Task.OpenOutputFile(AFileName);
-    if (!Opened) SetLastError(Task.LastErrorText());
-    return Opened;
+    if (Task.SetOutput(AFileName, Options ? &*Options : nullptr, IntegerLevelOf(LogLevel()),
+                       Error)) {
+      // A task configured during a run joins it, at once when a thread is free.
+      std::vector<TClaim> Claims;
+      {
+        std::scoped_lock Guard(Lock);
+        if (RunActive && !Stopping && Task.Phase() == TRunPhase::rpWaiting) {
+          Task.SetInRun(true);
+          ClaimFreeThreads(Claims);
+        }
+      }
+      StartClaimed(Claims);
+      return true;
+    }
   } catch (...) {
-    SetLastError(ExceptionText(std::current_exception()));
-    return false;
+    Error = ExceptionText(std::current_exception());
   }
+  SetLastError(Error);
+  Task.NoteFailure(Error);
+  return false;
 }
 
 void TCustomConverter::RemoveTask(int AIndex) {
+  if (!InsideEvent()) OwnerThread.Check("RemoveTask");
   std::vector<TFFmpegPtr> Removed;
+  TFFmpeg* Unreported = nullptr;
   {
     std::scoped_lock Guard(Lock);
-    std::lock_guard Scan(ScanLock);
-    if (!TaskList.Contains(AIndex)) throw TTaskIndexError(AIndex);
-    Removed.push_back(TaskList.Remove(AIndex));
-    Removed.back()->Detached = true;
+    {
+      std::lock_guard Scan(ScanLock);
+      if (!TaskList.Contains(AIndex)) throw TTaskIndexError(AIndex);
+      Removed.push_back(TaskList.Remove(AIndex));
+    }
+    TFFmpeg& Task = *Removed.back();
+    Task.Detach();
+    // A waiting task just leaves. One the run has claimed ends unrun, one that runs is
+    // stopped; either way its end still comes and is counted.
+    if (Task.Phase() != TRunPhase::rpWaiting && Task.StopBeforeRun()) {
+      try {
+        Task.ReportNeverRunEnd();
+      } catch (...) {
+        Unreported = &Task;
+      }
+    } else if (Task.Phase() != TRunPhase::rpEnded) {
+      Task.AskStop();
+    }
+    FinishRunIfDone();
   }
+  if (Unreported) ReportEndHere(*Unreported);
   Dispose(std::move(Removed));
 }
 
 void TCustomConverter::ClearTasks() {
+  if (!InsideEvent()) OwnerThread.Check("ClearTasks");
   std::vector<TFFmpegPtr> Removed;
   {
     std::scoped_lock Guard(Lock);
     std::lock_guard Scan(ScanLock);
     Removed = TaskList.TakeAll();
-    for (auto& Task : Removed) Task->Detached = true;
+    for (auto& Task : Removed) {
+      Task->Detach();
+      Task->SetCounted(false);
+    }
     ThreadCount = 0;
-    LeftToStart = 0;
-    EndedCount = 0;
-    NextTask = -1;
+    Outstanding = 0;
     RunActive = false;
+    Stopping = false;
     ++Generation;
   }
   SetLastError("");
@@ -206,10 +220,15 @@ int TCustomConverter::TaskCount() const {
   return TaskList.Count();
 }
 
-TFFmpeg& TCustomConverter::Tasks(int AIndex) { return TaskAt(AIndex); }
+TTaskView TCustomConverter::Tasks(int AIndex) const {
+  std::lock_guard Guard(ScanLock);
+  if (!TaskList.Contains(AIndex)) throw TTaskIndexError(AIndex);
+  return TaskList.At(AIndex).View();
+}
 
-AVFormatContext* TCustomConverter::TaskInputContext(int AIndex) {
-  return TaskAt(AIndex).FirstInputContext();
+AVFormatContext* TCustomConverter::TaskInputContext(int AIndex) const {
+  const TFFmpeg& Task = TaskAt(AIndex);
+  return InputOpenTask == &Task ? Task.RunInputContext() : nullptr;
 }
 
 void TCustomConverter::Start(int AThreadCount) {
@@ -217,8 +236,10 @@ void TCustomConverter::Start(int AThreadCount) {
     SetLastError(InsideEventText);
     return;
   }
+  OwnerThread.Check("Start");
   ReapParked();
-  LogLines().Clear();
+  // The line buffers stay: a pending line belongs to its thread, whichever converter that
+  // thread serves; a task's thread drops its own when the task ends.
   std::vector<TClaim> Claims;
   {
     std::scoped_lock Guard(Lock);
@@ -227,25 +248,26 @@ void TCustomConverter::Start(int AThreadCount) {
       return;
     }
     ++Generation;
-    NextTask = 0;
-    EndedCount = 0;
     ThreadCount = AThreadCount;
-    LeftToStart = TaskCount();
-    RunActive = LeftToStart > 0;
-    const int Most = AThreadCount > 0 ? AThreadCount : 1;
-    while (LeftToStart > 0 && static_cast<int>(Claims.size()) < Most) {
-      if (auto Claim = ClaimNext()) Claims.push_back(*Claim);
+    Outstanding = 0;
+    Stopping = false;
+    {
+      std::lock_guard Scan(ScanLock);
+      RunActive = TaskList.Count() > 0;
+      for (int I = 0; I < TaskList.Count(); ++I)
+        TaskList.At(I).SetInRun(TaskList.At(I).Phase() == TRunPhase::rpWaiting);
     }
+    ClaimFreeThreads(Claims);
     FinishRunIfDone();
   }
-  for (const TClaim& Claim : Claims) StartClaimed(Claim);
+  StartClaimed(Claims);
 }
 
 void TCustomConverter::Stop() {
   std::vector<TFFmpeg*> Unreported;
   {
     std::scoped_lock Guard(Lock);
-    LeftToStart = 0;
+    if (RunActive) Stopping = true;
     std::vector<TFFmpeg*> Listed;
     {
       std::lock_guard Scan(ScanLock);
@@ -253,16 +275,22 @@ void TCustomConverter::Stop() {
     }
     for (TFFmpeg* Task : Listed) {
       if (Task->StopBeforeRun()) {
-        // Never started: the engine reports the end from an idle-priority thread of its own.
+        // Never started: the run waits for its end, which the engine reports from an
+        // idle-priority thread of its own.
+        if (RunActive && !Task->Counted()) {
+          Task->SetCounted(true);
+          ++Outstanding;
+        }
         try {
-          Task->Stop();
+          Task->ReportNeverRunEnd();
         } catch (...) {
           Unreported.push_back(Task); // no thread for it: reported from here instead
         }
-      } else if (Task->Phase() != TTaskPhase::tsEnded) {
+      } else if (Task->Phase() != TRunPhase::rpEnded) {
         Task->AskStop();
       }
     }
+    FinishRunIfDone();
   }
   for (TFFmpeg* Task : Unreported) ReportEndHere(*Task);
 }
@@ -335,7 +363,18 @@ void TCustomConverter::SetOnTerminate(TTerminateEvent AEvent) {
 }
 
 void TCustomConverter::SetTimerService(TTimerService* AService) {
+  OwnerThread.Check("SetTimerService");
   Timers = AService ? AService : &OwnPump;
+}
+
+TAVProbe& TCustomConverter::Probe() {
+  OwnerThread.Check("Probe");
+  return OwnProbe;
+}
+
+void TCustomConverter::SetPadColorResolver(TPadColorResolver AResolver) {
+  OwnerThread.Check("SetPadColorResolver");
+  PadColorResolver = std::move(AResolver);
 }
 
 // --- Dispatchers ---
@@ -371,7 +410,7 @@ void TCustomConverter::DoLog(TFFmpeg* ATask, int ALevel, const std::string& ATex
   std::scoped_lock Guard(Lock);
   if (!OnLog) return;
   // Lines of a task that has left the list belong to no task any more.
-  const int Index = ATask && !ATask->Detached ? ATask->Index() : -1;
+  const int Index = ATask && !ATask->Detached() ? ATask->Index() : -1;
   try {
     OnLog(Index, LogLevelOf(ALevel), AText);
   } catch (...) {}
@@ -380,11 +419,10 @@ void TCustomConverter::DoLog(TFFmpeg* ATask, int ALevel, const std::string& ATex
 void TCustomConverter::DoProgress(TFFmpeg& ATask, int AFrameNumber, int AFPS, int ACurrentDuration,
                                   float AQuality, float ABitRate, int64_t ACurrentSize,
                                   int ATotalOutputDuration) {
-  // A stop that came while a task on the calling thread was being started reaches its
-  // engine here at the latest.
+  // A stop that came while the task was being started reaches its engine here at the latest.
   if (ATask.StopAsked()) ATask.RequestStop();
   std::scoped_lock Guard(Lock);
-  if (!OnProgress || ATask.Detached) return;
+  if (!OnProgress || ATask.Detached()) return;
   try {
     OnProgress(ATask.Index(), AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate,
                ACurrentSize, ATotalOutputDuration);
@@ -392,26 +430,25 @@ void TCustomConverter::DoProgress(TFFmpeg& ATask, int AFrameNumber, int AFPS, in
 }
 
 void TCustomConverter::DoTaskTerminate(TFFmpeg& ATask) {
-  if (ATask.Phase() == TTaskPhase::tsStopped) {
-    // A task that never ran still cleans its engine up, so that no empty output stays behind.
-    // Outside the lock: the clean-up may log and close codecs. The engine is this thread's
-    // from here on.
-    ATask.CloseInputView();
-    ATask.AdoptOwnerThread();
-    ATask.Cleanup();
-  }
-  std::optional<TClaim> Next;
+  // A task that never ran still closes up, so that no empty output stays behind. Outside the
+  // lock: the clean-up may log and close codecs.
+  if (ATask.Phase() == TRunPhase::rpStopped) ATask.CloseFiles();
+  const TTaskResult Result = ATask.TakeResult();
+  // A line the task's thread left unfinished ends with the task; another thread that comes to
+  // carry the same identifier starts afresh.
+  const std::thread::id Self = std::this_thread::get_id();
+  if (ATask.ThreadID() == Self) LogLines().Forget(Self);
+  std::vector<TClaim> Next;
   {
     std::scoped_lock Guard(Lock);
     ATask.SetThreadID(std::thread::id());
-    if (ATask.Detached) return;
-    RaiseTerminate(ATask.Index(), ATask.Finished(), ATask.ErrorOccurred(), ATask.ErrorMessage());
-    ++EndedCount;
-    if (LeftToStart > 0) Next = ClaimNext();
+    CountEnd(ATask);
+    if (!ATask.Detached()) RaiseTerminate(ATask.Index(), Result);
+    ClaimFreeThreads(Next);
     FinishRunIfDone();
   }
   // The next task starts from this thread, once the lock is let go.
-  if (Next) StartClaimed(*Next);
+  StartClaimed(Next);
 }
 
 void TCustomConverter::DispatchLibraryLine(std::thread::id AThread, int ALevel,
@@ -428,35 +465,44 @@ void TCustomConverter::DispatchLibraryLine(std::thread::id AThread, int ALevel,
 
 // --- Runs ---
 
-void TCustomConverter::RaiseTerminate(int AIndex, bool AFinished, bool AException,
-                                      const std::string& AMessage) {
+void TCustomConverter::RaiseTerminate(int AIndex, const TTaskResult& AResult) {
   if (!OnTerminate) return;
   try {
-    OnTerminate(AIndex, AFinished, AException, AMessage);
+    OnTerminate(AIndex, AResult);
   } catch (...) {}
 }
 
-std::optional<TCustomConverter::TClaim> TCustomConverter::ClaimNext() {
-  while (LeftToStart > 0) {
-    --LeftToStart;
-    const int Index = NextTask++;
-    std::lock_guard Scan(ScanLock);
-    if (TaskList.Contains(Index) && TaskList.At(Index).Claim()) {
-      std::lock_guard Guard(InFlightLock);
-      ++InFlight;
-      return TClaim{&TaskList.At(Index), Index, Generation, ThreadCount > 0};
-    }
-    // Gone, ended or stopped in an earlier run: it will not start, so it counts as ended.
-    ++EndedCount;
+void TCustomConverter::ClaimFreeThreads(std::vector<TClaim>& AClaims) {
+  if (!RunActive || Stopping) return;
+  const int Most = ThreadCount > 0 ? ThreadCount : 1;
+  std::lock_guard Scan(ScanLock);
+  for (int I = 0; I < TaskList.Count() && Outstanding < Most; ++I) {
+    TFFmpeg& Task = TaskList.At(I);
+    if (!Task.InRun() || !Task.Claim()) continue;
+    Task.SetCounted(true);
+    ++Outstanding;
+    std::lock_guard Guard(InFlightLock);
+    ++InFlight;
+    AClaims.push_back({&Task, Task.Serial(), Generation, ThreadCount > 0});
   }
-  return std::nullopt;
+}
+
+void TCustomConverter::CountEnd(TFFmpeg& ATask) {
+  if (!ATask.Counted()) return;
+  ATask.SetCounted(false);
+  --Outstanding;
 }
 
 void TCustomConverter::FinishRunIfDone() {
-  if (!RunActive || LeftToStart > 0 || EndedCount < TaskCount()) return;
+  if (!RunActive || Outstanding > 0) return;
+  if (!Stopping) {
+    std::lock_guard Scan(ScanLock);
+    for (int I = 0; I < TaskList.Count(); ++I)
+      if (TaskList.At(I).InRun() && TaskList.At(I).Phase() == TRunPhase::rpWaiting) return;
+  }
   RunActive = false;
-  RaiseTerminate(-1, true, false, "");
-  LogLines().Clear();
+  Stopping = false;
+  RaiseTerminate(-1, TTaskResult{});
 }
 
 void TCustomConverter::ReleaseInFlight() {
@@ -465,26 +511,28 @@ void TCustomConverter::ReleaseInFlight() {
   InFlightChanged.notify_all();
 }
 
-void TCustomConverter::StartClaimed(const TClaim& AClaim) {
-  if (AClaim.Async) {
-    StartTask(*AClaim.Task, true);
-  } else {
-    std::weak_ptr<bool> Living = Alive;
-    Timers->StartOneShot(std::chrono::milliseconds(100), AClaim.Index,
-                         [this, Living, Generation = AClaim.Generation](int32_t ATag) {
-                           if (Living.lock()) StartTimedTask(Generation, ATag);
-                         });
+void TCustomConverter::StartClaimed(const std::vector<TClaim>& AClaims) {
+  for (const TClaim& Claim : AClaims) {
+    if (Claim.Async) {
+      StartTask(*Claim.Task, true);
+    } else {
+      std::weak_ptr<bool> Living = Alive;
+      Timers->StartOneShot(std::chrono::milliseconds(100), Claim.Serial,
+                           [this, Living, Generation = Claim.Generation](int32_t ATag) {
+                             if (Living.lock()) StartTimedTask(Generation, ATag);
+                           });
+    }
+    ReleaseInFlight();
   }
-  ReleaseInFlight();
 }
 
-void TCustomConverter::StartTimedTask(uint64_t AGeneration, int AIndex) {
+void TCustomConverter::StartTimedTask(uint64_t AGeneration, int32_t ASerial) {
   TFFmpeg* Task = nullptr;
   {
     std::scoped_lock Guard(Lock);
     std::lock_guard Scan(ScanLock);
-    if (AGeneration != Generation || !TaskList.Contains(AIndex)) return;
-    Task = &TaskList.At(AIndex);
+    // A task removed after its claim has already been ended by the removal.
+    if (AGeneration != Generation || !(Task = TaskList.Find(ASerial))) return;
     std::lock_guard InFlightGuard(InFlightLock);
     ++InFlight;
   }
@@ -495,50 +543,86 @@ void TCustomConverter::StartTimedTask(uint64_t AGeneration, int AIndex) {
 void TCustomConverter::StartTask(TFFmpeg& ATask, bool AAsync) {
   TEventScope Scope;
   if (!ATask.BeginRun()) return; // a stop came first and reports the end
-  // A task may start on the thread of the task that ended before it: the engine is this
-  // thread's from here on.
-  ATask.AdoptOwnerThread();
-  // The run frees the input: the probe and the input view let go of it now.
-  ATask.CloseInputView();
-  ATask.SetReportInterval(static_cast<int64_t>(ProgressInterval()) * 1000);
-  ATask.SetVerbosity(IntegerLevelOf(LogLevel()));
+  const int Verbosity = IntegerLevelOf(LogLevel());
+  const int64_t Interval = static_cast<int64_t>(ProgressInterval()) * 1000;
   if (!AAsync) {
     ATask.SetThreadID(std::this_thread::get_id());
     ATask.Publish();
-    ATask.Start(false, ThreadPriority());
+    RunTask(ATask, Verbosity, Interval);
     return;
   }
   std::shared_ptr<TWorkerThread> Thread;
   try {
-    Thread = ATask.Start(true, ThreadPriority());
+    Thread = TWorkerThread::CreateSuspended(ThreadPriority(), [this, &ATask, Verbosity, Interval] {
+      TEventScope RunScope;
+      RunTask(ATask, Verbosity, Interval);
+    });
   } catch (...) {
     // No thread could be made: the task still ends, once, from here.
+    ATask.SetNoRunResult({TTaskOutcome::toNotStarted, ""});
     ReportEndHere(ATask);
     return;
   }
-  if (!Thread) return; // refused: the end has already been reported
+  ATask.AttachRunThread(Thread);
+  // Published before it runs, so that every library line of the thread finds the task.
   ATask.SetThreadID(Thread->ThreadId());
   ATask.Publish();
-  if (ATask.StopAsked()) ATask.RequestStop();
   Thread->Resume();
 }
 
+void TCustomConverter::RunTask(TFFmpeg& ATask, int AVerbosity, int64_t AReportInterval) {
+  std::string Error;
+  bool Opened = false;
+  try {
+    Opened = ATask.OpenForRun(AVerbosity, AReportInterval, Error);
+  } catch (...) {
+    Error = ExceptionText(std::current_exception());
+  }
+  if (Opened && !ATask.StopAsked()) {
+    ATask.Run(); // reports the end; the task may be gone afterwards
+    return;
+  }
+  // Nothing ran: a file that did not open fails the task as a run's failure does (with a
+  // level -1 line), a stop that came during the opening leaves it not started.
+  if (!Opened) DoLog(&ATask, -1, Error);
+  ATask.SetNoRunResult(Opened ? TTaskResult{TTaskOutcome::toNotStarted, ""}
+                              : TTaskResult{TTaskOutcome::toFailed, Error});
+  ATask.CloseFiles();
+  ReportEndHere(ATask);
+}
+
 void TCustomConverter::BindCallbacks(TFFmpeg& ATask) {
-  ATask.SetProgressCallback([this](TCustomFFmpeg& AEngine, int AFrameNumber, int AFPS,
-                                   int ACurrentDuration, float AQuality, float ABitRate,
-                                   int64_t ACurrentSize, int ATotalDuration) {
-    TEventScope Scope;
-    DoProgress(static_cast<TFFmpeg&>(AEngine), AFrameNumber, AFPS, ACurrentDuration, AQuality,
-               ABitRate, ACurrentSize, ATotalDuration);
-  });
-  ATask.SetTerminateCallback([this](TCustomFFmpeg& AEngine) {
-    TFFmpeg& Task = static_cast<TFFmpeg&>(AEngine);
-    {
-      TEventScope Scope;
-      DoTaskTerminate(Task);
-    }
-    Task.NoteEndReported(); // the last touch of the task on this thread
-  });
+  TFFmpeg* Task = &ATask;
+  ATask.BindCallbacks(
+      [this, Task](TCustomFFmpeg&, int ALevel, const std::string& AText) {
+        TEventScope Scope;
+        DoLog(Task, ALevel, AText);
+      },
+      [this, Task](TCustomFFmpeg&, int AFrameNumber, int AFPS, int ACurrentDuration, float AQuality,
+                   float ABitRate, int64_t ACurrentSize, int ATotalDuration) {
+        TEventScope Scope;
+        TOpenInputScope Input(*Task);
+        DoProgress(*Task, AFrameNumber, AFPS, ACurrentDuration, AQuality, ABitRate, ACurrentSize,
+                   ATotalDuration);
+      },
+      [this, Task](TCustomFFmpeg&) {
+        {
+          TEventScope Scope;
+          DoTaskTerminate(*Task);
+        }
+        Task->NoteEndReported(); // the last touch of the task on this thread
+      },
+      [this, Task](TCustomFFmpeg&, int64_t APTS, THookAction& AAction) {
+        TEventScope Scope;
+        TOpenInputScope Input(*Task);
+        DoBeforeHook(*Task, APTS, AAction);
+      },
+      [this, Task](TCustomFFmpeg&, THookBitmap& ABitmap, int AFrameNumber, int64_t APTS,
+                   bool& AUpdate, bool& AStopHook) {
+        TEventScope Scope;
+        TOpenInputScope Input(*Task);
+        DoCustomHook(*Task, ABitmap, AFrameNumber, APTS, AUpdate, AStopHook);
+      });
 }
 
 TFFmpeg& TCustomConverter::TaskAt(int AIndex) const {
@@ -555,14 +639,11 @@ void TCustomConverter::Dispose(std::vector<TFFmpegPtr> ATasks) {
   if (InsideEvent()) {
     std::scoped_lock Guard(Lock);
     for (auto& Task : ATasks) {
-      if (Task->Phase() != TTaskPhase::tsEnded) Task->AskStop();
+      if (Task->Phase() == TRunPhase::rpWaiting) Task->ReleaseOutputName();
+      if (Task->Phase() != TRunPhase::rpEnded) Task->AskStop();
       Parked.push_back(std::move(Task));
     }
     return;
-  }
-  {
-    std::unique_lock Guard(InFlightLock);
-    InFlightChanged.wait(Guard, [this] { return InFlight == 0; });
   }
   DestroyTasks(std::move(ATasks));
   ReapParked();
@@ -580,6 +661,11 @@ void TCustomConverter::ReapParked() {
 
 void TCustomConverter::DestroyTasks(std::vector<TFFmpegPtr> ATasks) {
   if (ATasks.empty()) return;
+  // A starter may still be about to begin one of them.
+  {
+    std::unique_lock Guard(InFlightLock);
+    InFlightChanged.wait(Guard, [this] { return InFlight == 0; });
+  }
   // A library line being routed may still hold a pointer found before the tasks left the
   // list; the routing holds the list lock throughout, so passing through it waits for that.
   { std::lock_guard Barrier(ComponentListLock()); }

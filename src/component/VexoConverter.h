@@ -1,17 +1,32 @@
 // The converter component: an ordered list of tasks (one engine each), run on worker threads
 // at most N at a time or one by one on the calling thread, with the engines' callbacks raised
 // as events carrying the task's index, and the media libraries' log routed to the task whose
-// thread produced it.
+// thread produced it. Callers see a task through TTaskView and its end through TTaskResult.
+//
+// A run (Start until the final event, the one with index -1):
+// - It claims tasks in list order whenever fewer than its thread count (one without worker
+//   threads) are out: a task's end, reported or not (a task removed from the list ends
+//   unseen), claims the next. The final event comes exactly once, when no claimed task is
+//   still to end and none is left to claim, whatever the list did in between.
+// - A task added during a run joins it once its output is set: it starts when a thread is
+//   free. One whose output is never set waits for the next Start. Tasks listed at Start run
+//   whether their output is set or not (without one the run fails at once).
+// - Stop ends the run: nothing more is claimed, running tasks stop, every task that never ran
+//   ends as not started; a task configured after that waits for the next Start.
+// - Removing a task that runs stops it and counts its end; removing a waiting one takes it
+//   out of the run (the run ends if it was the last thing left).
 //
 // Threads and locks:
 // - Operations belong to the owner's thread (the window's GUI thread or a command-line
-//   program's main thread); Stop may also be called from any event handler.
+//   program's main thread); debug builds check it. Stop may also be called from any event
+//   handler, and RemoveTask, ClearTasks and TaskInputContext from the handlers too.
 // - OnLog, OnProgress and OnTerminate are raised under the component lock (re-entrant), on the
 //   thread that produced them; the hook events without it.
 // - Lock order: CodecLock, component list lock, component lock, then the leaf locks (scan,
-//   hooks, line buffers, last error). Nothing that may take CodecLock or the list lock runs
-//   under the component lock; AddTask, SetTaskOutput and Start refuse to run from inside a
-//   locked event handler, and tasks removed there are destroyed later, outside every lock.
+//   hooks, line buffers, last error, a task's view). Nothing that may take CodecLock or the
+//   list lock runs under the component lock; AddTask, SetTaskOutput and Start refuse to run
+//   from inside a locked event handler, and tasks removed there are destroyed later, outside
+//   every lock.
 // - A task is destroyed only after every thread that may touch it has let go of it.
 // Nothing thrown inside crosses the component boundary except the index error below.
 #pragma once
@@ -20,6 +35,8 @@
 #include "ConverterTypes.h"
 #include "Task.h"
 #include "TaskOptions.h"
+#include "TaskView.h"
+#include "ThreadAffinity.h"
 #include "TimerService.h"
 
 #include <atomic>
@@ -70,16 +87,27 @@ protected:
 
   // --- Operations, published by TVexoConverter (owner's thread unless noted) ---
   bool LoadLibraries(const std::string& AFolder, bool AVersioned);
-  // AOptions, when given, is the caller's record: an empty FileName is filled in.
+  // Reads the source (open, summary, close) and lists its task; the index, or -1 with the
+  // reason in LastError. AOptions, when given, is the caller's record: an empty FileName is
+  // filled in. The task holds no open file afterwards.
   int AddTask(const std::string& AFileName, TInputOptions* AOptions = nullptr);
+  // Checks the output by opening the source and AFileName as the run will, closes both and
+  // records them; false with the reason in LastError (and the task's view). An empty file of
+  // that name holds it until the task runs, or goes when the task ends unrun or leaves the
+  // list. AOptions, when given, is the caller's record: an empty FileName is filled in. A task
+  // added during a run joins it here.
   bool SetTaskOutput(int AIndex, const std::string& AFileName, TOutputOptions* AOptions = nullptr);
+  // Also from event handlers; see the header comment for what it does to a run.
   void RemoveTask(int AIndex);
+  // Also from event handlers (the final one's, typically); ends the run's accounting.
   void ClearTasks();
   int TaskCount() const; // any thread
-  // The task itself; the reference stays valid until the task is removed.
-  TFFmpeg& Tasks(int AIndex);
-  // The task's first input container, or null once the task has started or been stopped.
-  AVFormatContext* TaskInputContext(int AIndex);
+  // A copy of what the task shows; its State and Result follow the run.
+  TTaskView Tasks(int AIndex) const;
+  // The task's first input container, for its own progress and hook handlers while its run
+  // has the input open; null on any other thread or at any other time. Before its run a task
+  // holds no open input: the source's name is the view's SourcePath.
+  AVFormatContext* TaskInputContext(int AIndex) const;
   // AThreadCount > 0: that many worker threads at once; 0 or less: one task at a time on the
   // thread that serves the timer service.
   void Start(int AThreadCount);
@@ -104,33 +132,38 @@ protected:
   void SetOnTerminate(TTerminateEvent AEvent);
 
   // The probe the application tests files with. Owner's thread.
-  TAVProbe& Probe() { return OwnProbe; }
+  TAVProbe& Probe();
   // The timer service of runs without worker threads; null restores the converter's own
   // pump. Owner's thread, while no such run is pending.
   void SetTimerService(TTimerService* AService);
-  TTimerPump& TimerPump() { return OwnPump; }
-  // Resolves desktop colours of PadColor; without it they are black. Owner's thread.
-  void SetPadColorResolver(TPadColorResolver AResolver) { PadColorResolver = std::move(AResolver); }
+  TTimerPump& TimerPump() { return OwnPump; } // the pumping thread
+  // Resolves desktop colours of PadColor when an output is set; without it they are black.
+  // Owner's thread.
+  void SetPadColorResolver(TPadColorResolver AResolver);
 
 private:
   struct TClaim {
     TFFmpeg* Task;
-    int Index;
+    int32_t Serial;
     uint64_t Generation;
     bool Async; // on a worker thread, else through a timer
   };
 
   void SetLastError(const std::string& AText);
-  // Lock held: the next fresh task of the run; tasks that cannot start count as ended.
-  std::optional<TClaim> ClaimNext();
-  // Lock held: raises the run's final event once every task has ended.
+  // Lock held: claims waiting tasks of the run while fewer than the thread count are out.
+  void ClaimFreeThreads(std::vector<TClaim>& AClaims);
+  // Lock held: the end of ATask leaves the run's count.
+  void CountEnd(TFFmpeg& ATask);
+  // Lock held: raises the run's final event once nothing is out and nothing left to claim.
   void FinishRunIfDone();
-  // No lock held: starts a claimed task, at once or through a timer.
-  void StartClaimed(const TClaim& AClaim);
-  void StartTimedTask(uint64_t AGeneration, int AIndex);
+  // No lock held: starts claimed tasks, at once or through a timer.
+  void StartClaimed(const std::vector<TClaim>& AClaims);
+  void StartTimedTask(uint64_t AGeneration, int32_t ASerial);
   void StartTask(TFFmpeg& ATask, bool AAsync);
+  // The run's thread: opens the task's files and converts, or reports why it could not.
+  void RunTask(TFFmpeg& ATask, int AVerbosity, int64_t AReportInterval);
   void ReleaseInFlight();
-  // The end of a task that got no thread to report it, raised on the calling thread.
+  // The end of a task that got no engine run to report it, raised on the calling thread.
   void ReportEndHere(TFFmpeg& ATask);
   void BindCallbacks(TFFmpeg& ATask);
   TFFmpeg& TaskAt(int AIndex) const;
@@ -140,14 +173,16 @@ private:
   void Dispose(std::vector<TFFmpegPtr> ATasks);
   void ReapParked();
   void DestroyTasks(std::vector<TFFmpegPtr> ATasks);
-  void RaiseTerminate(int AIndex, bool AFinished, bool AException, const std::string& AMessage);
+  void RaiseTerminate(int AIndex, const TTaskResult& AResult);
 
   bool ShutDownDone = false;
+  TThreadAffinity OwnerThread;
   TAVProbe OwnProbe;
   TTimerPump OwnPump;
   TTimerService* Timers = &OwnPump;
   TPadColorResolver PadColorResolver;
   std::shared_ptr<bool> Alive = std::make_shared<bool>(true); // for late timers
+  int32_t NextSerial = 0; // owner's thread
 
   std::atomic<TLogLevel> LogLevelValue{TLogLevel::llInfo};
   std::atomic<int> ProgressIntervalValue{500};
@@ -166,11 +201,10 @@ private:
   TLogEvent OnLog;
   TProgressEvent OnProgress;
   TTerminateEvent OnTerminate;
-  int32_t NextTask = -1;
   int32_t ThreadCount = 0;
-  int32_t EndedCount = 0;
-  int32_t LeftToStart = 0;
+  int32_t Outstanding = 0; // tasks the run counts whose end is still to come
   bool RunActive = false; // from Start until the final event
+  bool Stopping = false; // Stop came during the run: nothing more is claimed
   uint64_t Generation = 0; // changes with every run and every clear
   std::vector<TFFmpegPtr> Parked; // removed inside an event, destroyed later
 

@@ -134,70 +134,42 @@ private slots:
     QCOMPARE(CappedSampleRate(Xvid, -1), -1);
   }
 
-  void SettingsFirstStartWriteAndReadBack() {
-    QTemporaryDir App;
-    TAppSettings Settings(App.path() + QLatin1Char('/'));
-    QCOMPARE(Settings.FilePath(), App.filePath(QStringLiteral("conf.ini")));
-    const TSettingsValues First = Settings.Read();
-    QCOMPARE(First.Output, QDir::homePath() + QStringLiteral("/orvaneVideo"));
-    QVERIFY(!First.SameFolder);
-
-    QString Failed;
-    QVERIFY(First.Format.isEmpty());
-    QVERIFY(Settings.Write({QStringLiteral("/data/out"), true, QStringLiteral("MP4 Video (*.mp4)")},
-                           Failed));
-    QSettings Stored(Settings.FilePath(), QSettings::IniFormat);
-    QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(),
-             QStringLiteral("/data/out"));
-    QCOMPARE(Stored.value(QStringLiteral("Main/booSameFolder")).toString(), QStringLiteral("1"));
-    QCOMPARE(Stored.value(QStringLiteral("Main/strFormat")).toString(),
-             QStringLiteral("MP4 Video (*.mp4)"));
-    const TSettingsValues Back = TAppSettings(App.path() + QLatin1Char('/')).Read();
-    QCOMPARE(Back.Output, QStringLiteral("/data/out"));
-    QVERIFY(Back.SameFolder);
-    QCOMPARE(Back.Format, QStringLiteral("MP4 Video (*.mp4)"));
-    QVERIFY(Settings.Write({QStringLiteral("/data/out"), false, QString()}, Failed));
-    QCOMPARE(QSettings(Settings.FilePath(), QSettings::IniFormat)
-                 .value(QStringLiteral("Main/booSameFolder"))
-                 .toString(),
-             QStringLiteral("0"));
-  }
-
-  void SameFolderIsReadAsAnInteger() {
-    // A folder per value: the settings class caches a file it has read.
-    const auto ReadStored = [](const QByteArray& AValue) {
+  // The shared settings unit writes what the toolkit reads, and reads what it wrote: files
+  // of earlier versions keep working, and either side may write the file.
+  void SettingsAreTheToolkitsIniText() {
+    const QString Output = QStringLiteral("/media/a, b;c=d \"q\" back\\slash \u00e9\u65e5");
+    const QString Format = QStringLiteral("@ MP4 Video (*.mp4) ");
+    {
       QTemporaryDir App;
-      QFile File(App.filePath(QStringLiteral("conf.ini")));
-      File.open(QIODevice::WriteOnly);
-      File.write("[Main]\nbooSameFolder=" + AValue + "\n");
-      File.close();
-      return TAppSettings(App.path() + QLatin1Char('/')).Read().SameFolder;
-    };
-    QVERIFY(!ReadStored("true"));
-    QVERIFY(!ReadStored("0"));
-    QVERIFY(ReadStored("1"));
-    QVERIFY(ReadStored("2"));
-  }
-
-  void SettingsMoveToTheUserFolderWhenTheProgramFolderCannotHoldThem() {
-    // A program folder that cannot be written (here: one that is not there at all).
-    TAppSettings Settings(QStringLiteral("/proc/pelorix-missing/"));
-    const QString UserFile =
-        qEnvironmentVariable("XDG_CONFIG_HOME") + QStringLiteral("/pelorix/conf.ini");
-    QCOMPARE(Settings.FilePath(), UserFile);
-    QString Failed;
-    QVERIFY(Settings.Write({QStringLiteral("/x"), false, QString()}, Failed));
-    QCOMPARE(TAppSettings(QStringLiteral("/proc/pelorix-missing/")).Read().Output,
-             QStringLiteral("/x"));
-    QFile::remove(UserFile);
-
-    // Neither place writable: the failure names the file.
-    const QByteArray Saved = qgetenv("XDG_CONFIG_HOME");
-    qputenv("XDG_CONFIG_HOME", "/proc/pelorix-missing-config");
-    TAppSettings Nowhere(QStringLiteral("/proc/pelorix-missing/"));
-    QVERIFY(!Nowhere.Write({QStringLiteral("/x"), false, QString()}, Failed));
-    QCOMPARE(Failed, QStringLiteral("/proc/pelorix-missing-config/pelorix/conf.ini"));
-    qputenv("XDG_CONFIG_HOME", Saved);
+      std::string Failed;
+      TAppSettings Settings(App.path().toStdString() + "/");
+      QVERIFY(Settings.Write({Output.toStdString(), true, Format.toStdString()}, Failed));
+      QSettings Stored(App.filePath(QStringLiteral("conf.ini")), QSettings::IniFormat);
+      QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(), Output);
+      QCOMPARE(Stored.value(QStringLiteral("Main/booSameFolder")).toString(), QStringLiteral("1"));
+      QCOMPARE(Stored.value(QStringLiteral("Main/strFormat")).toString(), Format);
+    }
+    {
+      QTemporaryDir App;
+      {
+        QSettings Toolkit(App.filePath(QStringLiteral("conf.ini")), QSettings::IniFormat);
+        Toolkit.setValue(QStringLiteral("Main/strOutput"), Output);
+        Toolkit.setValue(QStringLiteral("Main/booSameFolder"), 1);
+        Toolkit.setValue(QStringLiteral("Main/strFormat"), Format);
+        Toolkit.setValue(QStringLiteral("Other/kept"), QStringLiteral("x, y"));
+      }
+      TAppSettings Settings(App.path().toStdString() + "/");
+      const TSettingsValues Read = Settings.Read();
+      QCOMPARE(QString::fromStdString(Read.Output), Output);
+      QVERIFY(Read.SameFolder);
+      QCOMPARE(QString::fromStdString(Read.Format), Format);
+      std::string Failed;
+      QVERIFY(Settings.Write({"/elsewhere", false, Read.Format}, Failed));
+      QSettings Stored(App.filePath(QStringLiteral("conf.ini")), QSettings::IniFormat);
+      QCOMPARE(Stored.value(QStringLiteral("Main/strOutput")).toString(),
+               QStringLiteral("/elsewhere"));
+      QCOMPARE(Stored.value(QStringLiteral("Other/kept")).toString(), QStringLiteral("x, y"));
+    }
   }
 };
 

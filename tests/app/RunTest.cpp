@@ -338,6 +338,32 @@ private slots:
     QCOMPARE(W.Converter().TaskCount(), 1);
   }
 
+  // A stop leaves every row that ended before it as it ended: a failed file still reads
+  // "Failed" with its reason, the stopped and the waiting ones read "Canceled".
+  void AStopKeepsTheRowsThatEndedBeforeIt() {
+    TWindowHarness H;
+    TGate Gate;
+    TfrmMain& W = H.Open([](TOutputOptions& AOptions) { AOptions.CustomHook = true; });
+    W.Converter().SetOnCustomHook([&Gate](int AIndex, THookBitmap&, int, int64_t, bool&, bool&) {
+      if (AIndex == 1) Gate.Wait();
+    });
+    const QString Broken = H.WorkPath(QStringLiteral("broken.wav"));
+    WriteUndecodableWav(Broken);
+    H.Add({Broken, MediaFile(Clip), MediaFile(Clip)});
+    QCOMPARE(H.Files().RowCount(), 3);
+    QSignalSpy Finished(&W, &TfrmMain::RunFinished);
+    H.Button("btnConvert").click();
+    QTRY_VERIFY_WITH_TIMEOUT(Gate.WasReached(), 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(H.Files().Status(0), StatusFailed, 60000);
+
+    H.Button("btnConvert").click(); // "Stop"
+    Gate.Release();
+    QVERIFY(Finished.wait(120000));
+    QCOMPARE(H.Statuses(), (QStringList{StatusFailed, StatusCanceled, StatusCanceled}));
+    QVERIFY(H.Files().item(0, 1)->toolTip().contains(QStringLiteral("Unsupported codec")));
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Job Canceled]"));
+  }
+
   void AConversionThatFailsReadsFailedAndLeavesNoFile() {
     TWindowHarness H;
     TfrmMain& W = H.Open();

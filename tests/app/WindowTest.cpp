@@ -11,7 +11,13 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QSettings>
+#include <QTextStream>
+
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
 
 using namespace pelorix;
 using namespace pelorix::test;
@@ -150,9 +156,8 @@ private slots:
     QCOMPARE(H.Files().RowCount(), 1);
     QCOMPARE(H.Files().item(0, 0)->text(), QStringLiteral("h264_aac.mp4"));
     QCOMPARE(W.Converter().TaskCount(), 1);
-    QVERIFY(W.Converter().TaskInputContext(0) != nullptr);
-    QCOMPARE(QFileInfo(QString::fromUtf8(W.Converter().TaskInputContext(0)->url)).fileName(),
-             QStringLiteral("h264_aac.mp4"));
+    QCOMPARE(QString::fromStdString(W.Converter().Tasks(0).SourcePath),
+             MediaFile(QStringLiteral("h264_aac.mp4")));
 
     // What is left converts under its own name.
     QVERIFY(H.ConvertAndWait());
@@ -239,6 +244,69 @@ private slots:
                  "Unable to write to /proc/pelorix-missing-config/pelorix/conf.ini")});
   }
 
+  // conf.ini lies beside the program, but its user may not write it: every session reads and
+  // writes one and the same file, so a change made in one is there in the next. Each session
+  // is a process of its own, run as a user without write access (as root, the test drops to
+  // "nobody", since root may write any file).
+  void SettingsBesideAProgramItsUserCannotWriteAreKept() {
+    QTemporaryDir Root;
+    QDir(Root.path()).mkpath(QStringLiteral("prog"));
+    QDir(Root.path()).mkpath(QStringLiteral("home"));
+    const QString Beside = Root.filePath(QStringLiteral("prog/conf.ini"));
+    {
+      QFile File(Beside);
+      QVERIFY(File.open(QIODevice::WriteOnly));
+      File.write("[Main]\nstrOutput=/from/beside\nbooSameFolder=0\n");
+    }
+    const bool AsRoot = ::geteuid() == 0;
+    QFile::setPermissions(Root.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                           QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                           QFileDevice::ExeOther);
+    QFile::setPermissions(Root.filePath(QStringLiteral("home")),
+                          QFileDevice::Permissions(0x7777)); // anyone may write the home
+    QFile::setPermissions(Beside, QFileDevice::ReadOwner | QFileDevice::ReadOther);
+    if (!AsRoot)
+      QFile::setPermissions(Root.filePath(QStringLiteral("prog")),
+                            QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+
+    const auto Session = [&](const QString& ANewFolder) {
+      QProcess Child;
+      QProcessEnvironment Environment = QProcessEnvironment::systemEnvironment();
+      Environment.insert(QStringLiteral("PELORIX_TEST_CHILD"), QStringLiteral("1"));
+      Environment.insert(QStringLiteral("PELORIX_APP_FOLDER"),
+                         Root.filePath(QStringLiteral("prog/")));
+      Environment.insert(QStringLiteral("PELORIX_NEW_FOLDER"), ANewFolder);
+      Environment.insert(QStringLiteral("HOME"), Root.filePath(QStringLiteral("home")));
+      Environment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                         Root.filePath(QStringLiteral("home/.config")));
+      Environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+      Environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+      Child.setProcessEnvironment(Environment);
+      if (AsRoot) {
+        const passwd* Nobody = ::getpwnam("nobody");
+        if (!Nobody) qFatal("no user nobody");
+        const uid_t User = Nobody->pw_uid;
+        const gid_t Group = Nobody->pw_gid;
+        Child.setChildProcessModifier([User, Group] {
+          if (::setgroups(0, nullptr) != 0 || ::setgid(Group) != 0 || ::setuid(User) != 0)
+            ::_exit(126);
+        });
+      }
+      Child.start(QCoreApplication::applicationFilePath(), {});
+      Child.waitForFinished(120000);
+      return std::pair{Child.exitCode(),
+                       QString::fromUtf8(Child.readAllStandardOutput()).trimmed()};
+    };
+    const auto First = Session(QStringLiteral("/changed"));
+    QCOMPARE(First, (std::pair{0, QStringLiteral("/from/beside")}));
+    const auto Second = Session(QString());
+    QCOMPARE(Second, (std::pair{0, QStringLiteral("/changed")}));
+    QFile File(Beside);
+    QVERIFY(File.open(QIODevice::ReadOnly));
+    QCOMPARE(File.readAll(), QByteArray("[Main]\nstrOutput=/from/beside\nbooSameFolder=0\n"));
+    QFile::setPermissions(Root.filePath(QStringLiteral("prog")), QFileDevice::Permissions(0x7700));
+  }
+
   void TheFolderPickerChangesTheFolderOnlyWhenConfirmed() {
     TWindowHarness H;
     H.Open();
@@ -285,5 +353,26 @@ private slots:
   }
 };
 
-PELORIX_WINDOW_TEST_MAIN(TWindowTest)
+// A session of the settings test: the window at $PELORIX_APP_FOLDER shows its output folder on
+// standard output, takes $PELORIX_NEW_FOLDER through the folder picker when one is given, and
+// closes (writing its settings). Status 1 when the window said it could not write them.
+int SettingsSession() {
+  TScriptedDialogs Dialogs;
+  TWindowSetup Setup;
+  Setup.AppFolder = qEnvironmentVariable("PELORIX_APP_FOLDER");
+  Setup.Dialogs = &Dialogs;
+  TfrmMain Window(Setup);
+  Window.show();
+  QTextStream(stdout) << Window.findChild<QLineEdit*>(QStringLiteral("txtOutput"))->text()
+                      << Qt::endl;
+  const QString NewFolder = qEnvironmentVariable("PELORIX_NEW_FOLDER");
+  if (!NewFolder.isEmpty()) {
+    Dialogs.FolderAnswers << NewFolder;
+    Window.findChild<QAbstractButton*>(QStringLiteral("btnFolderChange"))->click();
+  }
+  Window.close();
+  return Dialogs.Messages.isEmpty() ? 0 : 1;
+}
+
+PELORIX_WINDOW_TEST_MAIN_WITH_CHILD(TWindowTest, SettingsSession)
 #include "WindowTest.moc"

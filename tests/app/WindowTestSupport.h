@@ -155,12 +155,21 @@ inline void IsolateHome() {
 
 } // namespace pelorix::test
 
-// The tests' main: an offscreen application with the C numeric locale, as the program has.
-#define PELORIX_WINDOW_TEST_MAIN(TestClass) \
+// The tests' main: an offscreen application with the C numeric locale, as the program has. A
+// test program may also serve as a child process of its own tests: with PELORIX_TEST_CHILD in
+// its environment it runs AChild (a callable returning the exit status) instead, with the
+// environment its parent gave it.
+#define PELORIX_WINDOW_TEST_MAIN_WITH_CHILD(TestClass, AChild) \
   int main(int argc, char** argv) { \
+    if (qEnvironmentVariableIsSet("PELORIX_TEST_CHILD")) { \
+      QApplication Application(argc, argv); \
+      return AChild(); \
+    } \
     pelorix::test::IsolateHome(); \
     QApplication Application(argc, argv); \
     std::setlocale(LC_NUMERIC, "C"); \
     TestClass Test; \
     return QTest::qExec(&Test, argc, argv); \
   }
+#define PELORIX_WINDOW_TEST_MAIN(TestClass) \
+  PELORIX_WINDOW_TEST_MAIN_WITH_CHILD(TestClass, [] { return 2; })

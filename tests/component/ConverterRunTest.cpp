@@ -64,10 +64,17 @@ private:
   int Running = 0, Most = 0;
 };
 
-void ExpectCleanEnd(const TEndEvent& AEnd, bool AFinished) {
-  EXPECT_EQ(AEnd.Finished, AFinished) << "task " << AEnd.Index;
-  EXPECT_FALSE(AEnd.Exception) << "task " << AEnd.Index << ": " << AEnd.Message;
-  EXPECT_EQ(AEnd.Message, "");
+void ExpectEnd(const TEndEvent& AEnd, TTaskOutcome AOutcome) {
+  EXPECT_EQ(AEnd.Result.Outcome, AOutcome) << "task " << AEnd.Index << ": " << AEnd.Result.Reason;
+  EXPECT_EQ(AEnd.Result.Reason, "") << "task " << AEnd.Index;
+}
+
+// Every task's end converted, and the run's final end (which carries no outcome) last.
+void ExpectAllConverted(const std::vector<TEndEvent>& AEnds) {
+  ASSERT_FALSE(AEnds.empty());
+  for (size_t I = 0; I + 1 < AEnds.size(); ++I) ExpectEnd(AEnds[I], TTaskOutcome::toConverted);
+  EXPECT_EQ(AEnds.back().Index, -1);
+  ExpectEnd(AEnds.back(), TTaskOutcome::toNone);
 }
 
 TEST_F(TConverterTest, StartOneRunsTasksOneAtATimeInListOrder) {
@@ -80,7 +87,7 @@ TEST_F(TConverterTest, StartOneRunsTasksOneAtATimeInListOrder) {
   Converter->Start(1);
   ASSERT_TRUE(Recorder.WaitForFinal());
   EXPECT_EQ(Recorder.EndIndexes(), (std::vector<int>{0, 1, 2, -1}));
-  for (const auto& End : Recorder.EndEvents()) ExpectCleanEnd(End, true);
+  ExpectAllConverted(Recorder.EndEvents());
   EXPECT_EQ(Overlap.StartOrder(), (std::vector<int>{0, 1, 2}));
   EXPECT_EQ(Overlap.MostAtOnce(), 1);
   // Each task reported from its own worker thread (the next one is started from there, so
@@ -127,7 +134,7 @@ TEST_F(TConverterTest, StartTwoRunsTwoAtOnceAndTheThirdWhenOneEnds) {
   ASSERT_EQ(Indexes.size(), 4u);
   EXPECT_EQ(std::multiset<int>(Indexes.begin(), Indexes.end() - 1), (std::multiset<int>{0, 1, 2}));
   EXPECT_EQ(Indexes.back(), -1);
-  for (const auto& End : Recorder.EndEvents()) ExpectCleanEnd(End, true);
+  ExpectAllConverted(Recorder.EndEvents());
   for (int I = 0; I < 3; ++I) ExpectValidOutput(I);
 }
 
@@ -135,9 +142,8 @@ TEST_F(TConverterTest, StartZeroRunsEachTaskOnThePumpingThread) {
   TRunRecorder Recorder(*Converter);
   std::atomic<int> ForeignProgress{0};
   const auto Self = std::this_thread::get_id();
-  Converter->SetOnProgress([&](int AIndex, int, int, int, float, float, int64_t, int) {
-    if (std::this_thread::get_id() != Self || Converter->Tasks(AIndex).ThreadID() != Self)
-      ++ForeignProgress;
+  Converter->SetOnProgress([&](int, int, int, int, float, float, int64_t, int) {
+    if (std::this_thread::get_id() != Self) ++ForeignProgress;
   });
   AddConfigured("mpeg4_mp3.avi");
   AddConfigured("h264_aac.mp4");
@@ -152,10 +158,8 @@ TEST_F(TConverterTest, StartZeroRunsEachTaskOnThePumpingThread) {
   ASSERT_TRUE(Converter->TimerPump().RunUntilIdle());
 
   EXPECT_EQ(Recorder.EndIndexes(), (std::vector<int>{0, 1, -1}));
-  for (const auto& End : Recorder.EndEvents()) {
-    ExpectCleanEnd(End, true);
-    EXPECT_EQ(End.Thread, Self);
-  }
+  ExpectAllConverted(Recorder.EndEvents());
+  for (const auto& End : Recorder.EndEvents()) EXPECT_EQ(End.Thread, Self);
   EXPECT_EQ(ForeignProgress, 0);
   ExpectValidOutput(0);
   ExpectValidOutput(1);
@@ -176,13 +180,17 @@ TEST_F(TConverterTest, StopDuringTheFirstEndsEveryTaskOnceAndTheRunOnce) {
   auto Ends = Recorder.EndEvents();
   ASSERT_EQ(Ends.size(), 4u);
   EXPECT_EQ(Ends[3].Index, -1);
-  ExpectCleanEnd(Ends[3], true);
+  ExpectEnd(Ends[3], TTaskOutcome::toNone);
   Ends.pop_back();
   std::sort(Ends.begin(), Ends.end(),
             [](const TEndEvent& A, const TEndEvent& B) { return A.Index < B.Index; });
+  // The first stopped with a complete, shorter file; the others never started.
   for (int I = 0; I < 3; ++I) {
     EXPECT_EQ(Ends[I].Index, I);
-    ExpectCleanEnd(Ends[I], false);
+    ExpectEnd(Ends[I], I == 0 ? TTaskOutcome::toStopped : TTaskOutcome::toNotStarted);
+    const TTaskView View = Converter->Tasks(I);
+    EXPECT_EQ(View.State, TTaskState::tsEnded);
+    EXPECT_EQ(View.Result, Ends[I].Result);
   }
   // The never-started tasks reported from threads of their own and left no empty output.
   EXPECT_EQ(std::set<std::thread::id>(
@@ -211,6 +219,110 @@ TEST_F(TConverterTest, StopOfFiftyTasksReportsFiftyEndsAndOneFinalEvent) {
   EXPECT_EQ(*Ended.rbegin(), 49);
 }
 
+// The run's accounting while the list changes under it: every claimed task's end counts and
+// claims the next, whether it still has its place in the list or not. Task 0's first event
+// removes task 0 itself (running: it ends unseen) or task 2 (waiting: it leaves the run); the
+// other two run to their end as tasks 0 and 1, and the run ends once.
+TEST_F(TConverterTest, RemovingATaskDuringARunLetsTheOthersRunAndTheRunEnd) {
+  for (const int Removed : {0, 2}) {
+    SCOPED_TRACE(Removed);
+    std::atomic<bool> Done{false};
+    TRunRecorder Recorder(*Converter);
+    Converter->SetOnProgress([&](int AIndex, int, int, int, float, float, int64_t, int) {
+      if (AIndex == 0 && !Done.exchange(true)) Converter->RemoveTask(Removed);
+    });
+    for (const auto& Clip : ThreeClips) AddConfigured(Clip);
+
+    Converter->Start(1);
+    ASSERT_TRUE(Recorder.WaitForFinal());
+    EXPECT_EQ(Recorder.EndIndexes(), (std::vector<int>{0, 1, -1}));
+    ExpectAllConverted(Recorder.EndEvents());
+    EXPECT_EQ(Converter->TaskCount(), 2);
+    for (int I = 0; I < 3; ++I) {
+      if (I != Removed) ExpectValidOutput(I);
+    }
+    // A waiting task's output name is free again.
+    if (Removed == 2) {
+      EXPECT_FALSE(std::filesystem::exists(OutputPath(2)));
+    }
+
+    Converter->SetOnProgress(nullptr);
+    Converter->SetOnTerminate(nullptr);
+    Converter->SetOnLog(nullptr);
+    Converter->ClearTasks();
+    std::filesystem::remove_all(Dir);
+    std::filesystem::create_directories(Dir);
+  }
+}
+
+TEST_F(TConverterTest, RemovingTheLastTaskEndsTheRunOnceAndTheNextStartRuns) {
+  std::atomic<bool> Removed{false};
+  TRunRecorder Recorder(*Converter);
+  Converter->SetOnProgress([&](int, int, int, int, float, float, int64_t, int) {
+    if (!Removed.exchange(true)) Converter->RemoveTask(0);
+  });
+  AddConfigured("h264_aac.mp4");
+  Converter->Start(1);
+  ASSERT_TRUE(Recorder.WaitForFinal());
+  EXPECT_EQ(Recorder.EndIndexes(), (std::vector<int>{-1}));
+  EXPECT_EQ(Converter->TaskCount(), 0);
+
+  Converter->SetOnProgress(nullptr);
+  TRunRecorder Next(*Converter);
+  EXPECT_EQ(AddConfigured("mpeg4_mp3.avi"), 0);
+  Converter->Start(1);
+  ASSERT_TRUE(Next.WaitForFinal());
+  EXPECT_EQ(Next.EndIndexes(), (std::vector<int>{0, -1}));
+  ExpectAllConverted(Next.EndEvents());
+}
+
+// A task added while a run goes on joins it once its output is set, and the run's end waits
+// for it; with a thread free it starts at once.
+TEST_F(TConverterTest, ATaskAddedDuringARunJoinsIt) {
+  for (const int Threads : {1, 2}) {
+    SCOPED_TRACE(Threads);
+    TSignal Release, Held;
+    Converter->SetOnCustomHook([&](int AIndex, THookBitmap&, int, int64_t, bool&, bool&) {
+      if (AIndex != 0) return;
+      Held.Raise();
+      Release.Wait();
+    });
+    TRunRecorder Recorder(*Converter);
+    TOutputOptions Hooked;
+    Hooked.CustomHook = true;
+    AddConfigured("mpeg4_mp3.avi", &Hooked);
+    Converter->Start(Threads);
+    ASSERT_TRUE(Held.Wait());
+
+    ASSERT_EQ(Converter->AddTask(test::TestMedia("h264_aac.mp4")), 1) << Converter->LastError();
+    TOutputOptions Plain;
+    ASSERT_TRUE(Converter->SetTaskOutput(1, OutputPath(1), &Plain)) << Converter->LastError();
+    // A second thread runs the new task while the first is held; one thread runs it next.
+    if (Threads == 2) {
+      EXPECT_TRUE(Recorder.WaitForEnds(1, 1));
+    }
+    Release.Raise();
+    ASSERT_TRUE(Recorder.WaitForFinal());
+    EXPECT_EQ(Recorder.EndIndexes(),
+              (Threads == 2 ? std::vector<int>{1, 0, -1} : std::vector<int>{0, 1, -1}));
+    ExpectAllConverted(Recorder.EndEvents());
+    ExpectValidOutput(0);
+    ExpectValidOutput(1);
+
+    // The run is over: the next one is not refused.
+    Converter->SetOnCustomHook(nullptr);
+    TRunRecorder Next(*Converter);
+    Converter->Start(1);
+    EXPECT_TRUE(Next.WaitForFinal());
+    EXPECT_NE(Converter->LastError(), "A run is already in progress");
+    Converter->SetOnTerminate(nullptr);
+    Converter->SetOnLog(nullptr);
+    Converter->ClearTasks();
+    std::filesystem::remove(OutputPath(0));
+    std::filesystem::remove(OutputPath(1));
+  }
+}
+
 TEST_F(TConverterTest, FailedStartEndsItsTaskAndTheRunStillEndsOnce) {
   TRunRecorder Recorder(*Converter);
   AddConfigured("mpeg4_mp3.avi");
@@ -221,10 +333,11 @@ TEST_F(TConverterTest, FailedStartEndsItsTaskAndTheRunStillEndsOnce) {
   ASSERT_TRUE(Recorder.WaitForFinal());
   const auto Ends = Recorder.EndEvents();
   ASSERT_EQ(Recorder.EndIndexes(), (std::vector<int>{0, 1, 2, -1}));
-  EXPECT_TRUE(Ends[1].Exception);
-  EXPECT_EQ(Ends[1].Message, "Must supply at least one output file");
-  ExpectCleanEnd(Ends[2], true);
-  ExpectCleanEnd(Ends[3], true);
+  EXPECT_EQ(Ends[1].Result,
+            (TTaskResult{TTaskOutcome::toFailed, "Must supply at least one output file"}));
+  EXPECT_EQ(Converter->Tasks(1).LastError, "Must supply at least one output file");
+  ExpectEnd(Ends[2], TTaskOutcome::toConverted);
+  ExpectEnd(Ends[3], TTaskOutcome::toNone);
   bool Logged = false;
   for (const auto& Line : Recorder.LogEvents())
     Logged = Logged || (Line.Index == 1 && Line.Level == TLogLevel::llQuiet &&
@@ -255,7 +368,7 @@ TEST_F(TConverterTest, ClearTasksFromTheFinalEventLeavesAConverterReadyForTheNex
 TEST_F(TConverterTest, DestroyingTheConverterMidRunStopsAndWaitsForEveryTask) {
   TSignal Running;
   std::atomic<int> Events{0}, InHandler{0};
-  Converter->SetOnTerminate([&](int, bool, bool, const std::string&) { ++Events; });
+  Converter->SetOnTerminate([&](int, const TTaskResult&) { ++Events; });
   Converter->SetOnCustomHook([&](int, THookBitmap&, int, int64_t, bool&, bool&) {
     ++InHandler;
     Running.Raise();
@@ -281,23 +394,104 @@ TEST_F(TConverterTest, RemoveTaskRenumbersTheTasksAfterIt) {
   Converter->RemoveTask(0);
   ASSERT_EQ(Converter->TaskCount(), 2);
   for (int I = 0; I < 2; ++I) {
-    EXPECT_EQ(Converter->Tasks(I).Index(), I);
-    EXPECT_EQ(Converter->Tasks(I).InputOptions().FileName, test::TestMedia(ThreeClips[I + 1]));
+    EXPECT_EQ(Converter->Tasks(I).Index, I);
+    EXPECT_EQ(Converter->Tasks(I).SourcePath, test::TestMedia(ThreeClips[I + 1]));
   }
   EXPECT_THROW(Converter->RemoveTask(2), TTaskIndexError);
   EXPECT_THROW(Converter->Tasks(-1), TTaskIndexError);
 }
 
-TEST_F(TConverterTest, TaskInputContextAndProbeLetGoOfTheInputWhenTheRunFreesIt) {
+// The task view: what the add found, the output once set, the state through the run.
+TEST_F(TConverterTest, TheTaskViewShowsSourceOutputAndState) {
+  ASSERT_EQ(Converter->AddTask(test::TestMedia("mpeg4_mp3.avi")), 0);
+  TTaskView View = Converter->Tasks(0);
+  EXPECT_EQ(View.SourcePath, test::TestMedia("mpeg4_mp3.avi"));
+  EXPECT_EQ(View.Source.FileName, test::TestMedia("mpeg4_mp3.avi"));
+  EXPECT_EQ(View.Source.StreamCount, 2);
+  EXPECT_EQ(View.Source.VideoStreamCount, 1);
+  EXPECT_EQ(View.Source.Video.Width, 176);
+  EXPECT_EQ(View.Source.Audio.Channels, 2);
+  EXPECT_EQ(std::string(View.Source.Audio.CodecName.data()), "mp3");
+  EXPECT_EQ(View.State, TTaskState::tsListed);
+  EXPECT_EQ(View.OutputPath, "");
+  EXPECT_FALSE(View.Result.Ended());
+
+  TOutputOptions Defaults;
+  ASSERT_TRUE(Converter->SetTaskOutput(0, OutputPath(0), &Defaults)) << Converter->LastError();
+  EXPECT_EQ(Converter->Tasks(0).State, TTaskState::tsConfigured);
+  EXPECT_EQ(Converter->Tasks(0).OutputPath, OutputPath(0));
+
   TRunRecorder Recorder(*Converter);
-  AddConfigured("mpeg4_mp3.avi");
-  ASSERT_NE(Converter->TaskInputContext(0), nullptr);
-  EXPECT_EQ(std::string(Converter->TaskInputContext(0)->url), test::TestMedia("mpeg4_mp3.avi"));
-  EXPECT_EQ(Converter->Tasks(0).Probe().StreamCount(), 2);
   Converter->Start(1);
   ASSERT_TRUE(Recorder.WaitForFinal());
+  View = Converter->Tasks(0);
+  EXPECT_EQ(View.State, TTaskState::tsEnded);
+  EXPECT_EQ(View.Result.Outcome, TTaskOutcome::toConverted);
+  EXPECT_EQ(View.Source.StreamCount, 2); // outlives the run
+}
+
+// The input is open only while the task runs: its own progress and hook handlers may read
+// it, nobody else and at no other time.
+TEST_F(TConverterTest, TaskInputContextIsTheRunsOwnWhileItRuns) {
+  AddConfigured("mpeg4_mp3.avi");
   EXPECT_EQ(Converter->TaskInputContext(0), nullptr);
-  EXPECT_EQ(Converter->Tasks(0).Probe().StreamCount(), -1);
+  std::atomic<int> Seen{0}, Wrong{0};
+  Converter->SetOnProgress([&](int AIndex, int, int, int, float, float, int64_t, int) {
+    const AVFormatContext* Input = Converter->TaskInputContext(AIndex);
+    if (Input && Input->url && std::string(Input->url) == test::TestMedia("mpeg4_mp3.avi"))
+      ++Seen;
+    else
+      ++Wrong;
+  });
+  TRunRecorder Recorder(*Converter);
+  Converter->Start(1);
+  ASSERT_TRUE(Recorder.WaitForFinal());
+  EXPECT_GT(Seen, 0);
+  EXPECT_EQ(Wrong, 0);
+  EXPECT_EQ(Converter->TaskInputContext(0), nullptr);
+}
+
+// A listed task holds no open file, so a batch of any size stays within the open-file limit.
+TEST_F(TConverterTest, ListedTasksHoldNoOpenFile) {
+  const auto OpenFiles = [] {
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                         std::filesystem::directory_iterator{});
+  };
+  AddConfigured("mono8k.wav", nullptr, "wav"); // with every library part in use once
+  const auto Before = OpenFiles();
+  for (int I = 1; I <= 20; ++I) AddConfigured("mono8k.wav", nullptr, "wav");
+  EXPECT_EQ(OpenFiles(), Before);
+  // Each output's name is held by an empty file until its run.
+  EXPECT_TRUE(std::filesystem::exists(OutputPath(20, "wav")));
+  EXPECT_EQ(std::filesystem::file_size(OutputPath(20, "wav")), 0u);
+  Converter->RemoveTask(20);
+  EXPECT_FALSE(std::filesystem::exists(OutputPath(20, "wav")));
+}
+
+// The task's files open again when it starts; one gone by then fails the task, with why.
+TEST_F(TConverterTest, ASourceGoneBeforeItsRunFailsTheTaskWithTheReason) {
+  const std::string Source = (Dir / "gone.avi").string();
+  std::filesystem::copy_file(test::TestMedia("mpeg4_mp3.avi"), Source);
+  ASSERT_EQ(Converter->AddTask(Source), 0);
+  TOutputOptions Defaults;
+  ASSERT_TRUE(Converter->SetTaskOutput(0, OutputPath(0), &Defaults)) << Converter->LastError();
+  AddConfigured("h264_aac.mp4");
+  std::filesystem::remove(Source);
+
+  TRunRecorder Recorder(*Converter);
+  Converter->Start(1);
+  ASSERT_TRUE(Recorder.WaitForFinal());
+  const auto Ends = Recorder.EndEvents();
+  ASSERT_EQ(Recorder.EndIndexes(), (std::vector<int>{0, 1, -1}));
+  EXPECT_EQ(Ends[0].Result.Outcome, TTaskOutcome::toFailed);
+  EXPECT_NE(Ends[0].Result.Reason.find(Source), std::string::npos) << Ends[0].Result.Reason;
+  ExpectEnd(Ends[1], TTaskOutcome::toConverted);
+  EXPECT_FALSE(std::filesystem::exists(OutputPath(0))); // nothing written, nothing left
+  bool Logged = false;
+  for (const auto& Line : Recorder.LogEvents())
+    Logged = Logged || (Line.Index == 0 && Line.Level == TLogLevel::llQuiet &&
+                        Line.Text == Ends[0].Result.Reason);
+  EXPECT_TRUE(Logged);
 }
 
 TEST_F(TConverterTest, AddTaskFailuresLeaveNoTaskAndSayWhy) {
@@ -321,8 +515,38 @@ TEST_F(TConverterTest, ThreeCharacterAudioTagFailsTheOutputAndKeepsTheTask) {
   EXPECT_FALSE(Converter->SetTaskOutput(0, OutputPath(0), &Options));
   EXPECT_EQ(Converter->LastError(), "audio tag parameter must be 4 chars");
   EXPECT_EQ(Converter->TaskCount(), 1);
-  EXPECT_EQ(Converter->Tasks(0).OutputOptions().FileName, OutputPath(0));
+  const TTaskView View = Converter->Tasks(0);
+  EXPECT_EQ(View.State, TTaskState::tsListed); // no output recorded
+  EXPECT_EQ(View.OutputPath, "");
+  EXPECT_EQ(View.LastError, "audio tag parameter must be 4 chars");
+  EXPECT_EQ(Options.FileName, OutputPath(0)); // the caller's record is filled
+  EXPECT_FALSE(std::filesystem::exists(OutputPath(0)));
 }
+
+TEST(TVexoConverterWithoutLibrariesTest, PropertiesHaveTheirDefaultsAndLimits) {
+  TVexoConverter Converter;
+  EXPECT_EQ(Converter.Version(), "2.2");
+  EXPECT_EQ(Converter.ProgressInterval(), 500);
+  EXPECT_EQ(Converter.LogLevel(), TLogLevel::llInfo);
+  EXPECT_EQ(Converter.ThreadPriority(), TConvertPriority::tpNormal);
+  for (const auto& [Given, Stored] : {std::pair{50, 100}, {100, 100}, {101, 101}, {-7, 100}}) {
+    Converter.SetProgressInterval(Given);
+    EXPECT_EQ(Converter.ProgressInterval(), Stored) << Given;
+  }
+}
+
+#ifndef NDEBUG
+// The owner's operations belong to the thread that first called one; debug builds end the
+// process when another thread calls them outside the converter's events.
+TEST(TVexoConverterWithoutLibrariesTest, AnOwnersOperationFromAnotherThreadEndsTheProcess) {
+  TVexoConverter Converter;
+  Converter.SetTimerService(nullptr); // binds the owner's thread
+  EXPECT_DEATH(std::thread([&] { Converter.Start(1); }).join(),
+               "Start called from a thread it does not belong to");
+  EXPECT_DEATH(std::thread([&] { Converter.AddTask("clip.avi"); }).join(),
+               "AddTask called from a thread it does not belong to");
+}
+#endif
 
 TEST(TVexoConverterWithoutLibrariesTest, LoadLibrariesFailureKeepsTheBindingMessage) {
   TVexoConverter Converter;

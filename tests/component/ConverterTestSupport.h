@@ -13,9 +13,7 @@ namespace pelorix::test {
 
 struct TEndEvent {
   int Index;
-  bool Finished;
-  bool Exception;
-  std::string Message;
+  TTaskResult Result;
   std::thread::id Thread;
 };
 
@@ -32,13 +30,12 @@ public:
   explicit TRunRecorder(TVexoConverter& AConverter,
                         std::function<void(int AIndex)> AOnEnd = nullptr)
       : OnEnd(std::move(AOnEnd)) {
-    AConverter.SetOnTerminate(
-        [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-          if (OnEnd) OnEnd(AIndex);
-          std::lock_guard Guard(Lock);
-          Ends.push_back({AIndex, AFinished, AException, AMessage, std::this_thread::get_id()});
-          Changed.notify_all();
-        });
+    AConverter.SetOnTerminate([this](int AIndex, const TTaskResult& AResult) {
+      if (OnEnd) OnEnd(AIndex);
+      std::lock_guard Guard(Lock);
+      Ends.push_back({AIndex, AResult, std::this_thread::get_id()});
+      Changed.notify_all();
+    });
     AConverter.SetOnLog([this](int AIndex, TLogLevel ALevel, const std::string& AText) {
       std::lock_guard Guard(Lock);
       Lines.push_back({AIndex, ALevel, AText, std::this_thread::get_id()});
@@ -47,11 +44,16 @@ public:
 
   // Waits for the event with index -1.
   bool WaitForFinal(std::chrono::seconds ATimeout = std::chrono::seconds(120)) {
+    return WaitForEnds(1, -1, ATimeout);
+  }
+  // Waits until ACount end events with index AIndex have come.
+  bool WaitForEnds(int ACount, int AIndex,
+                   std::chrono::seconds ATimeout = std::chrono::seconds(120)) {
     std::unique_lock Guard(Lock);
-    return Changed.wait_for(Guard, ATimeout, [this] {
-      for (const auto& End : Ends)
-        if (End.Index < 0) return true;
-      return false;
+    return Changed.wait_for(Guard, ATimeout, [&] {
+      int Seen = 0;
+      for (const auto& End : Ends) Seen += End.Index == AIndex;
+      return Seen >= ACount;
     });
   }
   std::vector<TEndEvent> EndEvents() {

@@ -64,8 +64,8 @@ protected:
     }
     for (const auto& End : Recorder.EndEvents()) {
       if (End.Index < 0) continue;
-      EXPECT_TRUE(End.Finished) << ASources[End.Index];
-      EXPECT_FALSE(End.Exception) << ASources[End.Index] << ": " << End.Message;
+      EXPECT_EQ(End.Result.Outcome, TTaskOutcome::toConverted)
+          << ASources[End.Index] << ": " << End.Result.Reason;
     }
     Converter->ClearTasks();
     ForgetRecorder();

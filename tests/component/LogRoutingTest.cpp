@@ -6,6 +6,7 @@
 
 #include <cinttypes>
 #include <cstdio>
+#include <future>
 
 namespace pelorix {
 namespace {
@@ -83,6 +84,50 @@ TEST_F(TConverterTest, LineFromAThreadWithoutATaskReachesEveryConverterWithoutIn
   }
 }
 
+// An unfinished line belongs to the thread that wrote it, whichever converter that thread
+// serves: neither a Start nor the end of a run of another converter drops it.
+TEST_F(TConverterTest, UnfinishedLinesOfOtherThreadsSurviveAStartAndARunsEnd) {
+  TVexoConverter Other;
+  TRunRecorder Watcher(Other);
+  std::promise<void> HalfWritten, RunOver;
+  std::thread Writer([&, Done = RunOver.get_future()] {
+    AVUtil().av_log(nullptr, AV_LOG_INFO, "first half ");
+    HalfWritten.set_value();
+    Done.wait();
+    AVUtil().av_log(nullptr, AV_LOG_INFO, "second half\n");
+  });
+  HalfWritten.get_future().wait();
+  TRunRecorder Recorder(*Converter);
+  AddConfigured("mono8k.wav", nullptr, "wav");
+  Converter->Start(1);
+  const bool Ended = Recorder.WaitForFinal();
+  RunOver.set_value();
+  Writer.join();
+  ASSERT_TRUE(Ended);
+  std::vector<std::string> Joined;
+  for (const auto& Line : Watcher.LogEvents())
+    if (Line.Thread != std::this_thread::get_id() && Line.Text.find("half") != std::string::npos)
+      Joined.push_back(Line.Text);
+  EXPECT_EQ(Joined, std::vector<std::string>{"first half second half"});
+}
+
+TEST(TLogListTest, AThreadHoldsAnItemOnlyWhileItsLineIsUnfinished) {
+  TLogList Lines;
+  const std::thread::id A = std::this_thread::get_id();
+  std::thread::id B;
+  std::thread([&] { B = std::this_thread::get_id(); }).join();
+  EXPECT_TRUE(Lines.Feed(A, "a1", false).empty());
+  EXPECT_TRUE(Lines.Feed(B, "b1", false).empty());
+  EXPECT_EQ(Lines.Feed(A, "a1 a2\n", false), std::vector<std::string>{"a1 a2"});
+  // A's line is done: its place is free, and B's unfinished line stays.
+  EXPECT_EQ(Lines.Pending(A), "");
+  EXPECT_EQ(Lines.Pending(B), "b1");
+  EXPECT_TRUE(Lines.Feed(A, "again", false).empty());
+  Lines.Forget(A);
+  EXPECT_EQ(Lines.Pending(A), "");
+  EXPECT_EQ(Lines.Feed(B, "b1 b2\n", false), std::vector<std::string>{"b1 b2"});
+}
+
 TEST(TLogListTest, LongMessagesAreCutToTheAreaAndEndTheirLine) {
   const std::string Long(3000, 'x');
   va_list None{};
@@ -131,7 +176,7 @@ TEST_F(TConverterTest, LibraryLinesOfConsecutiveTasksOnOneThreadCarryTheirOwnInd
     Events.emplace_back(AIndex, AText.empty() ? " " : AText);
   });
   Converter->SetOnTerminate(
-      [&](int AIndex, bool, bool, const std::string&) { Events.emplace_back(AIndex, ""); });
+      [&](int AIndex, const TTaskResult&) { Events.emplace_back(AIndex, ""); });
   Converter->Start(0);
   ASSERT_TRUE(Converter->TimerPump().RunUntilIdle());
 
@@ -157,7 +202,7 @@ TEST_F(TConverterTest, LibraryLinesOfConsecutiveTasksOnOneThreadCarryTheirOwnInd
 TEST_F(TConverterTest, AssigningOnLogWhileTasksOpenCodecsIsSafe) {
   Converter->SetLogLevel(TLogLevel::llDebug);
   std::atomic<bool> Done{false};
-  Converter->SetOnTerminate([&](int AIndex, bool, bool, const std::string&) {
+  Converter->SetOnTerminate([&](int AIndex, const TTaskResult&) {
     if (AIndex < 0) Done = true;
   });
   AddConfigured("mpeg4_mp3.avi");

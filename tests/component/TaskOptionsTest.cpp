@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <mutex>
+#include <set>
 
 namespace pelorix {
 namespace {
@@ -159,25 +161,42 @@ TEST_F(TTaskOptionsTest, HookRangesReplaceTheEngineListSortedByEnd) {
 
 using test::TConverterTest;
 
-TEST_F(TConverterTest, CustomHookWinsOverBeforeHookAndRanges) {
-  ASSERT_EQ(Converter->AddTask(test::TestMedia("mpeg4_mp3.avi")), 0);
-  ASSERT_EQ(Converter->AddTask(test::TestMedia("mpeg4_mp3.avi")), 1);
-  TOutputOptions Options;
-  Options.CustomHook = true;
-  Options.BeforeHook = true;
-  Options.HookRanges = "0-5000";
-  ASSERT_TRUE(Converter->SetTaskOutput(0, OutputPath(0), &Options)) << Converter->LastError();
-  auto First = Internals(Converter->Tasks(0));
-  EXPECT_TRUE(First.Callbacks.CustomHookCallback);
-  EXPECT_FALSE(First.Callbacks.BeforeHookCallback);
-  EXPECT_TRUE(First.Hooks.HookTimeRanges.empty());
+// A task runs one hook at most: the custom hook when asked for, else the before-hook (which is
+// asked while hook modules run).
+TEST_F(TConverterTest, CustomHookWinsOverBeforeHook) {
+  std::mutex Lock;
+  std::set<int> CustomHooked, BeforeHooked;
+  Converter->SetOnCustomHook([&](int AIndex, THookBitmap&, int, int64_t, bool&, bool&) {
+    std::lock_guard Guard(Lock);
+    CustomHooked.insert(AIndex);
+  });
+  Converter->SetOnBeforeHook([&](int AIndex, int64_t, THookAction&) {
+    std::lock_guard Guard(Lock);
+    BeforeHooked.insert(AIndex);
+  });
+  const std::string Module = std::string("vhook=") + PELORIX_HOOK_INVERT;
+  TOutputOptions Both;
+  Both.CustomHook = true;
+  Both.BeforeHook = true;
+  Both.HookRanges = "0-5000";
+  Both.ExtOptions = Module;
+  AddConfigured("mpeg4_mp3.avi", &Both);
+  TOutputOptions Before;
+  Before.BeforeHook = true;
+  Before.ExtOptions = Module;
+  AddConfigured("mpeg4_mp3.avi", &Before);
+  TOutputOptions Neither;
+  Neither.HookRanges = "0-5000";
+  Neither.ExtOptions = Module;
+  AddConfigured("mpeg4_mp3.avi", &Neither);
 
-  Options.CustomHook = false;
-  Options.BeforeHook = false;
-  ASSERT_TRUE(Converter->SetTaskOutput(1, OutputPath(1), &Options)) << Converter->LastError();
-  auto Second = Internals(Converter->Tasks(1));
-  EXPECT_FALSE(Second.Callbacks.CustomHookCallback);
-  EXPECT_EQ(Second.Hooks.HookTimeRanges.size(), 1u);
+  test::TRunRecorder Recorder(*Converter);
+  Converter->Start(1);
+  ASSERT_TRUE(Recorder.WaitForFinal());
+  std::lock_guard Guard(Lock);
+  EXPECT_EQ(CustomHooked, std::set<int>{0});
+  EXPECT_EQ(BeforeHooked, std::set<int>{1});
+  for (int I = 0; I < 3; ++I) ExpectValidOutput(I);
 }
 
 } // namespace

@@ -1,12 +1,14 @@
 // pelorix-convert: converts files to one of the window's output formats from the command line,
 // through the converter component, with the same output names and options as the window.
 //
-// Threads: the main thread owns the converter, draws the progress and handles Ctrl-C; the
-// converter's events arrive on its worker threads and only record what happened.
+// Threads: the main thread owns the converter, keeps every file's state, draws the progress and
+// handles Ctrl-C; the converter's events arrive on its worker threads and are only queued for
+// the main thread (RunEvents.h), which never holds a lock when it calls the converter.
+#include "AppSettings.h"
 #include "ConvertProgress.h"
-#include "ConvertSettings.h"
 #include "OutputFormats.h"
 #include "ProgramFolder.h"
+#include "RunEvents.h"
 #include "VexoConverter.h"
 
 #include <signal.h>
@@ -14,11 +16,9 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,17 +60,15 @@ struct TArguments {
   std::vector<std::string> Files;
 };
 
-enum class TFileState { fsSkipped, fsFailed, fsWaiting, fsRunning, fsEnded };
-
 struct TFile {
   std::string Source;
   std::string Output;
-  std::string Message;
-  TFileState State = TFileState::fsWaiting;
-  bool Finished = false;
-  bool Failed = false;
+  TTaskResult Result; // toNone while it waits or runs
+  bool Running = false; // reported progress and has not ended
   int64_t DoneMs = 0, TotalMs = 0;
-  std::chrono::steady_clock::time_point Started;
+  // Its first report: the speed is measured from there.
+  int64_t FirstDoneMs = 0;
+  std::chrono::steady_clock::time_point FirstReport;
 };
 
 int UsageError(const std::string& AText) {
@@ -153,11 +151,6 @@ std::string BaseName(const std::string& APath) {
   return Slash == std::string::npos ? APath : APath.substr(Slash + 1);
 }
 
-bool NonEmptyFile(const std::string& APath) {
-  std::error_code Error;
-  return std::filesystem::file_size(std::filesystem::u8path(APath), Error) > 0 && !Error;
-}
-
 class TBatch {
 public:
   explicit TBatch(const TArguments& AArgs) : Args(AArgs) {
@@ -189,8 +182,7 @@ private:
       InitInputOptions(Input);
       if (Args.Realtime) Input.ExtOptions = "re=1";
       if (Converter.AddTask(Files[I].Source, &Input) < 0) {
-        Files[I].State = TFileState::fsSkipped;
-        Files[I].Message = "not a media file";
+        Files[I].Result = SkippedResult("not a media file");
         continue;
       }
       TaskFiles.push_back(I);
@@ -204,7 +196,8 @@ private:
         Args.Jobs == 1
             ? 0
             : std::max(1, static_cast<int>(std::thread::hardware_concurrency()) / Args.Jobs);
-    const std::string Folder = Args.FolderGiven ? Args.Folder : StoredOutputFolder(ProgramFolder());
+    const std::string Folder =
+        Args.FolderGiven ? Args.Folder : TAppSettings(ProgramFolder()).Read().Output;
     for (size_t Task = 0; Task < TaskFiles.size();) {
       TFile& File = Files[TaskFiles[Task]];
       if (SetFormatOutput(Converter, static_cast<int>(Task), *Args.Format, Args.SameFolder, Folder,
@@ -212,8 +205,7 @@ private:
         ++Task;
         continue;
       }
-      File.State = TFileState::fsFailed;
-      File.Message = Converter.LastError();
+      File.Result = {TTaskOutcome::toFailed, Converter.LastError()};
       File.Output.clear();
       Converter.RemoveTask(static_cast<int>(Task));
       TaskFiles.erase(TaskFiles.begin() + static_cast<std::ptrdiff_t>(Task));
@@ -223,33 +215,19 @@ private:
   void Convert() {
     Converter.SetOnProgress([this](int AIndex, int, int, int ACurrentDuration, float, float,
                                    int64_t, int ATotalOutputDuration) {
-      std::lock_guard Guard(Lock);
-      if (AIndex < 0 || static_cast<size_t>(AIndex) >= TaskFiles.size()) return;
-      TFile& File = Files[TaskFiles[AIndex]];
-      if (File.State == TFileState::fsWaiting) {
-        File.State = TFileState::fsRunning;
-        File.Started = std::chrono::steady_clock::now();
-        Started.push_back(TaskFiles[AIndex]);
-      }
-      File.DoneMs = ACurrentDuration;
-      File.TotalMs = ATotalOutputDuration;
-      Changed.notify_all();
+      TRunEvent Event;
+      Event.Index = AIndex;
+      Event.DoneMs = ACurrentDuration;
+      Event.TotalMs = ATotalOutputDuration;
+      Events.Push(std::move(Event));
     });
-    Converter.SetOnTerminate(
-        [this](int AIndex, bool AFinished, bool AException, const std::string& AMessage) {
-          std::lock_guard Guard(Lock);
-          if (AIndex < 0) {
-            RunOver = true;
-          } else if (static_cast<size_t>(AIndex) < TaskFiles.size()) {
-            TFile& File = Files[TaskFiles[AIndex]];
-            if (File.State == TFileState::fsRunning) Ended.push_back(TaskFiles[AIndex]);
-            File.State = TFileState::fsEnded;
-            File.Finished = AFinished && !AException;
-            File.Failed = AException;
-            File.Message = AMessage;
-          }
-          Changed.notify_all();
-        });
+    Converter.SetOnTerminate([this](int AIndex, const TTaskResult& AResult) {
+      TRunEvent Event;
+      Event.Index = AIndex;
+      Event.End = true;
+      Event.Result = AResult;
+      Events.Push(std::move(Event));
+    });
 
     struct sigaction Action {};
     Action.sa_handler = OnStopSignal;
@@ -262,21 +240,17 @@ private:
     const auto RunStart = std::chrono::steady_clock::now();
     Converter.Start(Args.Jobs);
     bool StopAsked = false;
-    std::unique_lock Guard(Lock);
     while (!RunOver) {
-      Changed.wait_for(Guard, std::chrono::milliseconds(200));
+      for (const TRunEvent& Event : Events.Take(std::chrono::milliseconds(200))) Apply(Event);
       if (StopSignal && !StopAsked) {
         StopAsked = true;
         Stopped = true;
-        Guard.unlock();
         Converter.Stop(); // running files end cleanly; the rest do not start
-        Guard.lock();
       }
       if (!Args.Quiet) Draw(RunStart);
     }
     // The progress block gives way to the results.
     if (Interactive && DrawnLines > 0) std::printf("\033[%dF\033[J", DrawnLines);
-    Guard.unlock();
     sigaction(SIGINT, &OldInt, nullptr);
     sigaction(SIGTERM, &OldTerm, nullptr);
     Converter.SetOnProgress(nullptr);
@@ -284,8 +258,33 @@ private:
     Converter.ClearTasks();
   }
 
-  // Lock held. On a terminal, the block of lines is redrawn in place; elsewhere one line says
-  // when each file starts and one when it ends.
+  void Apply(const TRunEvent& AEvent) {
+    if (AEvent.Index < 0) {
+      RunOver = RunOver || AEvent.End;
+      return;
+    }
+    if (static_cast<size_t>(AEvent.Index) >= TaskFiles.size()) return;
+    const size_t Index = TaskFiles[static_cast<size_t>(AEvent.Index)];
+    TFile& File = Files[Index];
+    if (AEvent.End) {
+      if (File.Running) Ended.push_back(Index);
+      File.Running = false;
+      File.Result = AEvent.Result;
+      return;
+    }
+    if (File.Result.Ended()) return;
+    if (!File.Running) {
+      File.Running = true;
+      File.FirstReport = AEvent.At;
+      File.FirstDoneMs = AEvent.DoneMs;
+      Started.push_back(Index);
+    }
+    File.DoneMs = AEvent.DoneMs;
+    File.TotalMs = AEvent.TotalMs;
+  }
+
+  // On a terminal, the block of lines is redrawn in place; elsewhere one line says when each
+  // file starts and one when it ends.
   void Draw(std::chrono::steady_clock::time_point ARunStart) {
     const auto Now = std::chrono::steady_clock::now();
     if (!Interactive) {
@@ -298,20 +297,21 @@ private:
     }
     std::string Block;
     if (DrawnLines > 0) Block += "\033[" + std::to_string(DrawnLines) + "F";
-    int Lines = 0, Ended = 0;
+    int Lines = 0, EndedCount = 0;
     int64_t Done = 0, Total = 0;
-    for (size_t File : TaskFiles) {
-      const TFile& F = Files[File];
-      Done += F.State == TFileState::fsEnded ? F.TotalMs : F.DoneMs;
+    for (size_t Index : TaskFiles) {
+      const TFile& F = Files[Index];
+      Done += F.Result.Ended() ? F.TotalMs : F.DoneMs;
       Total += F.TotalMs;
-      if (F.State == TFileState::fsEnded) ++Ended;
-      if (F.State != TFileState::fsRunning) continue;
+      if (F.Result.Ended()) ++EndedCount;
+      if (!F.Running) continue;
       Block += FileProgressLine(BaseName(F.Source), F.DoneMs, F.TotalMs,
-                                std::chrono::duration<double>(Now - F.Started).count()) +
+                                std::chrono::duration<double>(Now - F.FirstReport).count(),
+                                F.FirstDoneMs) +
                "\033[K\n";
       ++Lines;
     }
-    Block += TotalProgressLine(Ended, static_cast<int>(TaskFiles.size()), Done, Total,
+    Block += TotalProgressLine(EndedCount, static_cast<int>(TaskFiles.size()), Done, Total,
                                std::chrono::duration<double>(Now - ARunStart).count()) +
              "\033[K\n";
     ++Lines;
@@ -325,23 +325,30 @@ private:
     bool AllConverted = true;
     for (TFile& File : Files) {
       std::string Line;
-      if (File.State == TFileState::fsSkipped) {
-        Line = "skipped: " + File.Source + " (" + File.Message + ")";
-      } else if (File.State == TFileState::fsFailed || File.Failed) {
+      switch (File.Result.Outcome) {
+      case TTaskOutcome::toSkipped:
+        Line = "skipped: " + File.Source + " (" + File.Result.Reason + ")";
+        break;
+      case TTaskOutcome::toFailed:
         // A file that failed while converting is not left behind half written.
-        if (File.State == TFileState::fsEnded && !File.Output.empty()) {
+        if (!File.Output.empty()) {
           std::error_code Ignored;
           std::filesystem::remove(std::filesystem::u8path(File.Output), Ignored);
         }
-        Line = "failed: " + File.Source + ": " + File.Message;
-      } else if (File.Finished) {
+        Line = "failed: " + File.Source + ": " + File.Result.Reason;
+        break;
+      case TTaskOutcome::toConverted:
         Line = "converted: " + File.Source + " -> " + File.Output;
-      } else if (NonEmptyFile(File.Output)) {
+        break;
+      case TTaskOutcome::toStopped:
         Line = "stopped: " + File.Source + " -> " + File.Output + " (cut short)";
-      } else {
+        break;
+      case TTaskOutcome::toNotStarted:
+      case TTaskOutcome::toNone:
         Line = "not started: " + File.Source;
+        break;
       }
-      AllConverted = AllConverted && File.Finished && !File.Failed;
+      AllConverted = AllConverted && File.Result.Outcome == TTaskOutcome::toConverted;
       std::printf("%s\n", Line.c_str());
     }
     std::fflush(stdout);
@@ -356,8 +363,8 @@ private:
   bool Interactive = false;
   bool Stopped = false;
 
-  std::mutex Lock; // what the events record, below
-  std::condition_variable Changed;
+  TRunEventQueue Events;
+  // The main thread's alone, from the events taken:
   std::vector<size_t> Started; // file indexes, in the order they started
   std::vector<size_t> Ended; // and of those, in the order they ended
   size_t Announced = 0, AnnouncedEnds = 0;

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,10 +20,12 @@ namespace {
 namespace fs = std::filesystem;
 
 // One run of the program with its standard output on a pipe; standard error is kept apart.
+// AOpenFileLimit > 0 lowers the child's limit of open files to it.
 class TProgramRun {
 public:
   TProgramRun(const std::vector<std::string>& AArguments,
-              const std::vector<std::pair<std::string, std::string>>& AEnvironment = {}) {
+              const std::vector<std::pair<std::string, std::string>>& AEnvironment = {},
+              rlim_t AOpenFileLimit = 0) {
     int Pipe[2];
     if (::pipe(Pipe) != 0) throw std::runtime_error("pipe");
     Child = ::fork();
@@ -36,6 +39,10 @@ public:
       ::setenv("TSAN_OPTIONS", "suppressions=" PELORIX_TSAN_SUPPRESSIONS, 1);
 #endif
       for (const auto& [Name, Value] : AEnvironment) ::setenv(Name.c_str(), Value.c_str(), 1);
+      if (AOpenFileLimit > 0) {
+        const rlimit Limit{AOpenFileLimit, AOpenFileLimit};
+        if (::setrlimit(RLIMIT_NOFILE, &Limit) != 0) ::_exit(126);
+      }
       std::vector<char*> Argv{const_cast<char*>(PELORIX_CONVERT_PROGRAM)};
       for (const std::string& Argument : AArguments)
         Argv.push_back(const_cast<char*>(Argument.c_str()));
@@ -221,6 +228,55 @@ TEST_F(TConvertCommandTest, CtrlCFinishesTheRunningFileAndStartsNoOther) {
   EXPECT_LT(Facts.Duration(), 2.0);
   EXPECT_FALSE(fs::exists(Out("b (Matroska Video).mkv")));
   EXPECT_FALSE(fs::exists(Out("c (Matroska Video).mkv")));
+}
+
+// Every source is opened when its turn comes, not all of them at the add: a batch larger than
+// the open-file limit converts whole.
+TEST_F(TConvertCommandTest, ABatchOfMoreSourcesThanOpenFilesAllowedConvertsEveryFile) {
+  std::vector<std::string> Arguments{"-q", "-f", "wav", "-o", Out()};
+  for (int I = 0; I < 100; ++I)
+    Arguments.push_back(Copy("mono8k.wav", "many/" + std::to_string(I) + ".wav"));
+  TProgramRun Run(Arguments, {}, 64);
+  EXPECT_EQ(Run.Wait(), 0);
+  ASSERT_EQ(Run.Lines.size(), 100u);
+  for (int I = 0; I < 100; ++I) {
+    const std::string Output = Out(std::to_string(I) + " (WAV Audio).wav");
+    EXPECT_EQ(Run.Lines[I], "converted: " + Arguments[5 + I] + " -> " + Output);
+    EXPECT_GT(fs::file_size(Output), 8000u) << Output;
+  }
+}
+
+// Ctrl-C while several files report at once: the program's own state is handed over from the
+// converter's threads, never held while it stops the converter. Every file ends once.
+TEST_F(TConvertCommandTest, CtrlCWhileManyFilesReportEndsEachFileOnce) {
+  std::vector<std::string> Arguments{"--realtime", "-j", "6", "-f", "mkv", "-o", Out()};
+  for (int I = 0; I < 12; ++I)
+    Arguments.push_back(Copy("h264_aac.mp4", "clip" + std::to_string(I) + ".mp4"));
+  TProgramRun Run(Arguments);
+  int Converting = 0;
+  std::string Line;
+  while (Converting < 6 && Run.ReadLine(Line)) Converting += Line.rfind("converting ", 0) == 0;
+  ASSERT_EQ(Converting, 6);
+  Run.Signal(SIGINT);
+  EXPECT_EQ(Run.Wait(), 3);
+  ASSERT_GE(Run.Lines.size(), 12u);
+  const std::vector<std::string> Results(Run.Lines.end() - 12, Run.Lines.end());
+  int Stopped = 0, NotStarted = 0;
+  for (int I = 0; I < 12; ++I) {
+    const std::string& Source = Arguments[7 + I];
+    const std::string& Result = Results[I];
+    if (Result == "not started: " + Source) {
+      ++NotStarted;
+      EXPECT_FALSE(fs::exists(Out("clip" + std::to_string(I) + " (Matroska Video).mkv")));
+    } else {
+      ++Stopped;
+      EXPECT_TRUE(Result.rfind("stopped: " + Source + " -> ", 0) == 0 ||
+                  Result.rfind("converted: " + Source + " -> ", 0) == 0)
+          << Result;
+    }
+  }
+  EXPECT_EQ(Stopped, 6);
+  EXPECT_EQ(NotStarted, 6);
 }
 
 } // namespace
