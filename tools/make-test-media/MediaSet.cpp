@@ -476,6 +476,56 @@ void WriteCoverWav(const std::filesystem::path& APath) {
   if (!File) throw TMediaError("cannot write the file");
 }
 
+// An album track's tags, as a tagging program writes them.
+void TagAlbumTrack(TMuxer& AMuxer) {
+  AMuxer.SetTag("title", "Pelorix Sång");
+  AMuxer.SetTag("artist", "The Testers");
+  AMuxer.SetTag("album_artist", "Various Testers");
+  AMuxer.SetTag("album", "Generated Album");
+  AMuxer.SetTag("track", "3/12");
+  AMuxer.SetTag("disc", "1/2");
+  AMuxer.SetTag("date", "2021");
+  AMuxer.SetTag("genre", "Electronic");
+  AMuxer.SetTag("comment", "made by make-test-media");
+  AMuxer.SetTag("composer", "A. Composer");
+}
+
+void WriteTaggedFlac(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "flac");
+  Muxer.AddAudio({.Encoder = "flac", .ToneHz = Left440Right1000});
+  TagAlbumTrack(Muxer);
+  Muxer.AddCover(CoverJpeg(), 64, 64);
+  Muxer.Write(1.0);
+}
+
+void WriteTaggedMp3(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp3");
+  Muxer.AddAudio({.Encoder = "libmp3lame", .ToneHz = Left440Right1000, .BitRate = 128'000});
+  TagAlbumTrack(Muxer);
+  Muxer.AddCover(CoverJpeg(), 64, 64);
+  Muxer.Write(1.0);
+}
+
+// A phone's clip filmed upright or turned: the pictures stored as the sensor saw them, with
+// a display matrix that turns them clockwise by ADegrees to play.
+void WriteRotatedMp4(const std::filesystem::path& APath, int ADegrees) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Width = 160, .Height = 96, .DisplayRotation = ADegrees, .CornerMark = true});
+  Muxer.AddAudio({});
+  Muxer.Write(1.0);
+}
+
+void WriteChaptersMkv(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "matroska");
+  Muxer.AddVideo({});
+  Muxer.AddAudio({});
+  Muxer.SetTag("title", "Pelorix Film");
+  Muxer.AddChapter(0, 400, "Opening");
+  Muxer.AddChapter(400, 1200, "Middle");
+  Muxer.AddChapter(1200, 2000, "End");
+  Muxer.Write(2.0);
+}
+
 // AMR-NB at 12.2 kbit/s in 3GP: no AMR encoder is installed, so the frames are made by hand,
 // each a table-of-contents byte for mode 7 and 31 bytes of pseudo-random speech bits.
 void WriteAmr3gp(const std::filesystem::path& APath) {
@@ -649,6 +699,27 @@ const std::vector<TMediaFile>& MediaFiles() {
        "M4A cut after its header (fast start, ends with the moov box of a 1 s clip): AAC "
        "44100 Hz mono, every sample indexed, none present",
        WriteHeaderOnlyM4a},
+      {"tagged.flac",
+       "FLAC 44100 Hz stereo (L 440 Hz, R 1000 Hz), an album track's tags (title \"Pelorix "
+       "Sång\", track 3/12, disc 1/2, ...) and a 64x64 JPEG front cover; 1 s",
+       WriteTaggedFlac},
+      {"tagged.mp3",
+       "MP3 44100 Hz stereo (L 440 Hz, R 1000 Hz) with the album track's tags of tagged.flac in "
+       "ID3v2 and its front cover; 1 s",
+       WriteTaggedMp3},
+      {"rotate90.mp4",
+       "MP4; MPEG-4 Visual 160x96 25 fps stored, display matrix turning it 90 degrees clockwise "
+       "(plays 96x160), top left corner white, the others black + AAC mono; 1 s",
+       [](const std::filesystem::path& APath) { WriteRotatedMp4(APath, 90); }},
+      {"rotate180.mp4", "rotate90.mp4 with a display matrix turning it 180 degrees; 1 s",
+       [](const std::filesystem::path& APath) { WriteRotatedMp4(APath, 180); }},
+      {"rotate270.mp4",
+       "rotate90.mp4 with a display matrix turning it 270 degrees clockwise (plays 96x160); 1 s",
+       [](const std::filesystem::path& APath) { WriteRotatedMp4(APath, 270); }},
+      {"chapters.mkv",
+       "Matroska; MPEG-4 Visual 176x144 25 fps + AAC mono, title \"Pelorix Film\", chapters "
+       "\"Opening\" 0-0.4 s, \"Middle\" 0.4-1.2 s, \"End\" 1.2-2 s; 2 s",
+       WriteChaptersMkv},
       {"garbage.bin", "4096 pseudo-random bytes, no container", WriteGarbageBin},
       {"empty.avi", "0 bytes", WriteEmptyAvi},
   };

@@ -34,6 +34,12 @@ struct TVideoSettings {
   // Empty: one picture per 1/FrameRate.
   std::vector<int> FrameSteps{};
   AVRational TimeBase{1, 1000}; // only with FrameSteps
+  // The stream's display matrix turns the stored pictures clockwise by this many degrees to
+  // play (as a phone filming upright writes it); 0 writes none.
+  int DisplayRotation = 0;
+  // The top left 16x16 corner of every picture is white and the other three corners black, so
+  // that a turned copy shows where each corner went.
+  bool CornerMark = false;
 };
 
 struct TAudioSettings {
@@ -63,6 +69,7 @@ struct TEncoderStream {
   AVStream* Stream = nullptr;
   TFramePtr Frame;
   bool Interlaced = false;
+  bool CornerMark = false;
   int NoiseAmplitude = 0;
   std::vector<double> ToneHz; // empty for video
   int64_t NextPts = 0; // in Codec->time_base: picture time or sample position
@@ -89,6 +96,13 @@ public:
   // A private option of the muxer ("movflags", ...); throws if the muxer has no such option.
   void SetMuxerOption(const char* AName, const char* AValue);
 
+  // A tag of the file, by the libraries' generic name ("title", "album_artist", ...).
+  void SetTag(const char* AName, const char* AValue);
+  // A chapter from AStartMs to AEndMs called ATitle.
+  void AddChapter(int64_t AStartMs, int64_t AEndMs, const char* ATitle);
+  // A front cover: the picture APicture (JPEG bytes of AWidth x AHeight) attached to the file.
+  void AddCover(const std::string& APicture, int AWidth, int AHeight);
+
   // Writes the file: header, the cues, ASeconds of encoded content, trailer.
   void Write(double ASeconds);
 
@@ -113,6 +127,8 @@ private:
   TPacketPtr Packet;
   std::vector<std::unique_ptr<TEncoderStream>> Encoders;
   std::vector<TTextStream> Texts;
+  AVStream* CoverStream = nullptr;
+  std::string CoverPicture;
 };
 
 } // namespace pelorix::testmedia
