@@ -38,6 +38,7 @@
 // another thread. The stages check that the run's thread alone uses them.
 #pragma once
 
+#include "DisplayMatrix.h"
 #include "EngineRecords.h"
 #include "FFMpegException.h"
 #include "FrameHook.h"
@@ -111,6 +112,7 @@ struct TInputStreamCodec {
   AVRational CodecTimeBase{0, 1}; // the stream's codec time base, also kept in the decoder
   bool RateEmu = false; // read at the input's real-time rate
   float Quality = 0; // quality of the last decoded picture (same-quality encoding)
+  TPictureTurn Turn; // how the stream's pictures are turned to play (its display matrix)
 };
 
 struct TOutputStreamCodec {
@@ -124,10 +126,13 @@ struct TOutputStreamCodec {
   // A second pass's statistics text; Encoder->stats_in points into it. The library never
   // frees it, and it must outlive the encoder's use of it, so it lives beside the encoder.
   TAvString StatsIn;
+  // A copy of an input's cover picture (file, stream), added by the output itself; -1: none.
+  int32_t CoverFile = -1, CoverStream = -1;
 };
 
 // What an input picture or sound stream offers an output that converts it, as the option state
-// takes it when the input opens.
+// takes it when the input opens. Pictures are described as they play: turned as the stream's
+// display matrix says.
 struct TStreamProperties {
   int32_t Width = 0, Height = 0;
   float AspectRatio = 0;
@@ -163,6 +168,9 @@ struct TOptionState {
   TAvString VideoCodecName;
   uint32_t VideoCodecTag = 0;
   int32_t SameQuality = 0, DoDeinterlace = 0;
+  // Field-coded pictures are deinterlaced by the filter library's motion-adaptive deinterlacer,
+  // one picture for one ("deinterlace_fields"); progressive pictures pass as they are.
+  int32_t DeinterlaceFields = 0;
   int32_t TopFieldFirst = -1;
   int32_t MeThreshold = 0;
   int32_t IntraDcPrecision = 8;
@@ -535,6 +543,10 @@ private:
   std::string SameFileAsInput(const std::string& AFileName) const;
   AVCodecID ConvertibleSubtitleCodec(const AVOutputFormat* AFormat) const;
   void WriteMetaData(AVFormatContext* AContainer);
+  // What an output carries of its first input (FFmpegOutputMetadata.cpp).
+  void CarrySourceTags(AVFormatContext* AContainer);
+  void CarryChapters(AVFormatContext* AContainer);
+  void AddCoverStream(AVFormatContext* AContainer);
   void ApplyMuxerSettings(AVFormatContext* AContainer);
   AVStream* AddOutputStream(AVFormatContext* AContainer, TOutputStreamCodec*& ACodec);
   void ApplyRcOverride(AVCodecContext* AContext);
@@ -550,8 +562,11 @@ private:
   void Transcode();
   void BuildStreamTables();
   void ChooseSource(TOutputStream& AOutput, int ANumber);
+  // An output's own copy of an input's cover picture (AddCoverStream).
+  bool IsCoverPicture(const TOutputStream& AOutput) const;
   void PrepareOutputStreams();
   void PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASource);
+  void KeepDisplayMatrix(TOutputStream& AOutput, const TInputStream& ASource);
   void PrepareEncoding(TOutputStream& AOutput, TInputStream& ASource);
   void PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& ASource);
   void InheritSourceProperties(TOutputStream& AOutput, TInputStream& ASource);
@@ -584,6 +599,8 @@ private:
   void EmulateRate(TInputStream& AInput);
   bool BeforeStart(const TInputStream& AInput) const;
   void RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame);
+  // A picture as it plays (or a block of samples) to every output the stream feeds.
+  void RouteDecodedFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame);
   void EncodeVideoFrame(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame);
   void RouteCopies(TInputStream& AInput, int AIndex, const AVPacket& APacket);
   int DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPacket& APacket);
@@ -631,12 +648,23 @@ private:
                       int64_t APts);
   int64_t VideoFramesDue(TOutputStream& AOutput);
   AVFrame* FormatPicture(TOutputStream& AOutput, AVFrame* AFrame);
-  void FitScaler(TOutputStream& AOutput, int AWidth, int AHeight, AVPixelFormat AFormat);
+  void FitScaler(TOutputStream& AOutput, int AWidth, int AHeight, AVPixelFormat AFormat,
+                 bool AByFields);
   void KeepTempPictureWritable(TOutputStream& AOutput);
   AVFrame* PictureFailed(const char* AMessage);
   void WriteSubtitlePacket(TOutputStream& AOutput, int64_t APts, int64_t ADuration, uint8_t* AData,
                            int ASize);
   void FlushSubtitles(int AIndex);
+
+  // --- Pictures as they play (FFmpegSourcePictures.cpp) ---
+  // Size, format and sample shape of the pictures AInput's outputs receive.
+  static TVideoFilterInput SourcePictureOf(const TInputStream& AInput);
+  // Builds AInput's graph when its pictures must be turned or deinterlaced (once per stream).
+  void PrepareSourcePictures(TInputStream& AInput);
+  void FilterSourcePicture(TInputStream& AInput, int AIndex, AVFrame* AFrame);
+  void RouteSourcePictures(TInputStream& AInput, int AIndex);
+  // End of input AIndex: the pictures its graph holds go on.
+  void DrainSourcePictures(TInputStream& AInput, int AIndex);
 
   // --- Video filters (FFmpegFilters.cpp) ---
   int BuildVideoFilters(TInputStream& AInput, TOutputStream& AOutput);

@@ -99,6 +99,13 @@ bool TCustomFFmpeg::BeforeStart(const TInputStream& AInput) const {
 }
 
 void TCustomFFmpeg::RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame) {
+  if (AInput.SourceFilters.Built())
+    FilterSourcePicture(AInput, AIndex, AFrame);
+  else
+    RouteDecodedFrame(AInput, AIndex, AFrame);
+}
+
+void TCustomFFmpeg::RouteDecodedFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame) {
   const AVMediaType Kind = AInput.Stream->codecpar->codec_type;
   if (Kind == AVMEDIA_TYPE_VIDEO) PreprocessVideoFrame(AInput, AFrame);
   if (Kind == AVMEDIA_TYPE_AUDIO) ScaleVolume(AFrame);
@@ -200,7 +207,10 @@ int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket
   if (APacket) RouteCopies(AInput, AIndex, *APacket);
   if (!APacket) {
     // Filters that hold pictures back give them up before the encoders are drained.
-    if (Kind == AVMEDIA_TYPE_VIDEO) DrainVideoFilters(AInput, AIndex);
+    if (Kind == AVMEDIA_TYPE_VIDEO) {
+      DrainSourcePictures(AInput, AIndex);
+      DrainVideoFilters(AInput, AIndex);
+    }
     DrainEncoders(AIndex);
   }
   return 0;

@@ -34,6 +34,19 @@ bool OwnsPlanes(const AVFrame& APicture) {
   return true;
 }
 
+// Encoder flags of field coding: the encoder keeps a picture's two fields apart.
+constexpr int InterlacedCoding = AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+
+// The rows of field AField (0 top, 1 bottom) of a picture: every second row of each plane.
+TPictureView FieldOf(const TPictureView& APicture, int AField) {
+  TPictureView Field;
+  for (size_t P = 0; P < Field.Data.size(); ++P) {
+    Field.Data[P] = APicture.Data[P] ? APicture.Data[P] + AField * APicture.LineSize[P] : nullptr;
+    Field.LineSize[P] = 2 * APicture.LineSize[P];
+  }
+  return Field;
+}
+
 // The picture's description without its buffers: the encoder copies such a picture.
 void DescribeUnowned(AVFrame& ATarget, const AVFrame& APicture) {
   ATarget.format = APicture.format;
@@ -63,7 +76,7 @@ void TCustomFFmpeg::OutputVideo(TOutputStream& AOutput, TInputStream& AInput, AV
 
   AVCodecContext* Encoder = AOutput.Encoder;
   Final->interlaced_frame = AFrame->interlaced_frame;
-  if (Encoder->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT))
+  if (Encoder->flags & InterlacedCoding)
     Final->top_field_first =
         Options.TopFieldFirst != -1 ? Options.TopFieldFirst : AFrame->top_field_first;
   // The quality a fixed-quantiser encoder takes: the source picture's for "sameq".
@@ -140,7 +153,11 @@ AVFrame* TCustomFFmpeg::FormatPicture(TOutputStream& AOutput, AVFrame* AFrame) {
   const bool Fits = Width == MiddleWidth && Height == MiddleHeight && Format == Encoder->pix_fmt;
   if (!Filtered && !Fits) AOutput.VideoResample = 1;
   const bool Scaled = !Filtered && AOutput.VideoResample;
-  if (Scaled) FitScaler(AOutput, Width, Height, Format);
+  // An encoder that codes fields gets a field-coded picture scaled field by field: scaled as
+  // one picture, the rows of the two moments would run into each other.
+  const bool ByFields = Scaled && (Encoder->flags & InterlacedCoding) && AFrame->interlaced_frame &&
+                        Height % 2 == 0 && MiddleHeight % 2 == 0;
+  if (Scaled) FitScaler(AOutput, Width, Height, Format, ByFields);
 
   if (!AOutput.VideoPad && !Scaled) {
     // The picture itself, or its cropped part, goes to the encoder. The filter graph delivers
@@ -174,9 +191,12 @@ AVFrame* TCustomFFmpeg::FormatPicture(TOutputStream& AOutput, AVFrame* AFrame) {
     return PictureFailed("error padding picture");
   if (Scaled) {
     PadSource = nullptr;
-    SwScale().sws_scale(AOutput.ScaleContext.get(), Formatted.Data.data(),
-                        Formatted.LineSize.data(), 0, Height, ScaleTarget.Data.data(),
-                        ScaleTarget.LineSize.data());
+    for (int Field = 0; Field < (ByFields ? 2 : 1); ++Field) {
+      const TPictureView From = ByFields ? FieldOf(Formatted, Field) : Formatted;
+      const TPictureView To = ByFields ? FieldOf(ScaleTarget, Field) : ScaleTarget;
+      SwScale().sws_scale(AOutput.ScaleContext.get(), From.Data.data(), From.LineSize.data(), 0,
+                          ByFields ? Height / 2 : Height, To.Data.data(), To.LineSize.data());
+    }
   }
   if (AOutput.VideoPad) {
     // Pictures are copied into the middle only when they have its size and format; a format
@@ -190,10 +210,11 @@ AVFrame* TCustomFFmpeg::FormatPicture(TOutputStream& AOutput, AVFrame* AFrame) {
 }
 
 // Makes ScaleContext scale pictures of AWidth x AHeight in AFormat into the encoder's picture
-// less the pad bands.
+// less the pad bands; with AByFields, one field of such a picture into one field of that.
 void TCustomFFmpeg::FitScaler(TOutputStream& AOutput, int AWidth, int AHeight,
-                              AVPixelFormat AFormat) {
+                              AVPixelFormat AFormat, bool AByFields) {
   const AVCodecContext* Encoder = AOutput.Encoder;
+  const int Rows = AByFields ? 2 : 1;
   SwsContext* Scaler = AOutput.ScaleContext.get();
   if (Scaler && AOutput.ScaleSourceWidth == 0) {
     // Made by the set-up: its own settings say which source it expects.
@@ -207,16 +228,17 @@ void TCustomFFmpeg::FitScaler(TOutputStream& AOutput, int AWidth, int AHeight,
     }
   }
   if (Scaler && AOutput.ScaleSourceWidth == AWidth && AOutput.ScaleSourceHeight == AHeight &&
-      AOutput.ScaleSourceFormat == AFormat)
+      AOutput.ScaleSourceFormat == AFormat && AOutput.ScaleByFields == AByFields)
     return;
   AOutput.ScaleContext.reset(SwScale().sws_getContext(
-      AWidth, AHeight, AFormat, Encoder->width - AOutput.PadLeft - AOutput.PadRight,
-      Encoder->height - AOutput.PadTop - AOutput.PadBottom, Encoder->pix_fmt, Settings.SwsFlags,
-      nullptr, nullptr, nullptr));
+      AWidth, AHeight / Rows, AFormat, Encoder->width - AOutput.PadLeft - AOutput.PadRight,
+      (Encoder->height - AOutput.PadTop - AOutput.PadBottom) / Rows, Encoder->pix_fmt,
+      Settings.SwsFlags, nullptr, nullptr, nullptr));
   if (!AOutput.ScaleContext) throw FFMpegException("Cannot get resampling context");
   AOutput.ScaleSourceWidth = AWidth;
   AOutput.ScaleSourceHeight = AHeight;
   AOutput.ScaleSourceFormat = AFormat;
+  AOutput.ScaleByFields = AByFields;
   AOutput.SourceHeight = AHeight;
 }
 

@@ -8,6 +8,7 @@
 
 #include "AudioOutputStage.h"
 #include "ChunkedVideoEncoder.h"
+#include "DisplayMatrix.h"
 #include "EngineRecords.h"
 #include "MediaObjects.h"
 #include "PacketWriter.h"
@@ -36,6 +37,13 @@ struct TInputStream {
   int32_t IsStart = 1;
   float Quality = 0; // quality of the last decoded picture
   TFramePtr Frame; // decoded picture or samples, reused for every frame
+  // Pictures as they play: decoded pictures turned as the display matrix says, and field-coded
+  // ones deinterlaced ("deinterlace_fields"). When either is wanted for a re-encoding output,
+  // every decoded picture goes through SourceFilters, and what it gives (into SourcePicture)
+  // is what the stream's outputs receive.
+  TPictureTurn Turn;
+  TVideoFilterGraph SourceFilters;
+  TFramePtr SourcePicture;
 };
 
 struct TOutputStream {
@@ -61,6 +69,7 @@ struct TOutputStream {
   // The source ScaleContext was made for; width 0 until the first picture asks.
   int32_t ScaleSourceWidth = 0, ScaleSourceHeight = 0;
   AVPixelFormat ScaleSourceFormat = AV_PIX_FMT_NONE;
+  bool ScaleByFields = false; // ScaleContext scales one field into one field
   // The encoder may keep references to the pictures it was given: TempPicture is swapped with
   // a spare it has let go of (or a new one) before it is written again.
   std::vector<TFramePtr> SparePictures;
