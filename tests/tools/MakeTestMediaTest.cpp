@@ -220,6 +220,40 @@ TEST(TestMedia, PlaybackKindsCarryTheirProperties) {
             400);
 }
 
+// Timelines as phones and encoders write them: a held last picture, repeated pictures left
+// uncoded, a granule rate of ticks, several AMR frames in a sample.
+TEST(TestMedia, TimelineKindsCarryTheirProperties) {
+  const std::vector<TExpectedFile> Files = {
+      {"held_last.mp4", {AV_CODEC_ID_H264}, 3.47},
+      {"theora_repeat.ogg", {AV_CODEC_ID_THEORA, AV_CODEC_ID_VORBIS}, 2.0},
+      {"theora_tick.ogg", {AV_CODEC_ID_THEORA}, 1.56}, // the last picture's own time is lost
+      {"amr_wb_multi.3gp", {AV_CODEC_ID_AMR_WB}, 2.0},
+  };
+  CheckStreamsAndDuration(Files, 0.03);
+  const auto Packets = [](const std::string& AName) {
+    std::vector<std::pair<int64_t, int>> Times; // pts, size
+    TInputPtr Input = OpenMedia(AName);
+    TPacketPtr Packet(av_packet_alloc());
+    while (av_read_frame(Input.get(), Packet.get()) >= 0) {
+      if (Packet->stream_index == 0) Times.emplace_back(Packet->pts, Packet->size);
+      av_packet_unref(Packet.get());
+    }
+    return Times;
+  };
+  // 20 pictures in 1.97 s, the last one shown 1.5 s: the stream lasts 3.47 s.
+  EXPECT_EQ(Packets("held_last.mp4").size(), 20u);
+  // A coded picture every 5 periods; the repeats in between are not handed out as packets.
+  const auto Repeats = Packets("theora_repeat.ogg");
+  ASSERT_EQ(Repeats.size(), 10u);
+  EXPECT_EQ(Repeats[1].first - Repeats[0].first, 5);
+  TInputPtr Tick = OpenMedia("theora_tick.ogg");
+  EXPECT_EQ(av_cmp_q(Tick->streams[0]->time_base, AVRational{1, 600}), 0);
+  EXPECT_EQ(Packets("theora_tick.ogg").size(), 40u);
+  const auto Amr = Packets("amr_wb_multi.3gp");
+  ASSERT_EQ(Amr.size(), 20u);
+  EXPECT_EQ(Amr[0].second, 5 * 61); // five frames of 23.85 kbit/s
+}
+
 TEST(TestMedia, RatesAndLayoutsAreTheListedOnes) {
   TInputPtr Ntsc = OpenMedia("ntsc.mp4");
   ASSERT_TRUE(Ntsc);
@@ -368,7 +402,7 @@ TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
   ASSERT_EQ(std::system(Command.c_str()), 0);
 
   const std::vector<std::string> Names = ManifestNames();
-  EXPECT_EQ(Names.size(), 38u);
+  EXPECT_EQ(Names.size(), 42u);
   for (const std::string& Name : Names) {
     SCOPED_TRACE(Name);
     EXPECT_TRUE(ReadFile(MediaDir / Name) == ReadFile(Again / Name));

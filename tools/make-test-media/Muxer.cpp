@@ -116,6 +116,8 @@ TEncoderStream& TMuxer::AddVideo(const TVideoSettings& ASettings) {
   Encoder.CornerMark = ASettings.CornerMark;
   Encoder.NoiseAmplitude = ASettings.NoiseAmplitude;
   Encoder.FrameSteps = ASettings.FrameSteps;
+  Encoder.LastPictureHold = ASettings.LastPictureHold;
+  Encoder.RepeatPackets = ASettings.RepeatPackets;
   Encoder.Stream = NewStream();
   Encoder.Stream->avg_frame_rate = ASettings.FrameRate;
   Encoder.Stream->sample_aspect_ratio = ASettings.SampleAspect;
@@ -315,7 +317,12 @@ void TMuxer::EncodeNext(TEncoderStream& AEncoder) {
     if (AEncoder.NoiseAmplitude > 0)
       AddNoise(Frame, AEncoder.PictureIndex, AEncoder.NoiseAmplitude);
     const std::vector<int>& Steps = AEncoder.FrameSteps;
-    AEncoder.NextPts += Steps.empty() ? 1 : Steps[AEncoder.PictureIndex % Steps.size()];
+    int64_t Step = Steps.empty() ? 1 : Steps[AEncoder.PictureIndex % Steps.size()];
+    if (AEncoder.LastPictureHold > 0 && AEncoder.NextPts + Step >= AEncoder.EndPts)
+      Step = AEncoder.LastPictureHold;
+    if (AEncoder.LastPictureHold > 0 || AEncoder.RepeatPackets)
+      AEncoder.Shows.emplace_back(AEncoder.NextPts, Step);
+    AEncoder.NextPts += Step;
     ++AEncoder.PictureIndex;
   } else {
     Frame.nb_samples =
@@ -338,11 +345,35 @@ void TMuxer::SendFrame(TEncoderStream& AEncoder, const AVFrame* AFrame) {
       av_packet_unref(Packet.get());
       continue;
     }
-    // Video encoders leave the duration open; each packet is one picture.
-    if (Packet->duration == 0 && AEncoder.ToneHz.empty()) Packet->duration = 1;
+    WritePacket(AEncoder);
+  }
+}
+
+void TMuxer::WritePacket(TEncoderStream& AEncoder) {
+  // Video encoders leave the duration open: each packet is one step, or, for a held last
+  // picture or repeats, as long as its picture was made to show.
+  int64_t Repeats = 0;
+  if (Packet->duration == 0 && AEncoder.ToneHz.empty()) {
+    Packet->duration = 1;
+    for (const auto& [Pts, Duration] : AEncoder.Shows)
+      if (Pts == Packet->pts) Packet->duration = Duration;
+    if (AEncoder.RepeatPackets) {
+      Repeats = Packet->duration - 1;
+      Packet->duration = 1;
+    }
+  }
+  const int64_t Pts = Packet->pts;
+  Packet->stream_index = AEncoder.Stream->index;
+  av_packet_rescale_ts(Packet.get(), AEncoder.Codec->time_base, AEncoder.Stream->time_base);
+  Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a packet");
+  // The picture again, not coded: an empty packet per step until the next picture.
+  for (int64_t I = 1; I <= Repeats; ++I) {
+    Check(av_new_packet(Packet.get(), 0), "repeat packet");
+    Packet->pts = Packet->dts = Pts + I;
+    Packet->duration = 1;
     Packet->stream_index = AEncoder.Stream->index;
     av_packet_rescale_ts(Packet.get(), AEncoder.Codec->time_base, AEncoder.Stream->time_base);
-    Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a packet");
+    Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a repeat packet");
   }
 }
 

@@ -40,6 +40,12 @@ struct TVideoSettings {
   // The top left 16x16 corner of every picture is white and the other three corners black, so
   // that a turned copy shows where each corner went.
   bool CornerMark = false;
+  // The last picture shows for this many units of the time base (its packet's duration); 0:
+  // one step like the others.
+  int LastPictureHold = 0;
+  // After each picture, an empty packet for every unit of the time base until the next one,
+  // as encoders that repeat a picture without coding it again write them (Theora in Ogg).
+  bool RepeatPackets = false;
 };
 
 struct TAudioSettings {
@@ -75,6 +81,11 @@ struct TEncoderStream {
   int64_t NextPts = 0; // in Codec->time_base: picture time or sample position
   int64_t PictureIndex = 0; // pictures made so far (what the test pattern shows)
   std::vector<int> FrameSteps; // variable frame rate: gaps between pictures, used in turn
+  int LastPictureHold = 0;
+  bool RepeatPackets = false;
+  // How long each picture sent shows (pts, duration, in the codec's time base), for the
+  // packets the encoder gives back in another order.
+  std::vector<std::pair<int64_t, int64_t>> Shows;
   int64_t EndPts = 0;
   // Packets thrown away as they leave the encoder, to make a file that starts mid-GOP.
   int DropLeadingPackets = 0;
@@ -121,6 +132,7 @@ private:
   void EncodeBitmapCue(const TTextStream& AText, const TCue& ACue);
   void EncodeNext(TEncoderStream& AEncoder);
   void SendFrame(TEncoderStream& AEncoder, const AVFrame* AFrame);
+  void WritePacket(TEncoderStream& AEncoder);
 
   std::filesystem::path Path;
   TOutputContextPtr Output;
