@@ -535,6 +535,8 @@ public:
   // The picture rate an output should take from AStream: the base rate, or the average rate
   // when the base rate is a time-stamp tick or counts fields; terms held to 16 bits.
   static AVRational PictureRateOf(const AVStream* AStream);
+  // The most pictures a second an output takes from its source.
+  static constexpr int MaxOutputPictureRate = 60;
 
 private:
   // --- Output (FFmpegOutput.cpp, FFmpegOutputStreams.cpp) ---
@@ -570,6 +572,8 @@ private:
   void PrepareEncoding(TOutputStream& AOutput, TInputStream& ASource);
   void PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& ASource);
   void InheritSourceProperties(TOutputStream& AOutput, TInputStream& ASource);
+  void KeepPictureTimes(TOutputStream& AOutput, const TInputStream& ASource, bool AInheritedRate,
+                        const ::AVCodec* AEncoder);
   void FitAudioToEncoder(TOutputStream& AOutput, bool AChannels, bool ASampleRate);
   std::vector<std::string> AudioRefusals(const TOutputStream& AOutput) const;
   static TFramePtr NewPicture(AVPixelFormat AFormat, int AWidth, int AHeight);

@@ -244,7 +244,12 @@ TStreamProperties TCustomFFmpeg::PropertiesOf(const AVStream* AStream,
   else
     Facts.AspectRatio = static_cast<float>(Ratio != 0 ? Ratio : 4.0 / 3.0);
   Facts.PixFmt = C->pix_fmt;
+  // An output shows at most 60 pictures a second; a faster source gives up pictures where its
+  // output has a fixed rate.
   Facts.FrameRate = PictureRateOf(AStream);
+  if (Facts.FrameRate.num > 0 && Facts.FrameRate.den > 0 &&
+      av_q2d(Facts.FrameRate) > MaxOutputPictureRate)
+    Facts.FrameRate = AVRational{MaxOutputPictureRate, 1};
   return Facts;
 }
 

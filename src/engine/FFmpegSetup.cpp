@@ -37,6 +37,16 @@ bool CarriesDisplayMatrix(const AVOutputFormat* AFormat) {
   return false;
 }
 
+// The muxers that give every picture a time of its own. Others (AVI, the MPEG program streams,
+// raw streams) show pictures at a fixed rate, one per tick of the stream's time base.
+bool TimesEachPicture(const AVOutputFormat* AFormat) {
+  static const char* const Timed[] = {"mp4", "mov", "3gp", "3g2",    "ipod", "psp",  "ismv",
+                                      "f4v", "flv", "nut", "mpegts", "asf",  "webm", "matroska"};
+  for (const char* Name : Timed)
+    if (std::strcmp(AFormat->name, Name) == 0) return true;
+  return false;
+}
+
 // The tags a meta-data map copies, in the names the containers use now.
 constexpr const char* MetaDataKeys[] = {"title", "artist", "copyright", "comment",
                                         "album", "date",   "track",     "genre"};
@@ -275,10 +285,17 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
           AVRational{static_cast<int>(Num / Common), static_cast<int>(CodecTimeBase.den / Common)};
     }
   }
-  const AVRational TimeBase =
+  AVRational TimeBase =
       av_q2d(CodecTimeBase) > av_q2d(StreamTimeBase) && av_q2d(StreamTimeBase) < 0.001
           ? CodecTimeBase
           : StreamTimeBase;
+  // In a container of fixed rate the time base is the picture rate: a tick of milliseconds
+  // (ASF) or a granule rate (Theora) would give a thousand pictures a second, nearly all empty.
+  // The stream's real or average rate is taken instead.
+  if (In->codec_type == AVMEDIA_TYPE_VIDEO && Rate.num > 0 && Rate.den > 0 &&
+      !TimesEachPicture(Files.OutputFiles[AOutput.FileIndex]->oformat) &&
+      av_q2d(TimeBase) * av_q2d(Rate) < 0.5)
+    TimeBase = AVRational{Rate.den, Rate.num};
   AOutput.Stream->time_base = TimeBase;
 
   switch (In->codec_type) {
@@ -319,6 +336,22 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
   // The encoder context mirrors the copied parameters for whoever reads it (the report).
   AVCodec().avcodec_parameters_to_context(AOutput.Encoder, Out);
   AOutput.Encoder->time_base = TimeBase;
+}
+
+// A container that times every picture keeps the source's timing: a variable-rate source
+// keeps each picture at its own time. The encoder then counts in the source stream's time
+// base (MPEG-4 Visual takes denominators up to 65535; a finer one becomes 1/60000) and keeps
+// the picture rate as its rate. Only for a rate taken from the source, automatic "vsync" and
+// an encoder that takes any time base (MPEG-1/2 list their rates).
+void TCustomFFmpeg::KeepPictureTimes(TOutputStream& AOutput, const TInputStream& ASource,
+                                     bool AInheritedRate, const ::AVCodec* AEncoder) {
+  const AVRational Tick = ASource.Stream->time_base;
+  if (!AInheritedRate || Settings.VideoSyncMethod >= 0 || !AEncoder ||
+      AEncoder->supported_framerates || Tick.num <= 0 || Tick.den <= 0 ||
+      !TimesEachPicture(Files.OutputFiles[AOutput.FileIndex]->oformat))
+    return;
+  AOutput.KeepsPictureTimes = true;
+  AOutput.Encoder->time_base = Tick.den <= 65535 ? Tick : AVRational{1, 60000};
 }
 
 // Copied pictures are the stored ones: the stream keeps the source's display matrix so that
@@ -378,6 +411,7 @@ void TCustomFFmpeg::InheritSourceProperties(TOutputStream& AOutput, TInputStream
   }
   if (Codec.InheritRate && Source.FrameRate.num > 0 && Source.FrameRate.den > 0)
     SetEncoderFrameRate(C, Encoder, Source.FrameRate);
+  KeepPictureTimes(AOutput, ASource, Codec.InheritRate, Encoder);
   if (Codec.InheritPixFmt && Source.PixFmt >= 0) {
     bool Listed = !Encoder || !Encoder->pix_fmts;
     for (const AVPixelFormat* F = Listed ? nullptr : Encoder->pix_fmts; F && *F != AV_PIX_FMT_NONE;

@@ -105,8 +105,10 @@ int64_t TCustomFFmpeg::VideoFramesDue(TOutputStream& AOutput) {
   const TInputStream* Clock =
       AOutput.SyncStream ? AOutput.SyncStream : Tables.InputStreams[AOutput.SourceIndex].get();
   const double InputTime = static_cast<double>(Clock->Pts - Options.StartTime) / AV_TIME_BASE;
-  int64_t Frames = VideoFramesFor(InputTime, av_q2d(AOutput.Encoder->time_base),
-                                  Settings.VideoSyncMethod, AOutput.SyncOpts);
+  // Pictures that keep their own times are neither dropped nor repeated.
+  int64_t Frames =
+      VideoFramesFor(InputTime, av_q2d(AOutput.Encoder->time_base),
+                     AOutput.KeepsPictureTimes ? 0 : Settings.VideoSyncMethod, AOutput.SyncOpts);
   if (Frames == 0) {
     ++Stats.FramesDrop;
     if (Settings.Verbose > 2) Log(1, "*** drop!");

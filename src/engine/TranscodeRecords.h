@@ -60,6 +60,9 @@ struct TOutputStream {
   int64_t SyncOpts = 0; // video: frames in the encoder's time base
 
   // Video.
+  // Every picture keeps its own time (in a container that times each picture): nothing is
+  // dropped or repeated to fit a rate.
+  bool KeepsPictureTimes = false;
   int32_t VideoResample = 0;
   TFramePtr TempPicture;
   TScaleContextPtr ScaleContext;
