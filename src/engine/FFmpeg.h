@@ -599,6 +599,10 @@ private:
 
   // --- Packet routing (FFmpegRouting.cpp) ---
   int OutputPacket(TInputStream& AInput, int AIndex, const AVPacket* APacket);
+  // Decodes a packet (null: drains the decoder) and routes what it gives; -1 on a failure.
+  int DecodePacket(TInputStream& AInput, int AIndex, const AVPacket* APacket);
+  int DecodeFrames(TInputStream& AInput, int AIndex, const AVPacket* APacket);
+  void NotePacketEnd(TInputStream& AInput, const AVPacket& APacket);
   void AdvanceCopiedStream(TInputStream& AInput);
   void EmulateRate(TInputStream& AInput);
   bool BeforeStart(const TInputStream& AInput) const;
@@ -651,6 +655,15 @@ private:
   void OutputSubtitle(TOutputStream& AOutput, TInputStream& AInput, AVSubtitle* ASubtitle,
                       int64_t APts);
   int64_t VideoFramesDue(TOutputStream& AOutput);
+  // Sends APicture AFrames times from SyncOpts on; the size of the last packet written.
+  int EmitPicture(TOutputStream& AOutput, AVFrame& APicture, int64_t AFrames);
+  int64_t PicturesEndOf(const TInputStream& AInput) const;
+  void EndPictures(TOutputStream& AOutput, int64_t AEnd);
+  void NoteSentPicture(TOutputStream& AOutput, int64_t APts);
+  void HoldVideoPacket(TOutputStream& AOutput, AVPacket* APacket);
+  void WriteWaitingPackets(TOutputStream& AOutput, bool AEnd);
+  // The longest a last picture is believed to show beyond its own duration, microseconds.
+  static constexpr int64_t MaxHeldPicture = 60 * AV_TIME_BASE;
   AVFrame* FormatPicture(TOutputStream& AOutput, AVFrame* AFrame);
   void FitScaler(TOutputStream& AOutput, int AWidth, int AHeight, AVPixelFormat AFormat,
                  bool AByFields);

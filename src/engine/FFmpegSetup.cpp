@@ -595,6 +595,7 @@ void TCustomFFmpeg::PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& A
                                ? Source.Height
                                : Source.Height - O.FrameTopBand - O.FrameBottomBand;
   }
+  AOutput.SentPts.reserve(SentPicturesKept);
   AOutput.EncodingNeeded = 1;
   ASource.DecodingNeeded = 1;
   PrepareSourcePictures(ASource);
@@ -687,6 +688,12 @@ void TCustomFFmpeg::OpenDecoder(TInputStream& AInput) {
                                      static_cast<int>(Decoder->codec_id), AInput.FileIndex,
                                      AInput.StreamIndex));
   Decoder->pkt_timebase = AInput.Stream->time_base;
+  // These decoders take one frame a packet; the rest of a packet of several would be lost.
+  if (Decoder->codec_id == AV_CODEC_ID_AMR_NB || Decoder->codec_id == AV_CODEC_ID_AMR_WB) {
+    AInput.Parser.reset(AVCodec().av_parser_init(Decoder->codec_id));
+    AInput.FramePacket.reset(AVCodec().av_packet_alloc());
+    if (!AInput.Parser || !AInput.FramePacket) throw FFMpegException("av_malloc failed");
+  }
   // Chunk encoders take every core by themselves (encoding is most of the work); threads of
   // the decoder would only hold more pictures and add to the delay.
   if (!EncodesInChunks()) UseCodecThreads(Decoder);

@@ -20,6 +20,9 @@
 
 namespace pelorix {
 
+// Pictures sent to a video encoder whose times are kept: more than any encoder's delay.
+constexpr size_t SentPicturesKept = 256;
+
 struct TInputStream {
   int32_t FileIndex = 0;
   int32_t StreamIndex = 0;
@@ -44,6 +47,14 @@ struct TInputStream {
   TPictureTurn Turn;
   TVideoFilterGraph SourceFilters;
   TFramePtr SourcePicture;
+  // How far the stream's pictures play (microseconds): the last picture's time plus its own
+  // duration, and the end of the last packet read, whose picture may be a repeat left uncoded.
+  int64_t PictureEnd = AV_NOPTS_VALUE;
+  int64_t PacketEnd = AV_NOPTS_VALUE;
+  // Codecs whose decoder takes one frame a packet (AMR): the parser splits a packet of several
+  // frames (phones put five in a sample), each handed to the decoder in FramePacket.
+  TParserPtr Parser;
+  TPacketPtr FramePacket;
 };
 
 struct TOutputStream {
@@ -77,6 +88,20 @@ struct TOutputStream {
   // a spare it has let go of (or a new one) before it is written again.
   std::vector<TFramePtr> SparePictures;
   TFramePtr PictureView; // the decoded picture (or its cropped part) as handed to the encoder
+  // The last picture handed to the encoder (PictureView or TempPicture), kept until the next
+  // one so that it can show on until the source's pictures end; null before the first.
+  AVFrame* LastPicture = nullptr;
+  // An encoded picture shows until the next picture sent to the encoder: its packet waits in
+  // WaitingPackets (in the encoder's order) until that one is sent, or the stream ends, to
+  // learn its duration (the encoder's time base). SentPts: the times of the pictures sent
+  // last, a ring. The last picture shows until PicturesEnd, the end of the source's pictures
+  // on the encoder's clock, when that is known.
+  std::vector<int64_t> SentPts;
+  size_t SentPtsNext = 0;
+  std::vector<TPacketPtr> WaitingPackets;
+  std::vector<TPacketPtr> SparePackets; // emptied packets, reused
+  int64_t LastPacketDuration = 1;
+  int64_t PicturesEnd = AV_NOPTS_VALUE;
   // Set when the pictures go to several encoders of Encoder's settings, one chunk each; it
   // uses Encoder and must go before Encoder is closed.
   std::unique_ptr<TChunkedVideoEncoder> Chunked;
