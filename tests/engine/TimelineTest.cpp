@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "wmv-copy.avi",
                       {{"vcodec", "copy"}, {"an", ""}},
                       50,
-                      2.0,
+                      2.046,
                       25},
         // The last picture of a WebM is written and shows its period.
         TTimelineCase{"LastPictureOfWebm", "h264_aac.mp4", "last.webm", Vp9, 50, 2.0, 25},
