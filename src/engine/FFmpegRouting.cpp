@@ -178,8 +178,8 @@ int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket
     // would mean the end of the stream. The pictures' times show the repeat.
     if (APacket->size == 0) return 0;
   }
-  const int Decoded = AInput.Parser ? DecodeFrames(AInput, AIndex, APacket)
-                                    : DecodePacket(AInput, AIndex, APacket);
+  const int Decoded =
+      AInput.Parser ? DecodeFrames(AInput, AIndex, APacket) : DecodePacket(AInput, AIndex, APacket);
   if (Decoded < 0) return -1;
   // A packet that gives no frame yet (a decoder's delay) still reaches the copies of its
   // stream: they must not lose it.
@@ -218,9 +218,9 @@ int TCustomFFmpeg::DecodeFrames(TInputStream& AInput, int AIndex, const AVPacket
   for (;;) {
     uint8_t* Out = nullptr;
     int OutSize = 0;
-    const int Used = AVCodec().av_parser_parse2(
-        AInput.Parser.get(), AInput.Decoder, &Out, &OutSize, Data, Left,
-        APacket ? APacket->pts : AV_NOPTS_VALUE, APacket ? APacket->dts : AV_NOPTS_VALUE, -1);
+    const int Used = AVCodec().av_parser_parse2(AInput.Parser.get(), AInput.Decoder, &Out, &OutSize,
+                                                Data, Left, APacket ? APacket->pts : AV_NOPTS_VALUE,
+                                                APacket ? APacket->dts : AV_NOPTS_VALUE, -1);
     if (Used < 0) return -1;
     Data += Used;
     Left -= Used;
@@ -333,6 +333,16 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& AOutput, TInputStream& AInput,
   Out->dts = AVUtil().av_rescale_q(Dts, From, To);
   Out->duration = AVUtil().av_rescale_q(APacket.duration, From, To);
   Out->pos = -1;
+  // At a fixed rate every picture takes a tick of its own: pictures closer than a period (a
+  // variable rate) go into the next free tick, as muxers refuse a tick given twice.
+  if (AOutput.OneTickPerPicture && Out->dts != AV_NOPTS_VALUE) {
+    if (AOutput.LastCopiedDts != AV_NOPTS_VALUE && Out->dts <= AOutput.LastCopiedDts) {
+      const int64_t Shift = AOutput.LastCopiedDts + 1 - Out->dts;
+      Out->dts += Shift;
+      if (Out->pts != AV_NOPTS_VALUE) Out->pts += Shift;
+    }
+    AOutput.LastCopiedDts = Out->dts;
+  }
   AOutput.Writer->Write(Out);
   ++AOutput.FrameNumber;
 }

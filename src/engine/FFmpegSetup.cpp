@@ -292,10 +292,12 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
   // In a container of fixed rate the time base is the picture rate: a tick of milliseconds
   // (ASF) or a granule rate (Theora) would give a thousand pictures a second, nearly all empty.
   // The stream's real or average rate is taken instead.
-  if (In->codec_type == AVMEDIA_TYPE_VIDEO && Rate.num > 0 && Rate.den > 0 &&
-      !TimesEachPicture(Files.OutputFiles[AOutput.FileIndex]->oformat) &&
-      av_q2d(TimeBase) * av_q2d(Rate) < 0.5)
-    TimeBase = AVRational{Rate.den, Rate.num};
+  if (In->codec_type == AVMEDIA_TYPE_VIDEO &&
+      !TimesEachPicture(Files.OutputFiles[AOutput.FileIndex]->oformat)) {
+    AOutput.OneTickPerPicture = true;
+    if (Rate.num > 0 && Rate.den > 0 && av_q2d(TimeBase) * av_q2d(Rate) < 0.5)
+      TimeBase = AVRational{Rate.den, Rate.num};
+  }
   AOutput.Stream->time_base = TimeBase;
 
   switch (In->codec_type) {

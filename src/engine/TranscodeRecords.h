@@ -124,6 +124,10 @@ struct TOutputStream {
   // The stream's bitstream filters and its way into the muxer; made before the header is
   // written.
   std::unique_ptr<TPacketWriter> Writer;
+  // Copied video in a container of fixed rate: each picture takes a tick of its own, the one
+  // after LastCopiedDts at the earliest (the stream's time base).
+  bool OneTickPerPicture = false;
+  int64_t LastCopiedDts = AV_NOPTS_VALUE;
   // Copied MPEG-1/2 video with B-pictures: pictures since the last group-of-pictures header,
   // for the presentation times the source leaves out.
   int32_t GopPictures = 0;

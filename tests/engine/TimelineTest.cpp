@@ -123,6 +123,14 @@ INSTANTIATE_TEST_SUITE_P(
                       50,
                       2.046,
                       25},
+        // Copied at a fixed rate, pictures closer than a period take the next tick.
+        TTimelineCase{"VariableRateCopiedIntoAvi",
+                      "vfr_phone.mp4",
+                      "vfr-copy.avi",
+                      {{"vcodec", "copy"}},
+                      20,
+                      1.974,
+                      240.0 / 23},
         // The last picture of a WebM is written and shows its period.
         TTimelineCase{"LastPictureOfWebm", "h264_aac.mp4", "last.webm", Vp9, 50, 2.0, 25},
         // Five AMR frames in every sample: all of them are decoded.
