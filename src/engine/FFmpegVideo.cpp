@@ -73,6 +73,8 @@ void TCustomFFmpeg::OutputVideo(TOutputStream& AOutput, TInputStream& AInput, AV
   AFrameSize = 0;
   const int64_t Frames = VideoFramesDue(AOutput);
   if (Frames <= 0) return;
+  // The work pictures may be made anew for this one: the last picture is this one, or none.
+  AOutput.LastPicture = nullptr;
   AVFrame* Final = FormatPicture(AOutput, AFrame);
   if (!Final) return;
 
