@@ -296,8 +296,9 @@ TEST_F(TFormatRunTest, PhoneClipFilmedUprightPlaysUprightFromEveryVideoEntry) {
   }
 }
 
-// A camera's field-coded clip: whole pictures without comb lines from the progressive
-// entries, fields kept in their order (top first) by the DVD entry.
+// A camera's field-coded clip (fields 20 ms apart, a moving scene): whole pictures, one for
+// one, without comb lines from the progressive entries; fields kept in their order (top first)
+// by the DVD entry.
 TEST_F(TFormatRunTest, FieldCodedCameraClipIsDeinterlacedExceptOnDvd) {
   const double Source = test::MeanCombEnergy(test::DecodeVideo(test::TestMedia("interlaced.mkv")));
   const auto Mp4 =

@@ -185,25 +185,6 @@ TEST_F(TSourcePicturesTest, AskedSizeIsThePlayedPictures) {
   EXPECT_EQ(test::BrightCorner(Scaled.Pictures[0]), 1);
 }
 
-// The interlaced clip's fields are 20 ms apart: a moving scene shows comb lines. Deinterlaced,
-// every picture is whole, one for one, at its own time.
-TEST_F(TSourcePicturesTest, FieldCodedPicturesAreDeinterlacedOneForOne) {
-  const TSettings Encode{{"vcodec", "mpeg4"}, {"qscale", "2"}};
-  ASSERT_EQ(Convert("interlaced.mkv", Encode, "combed.mkv"), "");
-  TSettings Deinterlaced = Encode;
-  Deinterlaced.emplace_back("deinterlace_fields", "");
-  ASSERT_EQ(Convert("interlaced.mkv", Deinterlaced, "whole.mkv"), "");
-
-  const test::TDecodedVideo Combed = test::DecodeVideo(Out("combed.mkv"));
-  const test::TDecodedVideo Whole = test::DecodeVideo(Out("whole.mkv"));
-  ASSERT_EQ(Combed.Pictures.size(), 50u);
-  ASSERT_EQ(Whole.Pictures.size(), 50u);
-  const double Source = test::MeanCombEnergy(test::DecodeVideo(test::TestMedia("interlaced.mkv")));
-  EXPECT_GT(test::MeanCombEnergy(Combed), Source * 0.8);
-  EXPECT_LT(test::MeanCombEnergy(Whole), Source * 0.2);
-  EXPECT_NEAR(test::ReadMediaFacts(Out("whole.mkv")).Streams.at(0).Duration, 2.0, 0.041);
-}
-
 // Pictures the decoder does not mark as field-coded pass the deinterlacer untouched.
 TEST_F(TSourcePicturesTest, ProgressivePicturesPassTheDeinterlacerUntouched) {
   const TSettings Encode{{"vcodec", "mpeg4"}, {"qscale", "2"}, {"an", ""}};
