@@ -40,6 +40,9 @@ extern "C" {
   X(avcodec_send_frame) \
   X(avcodec_receive_packet) \
   X(avcodec_decode_subtitle2) \
+  X(av_parser_init) \
+  X(av_parser_parse2) \
+  X(av_parser_close) \
   X(avsubtitle_free) \
   X(av_packet_ref) \
   X(av_packet_unref) \

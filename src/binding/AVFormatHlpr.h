@@ -27,6 +27,7 @@ extern "C" {
   X(av_dump_format) \
   X(av_stream_get_codec_timebase) \
   X(av_stream_new_side_data) \
+  X(av_stream_get_side_data) \
   X(avformat_new_stream) \
   X(av_guess_codec) \
   X(av_filename_number_test) \

@@ -10,6 +10,7 @@ extern "C" {
 #include <libavutil/avutil.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
@@ -53,6 +54,7 @@ extern "C" {
   X(av_rescale_q) \
   X(av_dict_free) \
   X(av_d2q) \
+  X(av_display_rotation_get) \
   X(av_find_nearest_q_idx) \
   X(av_memdup) \
   X(av_get_pix_fmt_name) \

@@ -59,6 +59,11 @@ struct TPacketDeleter {
   void operator()(AVPacket* P) const { AVCodec().av_packet_free(&P); }
 };
 
+// A parser that splits a packet of several frames into frames.
+struct TParserDeleter {
+  void operator()(AVCodecParserContext* P) const { AVCodec().av_parser_close(P); }
+};
+
 struct TBitstreamFilterDeleter {
   void operator()(AVBSFContext* P) const { AVCodec().av_bsf_free(&P); }
 };
@@ -99,6 +104,7 @@ using TScaleContextPtr = std::unique_ptr<SwsContext, TScaleContextDeleter>;
 using TFramePtr = std::unique_ptr<AVFrame, TFrameDeleter>;
 using TPacketPtr = std::unique_ptr<AVPacket, TPacketDeleter>;
 using TBitstreamFilterPtr = std::unique_ptr<AVBSFContext, TBitstreamFilterDeleter>;
+using TParserPtr = std::unique_ptr<AVCodecParserContext, TParserDeleter>;
 using TResamplerPtr = std::unique_ptr<SwrContext, TResamplerDeleter>;
 using TAudioFifoPtr = std::unique_ptr<AVAudioFifo, TAudioFifoDeleter>;
 using TAvioContextPtr = std::unique_ptr<AVIOContext, TAvioContextDeleter>;

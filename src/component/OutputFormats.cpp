@@ -12,7 +12,8 @@ namespace pelorix {
 
 namespace {
 
-const char* const AudioExtensionList = ".aac .ac3 .mp2 .mp3 .wav .wma .amr .ogg .flac .ra";
+const char* const AudioExtensions[] = {".aac", ".ac3", ".mp2", ".mp3",  ".wav",
+                                       ".wma", ".amr", ".ogg", ".flac", ".ra"};
 
 const std::vector<int32_t> Mp3Rates = {8000,  11025, 12000, 16000, 22050,
                                        24000, 32000, 44100, 48000};
@@ -97,6 +98,7 @@ std::vector<TOutputFormat> MakeTable() {
   Dvd.AudioBitratePerChannel = -1;
   Dvd.MaxChannels = 6;
   Dvd.DropSubtitles = true;
+  Dvd.KeepsFields = true;
   Add(Dvd);
 
   TOutputFormat Mp3;
@@ -226,8 +228,8 @@ std::string FormatLabel(const std::string& AText) {
 }
 
 bool IsAudioExtension(const std::string& AExtension) {
-  return !AExtension.empty() &&
-         std::string(AudioExtensionList).find(AExtension) != std::string::npos;
+  return std::any_of(std::begin(AudioExtensions), std::end(AudioExtensions),
+                     [&](const char* AListed) { return SameIgnoringCase(AExtension, AListed); });
 }
 
 std::string PathExtension(const std::string& APath) {
@@ -253,10 +255,11 @@ TSourceFacts SourceFactsOf(const TProbeSummary& ASource) {
     Facts.SampleRate = ASource.Audio.SampleRate;
     Facts.AudioBitrate = ASource.Audio.BitRate;
   }
-  Facts.HasVideo = ASource.VideoStreamCount > 0;
+  Facts.HasVideo = ASource.VideoStreamCount > 0 && !ASource.Video.AttachedPicture;
   if (Facts.HasVideo) {
-    Facts.Width = ASource.Video.Width;
-    Facts.Height = ASource.Video.Height;
+    Facts.Width = ASource.Video.DisplayWidth;
+    Facts.Height = ASource.Video.DisplayHeight;
+    Facts.Interlaced = ASource.Video.Interlaced;
   }
   return Facts;
 }
@@ -314,8 +317,8 @@ TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASo
   InitOutputOptions(O);
   O.FileFormat = AFormat.Container;
   O.ExtOptions = AFormat.Settings;
-  O.DisableVideo = AFormat.AudioOnly || IsAudioExtension(Extension) ||
-                   IsAudioExtension(PathExtension(AFacts.OpenedFileName)) || !AFacts.HasVideo;
+  // Video that is there stays, whatever the source's name says (".ogg" with Theora).
+  O.DisableVideo = AFormat.AudioOnly || IsAudioExtension(Extension) || !AFacts.HasVideo;
   O.VideoCodec = AFormat.VideoCodec;
   O.AudioCodec = AFormat.AudioCodec;
 
@@ -333,6 +336,9 @@ TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASo
     if (Width > 0) O.FrameSize = std::to_string(Width) + "x" + std::to_string(Height);
     O.VideoBitrate = VideoBitrateFor(AFormat, AFacts.Width, AFacts.Height);
   }
+  if (!O.DisableVideo && AFacts.Interlaced)
+    O.ExtOptions += std::string(O.ExtOptions.empty() ? "" : "\n") +
+                    (AFormat.KeepsFields ? "flags=+ildct+ilme" : "deinterlace_fields=");
   O.DisableSubtitle = AFormat.DropSubtitles;
   // The target guesses the norm from the source's video, else takes the fallback, PAL. A
   // source without video gets the fallback here: the guess would fail on its frame rate.

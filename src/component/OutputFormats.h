@@ -51,6 +51,9 @@ struct TOutputFormat {
   // Subtitles are left out: none of the entry's containers takes the source's subtitles
   // without a conversion the engine cannot make (pictures to text, text to pictures).
   bool DropSubtitles = false;
+  // The entry's video keeps a field-coded source's fields (in the source's order); every other
+  // entry shows whole pictures, so such a source is deinterlaced.
+  bool KeepsFields = false;
 };
 
 // Every entry, in the order the format list shows them; the first is the default.
@@ -66,8 +69,8 @@ std::string FormatExtension(const std::string& AText);
 // The label of an entry text: the text before the first "(" less its last character, every
 // "*" replaced by "x" ("XviD Video (*.avi)" gives "XviD Video").
 std::string FormatLabel(const std::string& AText);
-// Whether AExtension (with its dot) occurs in the audio extension list, exact case. An empty
-// extension is never listed.
+// Whether AExtension (with its dot) is one of the audio extensions, in any letter case; the
+// whole extension must match. An empty extension is never listed.
 bool IsAudioExtension(const std::string& AExtension);
 // The extension of a path's file name with its dot, or empty.
 std::string PathExtension(const std::string& APath);
@@ -77,12 +80,14 @@ std::string PathExtension(const std::string& APath);
 std::string MakeOutputName(const std::string& ASource, const std::string& AExtension,
                            const std::string& ALabel);
 
-// What the output options are built from: the first audio and video stream the task's source
-// showed when it was added.
+// What the output options are built from: the first audio stream and the first video stream
+// of pictures to play (a cover picture is not video) the task's source showed when it was
+// added.
 struct TSourceFacts {
   std::string OpenedFileName; // the file name recorded in the source's container
   bool HasVideo = false;
-  int32_t Width = -1, Height = -1;
+  int32_t Width = -1, Height = -1; // as the pictures play, turned as the source says
+  bool Interlaced = false; // field-coded video
   int32_t Channels = -1, SampleRate = -1, AudioBitrate = -1; // -1 without audio
 };
 TSourceFacts SourceFactsOf(const TProbeSummary& ASource);

@@ -38,6 +38,7 @@
 // another thread. The stages check that the run's thread alone uses them.
 #pragma once
 
+#include "DisplayMatrix.h"
 #include "EngineRecords.h"
 #include "FFMpegException.h"
 #include "FrameHook.h"
@@ -111,6 +112,7 @@ struct TInputStreamCodec {
   AVRational CodecTimeBase{0, 1}; // the stream's codec time base, also kept in the decoder
   bool RateEmu = false; // read at the input's real-time rate
   float Quality = 0; // quality of the last decoded picture (same-quality encoding)
+  TPictureTurn Turn; // how the stream's pictures are turned to play (its display matrix)
 };
 
 struct TOutputStreamCodec {
@@ -124,10 +126,13 @@ struct TOutputStreamCodec {
   // A second pass's statistics text; Encoder->stats_in points into it. The library never
   // frees it, and it must outlive the encoder's use of it, so it lives beside the encoder.
   TAvString StatsIn;
+  // A copy of an input's cover picture (file, stream), added by the output itself; -1: none.
+  int32_t CoverFile = -1, CoverStream = -1;
 };
 
 // What an input picture or sound stream offers an output that converts it, as the option state
-// takes it when the input opens.
+// takes it when the input opens. Pictures are described as they play: turned as the stream's
+// display matrix says.
 struct TStreamProperties {
   int32_t Width = 0, Height = 0;
   float AspectRatio = 0;
@@ -163,6 +168,9 @@ struct TOptionState {
   TAvString VideoCodecName;
   uint32_t VideoCodecTag = 0;
   int32_t SameQuality = 0, DoDeinterlace = 0;
+  // Field-coded pictures are deinterlaced by the filter library's motion-adaptive deinterlacer,
+  // one picture for one ("deinterlace_fields"); progressive pictures pass as they are.
+  int32_t DeinterlaceFields = 0;
   int32_t TopFieldFirst = -1;
   int32_t MeThreshold = 0;
   int32_t IntraDcPrecision = 8;
@@ -527,6 +535,8 @@ public:
   // The picture rate an output should take from AStream: the base rate, or the average rate
   // when the base rate is a time-stamp tick or counts fields; terms held to 16 bits.
   static AVRational PictureRateOf(const AVStream* AStream);
+  // The most pictures a second an output takes from its source.
+  static constexpr int MaxOutputPictureRate = 60;
 
 private:
   // --- Output (FFmpegOutput.cpp, FFmpegOutputStreams.cpp) ---
@@ -535,6 +545,10 @@ private:
   std::string SameFileAsInput(const std::string& AFileName) const;
   AVCodecID ConvertibleSubtitleCodec(const AVOutputFormat* AFormat) const;
   void WriteMetaData(AVFormatContext* AContainer);
+  // What an output carries of its first input (FFmpegOutputMetadata.cpp).
+  void CarrySourceTags(AVFormatContext* AContainer);
+  void CarryChapters(AVFormatContext* AContainer);
+  void AddCoverStream(AVFormatContext* AContainer);
   void ApplyMuxerSettings(AVFormatContext* AContainer);
   AVStream* AddOutputStream(AVFormatContext* AContainer, TOutputStreamCodec*& ACodec);
   void ApplyRcOverride(AVCodecContext* AContext);
@@ -550,11 +564,16 @@ private:
   void Transcode();
   void BuildStreamTables();
   void ChooseSource(TOutputStream& AOutput, int ANumber);
+  // An output's own copy of an input's cover picture (AddCoverStream).
+  bool IsCoverPicture(const TOutputStream& AOutput) const;
   void PrepareOutputStreams();
   void PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASource);
+  void KeepDisplayMatrix(TOutputStream& AOutput, const TInputStream& ASource);
   void PrepareEncoding(TOutputStream& AOutput, TInputStream& ASource);
   void PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& ASource);
   void InheritSourceProperties(TOutputStream& AOutput, TInputStream& ASource);
+  void KeepPictureTimes(TOutputStream& AOutput, const TInputStream& ASource, bool AInheritedRate,
+                        const ::AVCodec* AEncoder);
   void FitAudioToEncoder(TOutputStream& AOutput, bool AChannels, bool ASampleRate);
   std::vector<std::string> AudioRefusals(const TOutputStream& AOutput) const;
   static TFramePtr NewPicture(AVPixelFormat AFormat, int AWidth, int AHeight);
@@ -580,10 +599,16 @@ private:
 
   // --- Packet routing (FFmpegRouting.cpp) ---
   int OutputPacket(TInputStream& AInput, int AIndex, const AVPacket* APacket);
+  // Decodes a packet (null: drains the decoder) and routes what it gives; -1 on a failure.
+  int DecodePacket(TInputStream& AInput, int AIndex, const AVPacket* APacket);
+  int DecodeFrames(TInputStream& AInput, int AIndex, const AVPacket* APacket);
+  void NotePacketEnd(TInputStream& AInput, const AVPacket& APacket);
   void AdvanceCopiedStream(TInputStream& AInput);
   void EmulateRate(TInputStream& AInput);
   bool BeforeStart(const TInputStream& AInput) const;
   void RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame);
+  // A picture as it plays (or a block of samples) to every output the stream feeds.
+  void RouteDecodedFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame);
   void EncodeVideoFrame(TOutputStream& AOutput, TInputStream& AInput, AVFrame* AFrame);
   void RouteCopies(TInputStream& AInput, int AIndex, const AVPacket& APacket);
   int DecodeSubtitle(TInputStream& AInput, int AIndex, const AVPacket& APacket);
@@ -630,13 +655,33 @@ private:
   void OutputSubtitle(TOutputStream& AOutput, TInputStream& AInput, AVSubtitle* ASubtitle,
                       int64_t APts);
   int64_t VideoFramesDue(TOutputStream& AOutput);
+  // Sends APicture AFrames times from SyncOpts on; the size of the last packet written.
+  int EmitPicture(TOutputStream& AOutput, AVFrame& APicture, int64_t AFrames);
+  int64_t PicturesEndOf(const TInputStream& AInput) const;
+  void EndPictures(TOutputStream& AOutput, int64_t AEnd);
+  void NoteSentPicture(TOutputStream& AOutput, int64_t APts);
+  void HoldVideoPacket(TOutputStream& AOutput, AVPacket* APacket);
+  void WriteWaitingPackets(TOutputStream& AOutput, bool AEnd);
+  // The longest a last picture is believed to show beyond its own duration, microseconds.
+  static constexpr int64_t MaxHeldPicture = 60 * AV_TIME_BASE;
   AVFrame* FormatPicture(TOutputStream& AOutput, AVFrame* AFrame);
-  void FitScaler(TOutputStream& AOutput, int AWidth, int AHeight, AVPixelFormat AFormat);
+  void FitScaler(TOutputStream& AOutput, int AWidth, int AHeight, AVPixelFormat AFormat,
+                 bool AByFields);
   void KeepTempPictureWritable(TOutputStream& AOutput);
   AVFrame* PictureFailed(const char* AMessage);
   void WriteSubtitlePacket(TOutputStream& AOutput, int64_t APts, int64_t ADuration, uint8_t* AData,
                            int ASize);
   void FlushSubtitles(int AIndex);
+
+  // --- Pictures as they play (FFmpegSourcePictures.cpp) ---
+  // Size, format and sample shape of the pictures AInput's outputs receive.
+  static TVideoFilterInput SourcePictureOf(const TInputStream& AInput);
+  // Builds AInput's graph when its pictures must be turned or deinterlaced (once per stream).
+  void PrepareSourcePictures(TInputStream& AInput);
+  void FilterSourcePicture(TInputStream& AInput, int AIndex, AVFrame* AFrame);
+  void RouteSourcePictures(TInputStream& AInput, int AIndex);
+  // End of input AIndex: the pictures its graph holds go on.
+  void DrainSourcePictures(TInputStream& AInput, int AIndex);
 
   // --- Video filters (FFmpegFilters.cpp) ---
   int BuildVideoFilters(TInputStream& AInput, TOutputStream& AOutput);

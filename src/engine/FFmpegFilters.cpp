@@ -14,21 +14,19 @@ int TCustomFFmpeg::BuildVideoFilters(TInputStream& AInput, TOutputStream& AOutpu
     Run.LastErrorText = "Cannot enable crop options and filters at the same time.";
     return -1;
   }
-  const AVCodecContext* Decoder = AInput.Decoder;
   AVCodecContext* Encoder = AOutput.Encoder;
-  if (!Decoder || !Encoder) return -1;
+  if (!AInput.Decoder || !Encoder) return -1;
+  // The pictures as they play, turned as the source's display matrix says.
+  const TVideoFilterInput Input = SourcePictureOf(AInput);
   const int PadWidth = O.FramePadLeft + O.FramePadRight;
   const int PadHeight = O.FramePadTop + O.FramePadBottom;
 
   // The encoder's size less the pad bands, when the source does not have it already.
   int ScaleWidth = 0, ScaleHeight = 0;
-  if (Decoder->width + PadWidth != Encoder->width ||
-      Decoder->height + PadHeight != Encoder->height) {
+  if (Input.Width + PadWidth != Encoder->width || Input.Height + PadHeight != Encoder->height) {
     ScaleWidth = Encoder->width - PadWidth;
     ScaleHeight = Encoder->height - PadHeight;
   }
-  const TVideoFilterInput Input{Decoder->width, Decoder->height, Decoder->pix_fmt,
-                                Decoder->sample_aspect_ratio};
   if (AOutput.Filters.Build(Input, ScaleWidth, ScaleHeight, O.VideoFilters, Encoder->pix_fmt) < 0)
     return -1;
   AOutput.PicRef.reset(AVUtil().av_frame_alloc());
@@ -48,11 +46,10 @@ int TCustomFFmpeg::BuildVideoFilters(TInputStream& AInput, TOutputStream& AOutpu
 
 void TCustomFFmpeg::FilterVideoFrame(TOutputStream& AOutput, TInputStream& AInput,
                                      AVFrame* AFrame) {
-  // The picture's aspect is the decoder's, as the source stream describes it; a decoder that
-  // knows none leaves the picture's own.
-  const AVRational Aspect = AInput.Decoder && AInput.Decoder->sample_aspect_ratio.num != 0
-                                ? AInput.Decoder->sample_aspect_ratio
-                                : AFrame->sample_aspect_ratio;
+  // The picture's aspect is the decoder's, as the source stream describes it (turned with the
+  // picture); a decoder that knows none leaves the picture's own.
+  const AVRational Source = SourcePictureOf(AInput).SampleAspect;
+  const AVRational Aspect = Source.num != 0 ? Source : AFrame->sample_aspect_ratio;
   const int Result = AOutput.Filters.Send(*AFrame, AInput.Pts, Aspect);
   if (Result < 0)
     throw FFMpegException(FileOpenErrorText("av_buffersrc_add_frame_flags()", Result));

@@ -228,18 +228,28 @@ TStreamProperties TCustomFFmpeg::PropertiesOf(const AVStream* AStream,
     Facts.SampleFmt = C->sample_fmt;
     return Facts;
   }
-  Facts.Width = C->width;
-  Facts.Height = C->height;
   const AVRational Sample =
       AStream->sample_aspect_ratio.num != 0 ? AStream->sample_aspect_ratio : C->sample_aspect_ratio;
-  const double Ratio = Sample.den ? av_q2d(Sample) : 0.0;
-  if (C->width * C->height != 0)
-    Facts.AspectRatio = static_cast<float>(Ratio != 0 ? Ratio * C->width / C->height
-                                                      : static_cast<double>(C->width) / C->height);
+  double Ratio = Sample.den ? av_q2d(Sample) : 0.0;
+  // A quarter turn makes the rows columns: the sides and the shape of a sample swap.
+  const bool Swapped = TurnOfStream(AStream).SwapsSides();
+  const int Width = Swapped ? C->height : C->width;
+  const int Height = Swapped ? C->width : C->height;
+  if (Swapped && Ratio != 0) Ratio = 1.0 / Ratio;
+  Facts.Width = Width;
+  Facts.Height = Height;
+  if (Width * Height != 0)
+    Facts.AspectRatio = static_cast<float>(Ratio != 0 ? Ratio * Width / Height
+                                                      : static_cast<double>(Width) / Height);
   else
     Facts.AspectRatio = static_cast<float>(Ratio != 0 ? Ratio : 4.0 / 3.0);
   Facts.PixFmt = C->pix_fmt;
+  // An output shows at most 60 pictures a second; a faster source gives up pictures where its
+  // output has a fixed rate.
   Facts.FrameRate = PictureRateOf(AStream);
+  if (Facts.FrameRate.num > 0 && Facts.FrameRate.den > 0 &&
+      av_q2d(Facts.FrameRate) > MaxOutputPictureRate)
+    Facts.FrameRate = AVRational{MaxOutputPictureRate, 1};
   return Facts;
 }
 
@@ -260,6 +270,7 @@ void TCustomFFmpeg::PrepareInputStream(AVStream* AStream, TInputStreamCodec& ACo
   // stands in for it wherever the old context's was read.
   ACodec.CodecTimeBase = AVFormat().av_stream_get_codec_timebase(AStream);
   C->time_base = ACodec.CodecTimeBase;
+  ACodec.Turn = TurnOfStream(AStream);
   C->thread_count = Options.ThreadCount;
 
   switch (Parameters->codec_type) {

@@ -74,6 +74,9 @@ int TCustomFFmpeg::ChooseInputFile(double& AOptsMin) {
   AOptsMin = NoTimeYet;
   int Chosen = -1;
   for (const auto& Output : Tables.OutputStreams) {
+    // A cover picture is one picture at the start: it neither waits for input nor counts
+    // towards a limit.
+    if (Output->Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) continue;
     const TInputStream& Source = *Tables.InputStreams[Output->SourceIndex];
     const double Opts = OutputTime(*Output);
     const double Ipts = static_cast<double>(Source.Pts);

@@ -168,6 +168,7 @@ void TCustomFFmpeg::SetOption(const std::string& AName, const std::string& AValu
       {"pass", [](E& F, S, S V) { F.OptPass(StrToInt(V)); }},
       {"passlogfile", [](E& F, S, S V) { F.Settings.PassLogFileName = V; }},
       FLAG("deinterlace", Options.DoDeinterlace),
+      FLAG("deinterlace_fields", Options.DeinterlaceFields),
       FLAG("psnr", Settings.DoPsnr),
       {"vstats", [](E& F, S, S) { F.OptVstats(); }},
       {"vstats_file", [](E& F, S, S V) { F.OptVstatsFile(V); }},

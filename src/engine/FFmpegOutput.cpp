@@ -318,7 +318,10 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
   if (WantAudio && !CreateStream(&TCustomFFmpeg::NewAudioStream, "new_audio_stream")) return false;
   if (WantSubtitle && !CreateStream(&TCustomFFmpeg::NewSubtitleStream, "new_subtitle_stream"))
     return false;
+  AddCoverStream(Output.get());
 
+  CarrySourceTags(Output.get());
+  CarryChapters(Output.get());
   WriteMetaData(Output.get());
 
   // Recorded from here on; a failure below takes it out again.

@@ -41,7 +41,9 @@ void TCustomFFmpeg::PrintReport(bool ALast) {
 
   for (const auto& Output : Tables.OutputStreams) {
     const AVCodecContext* Encoder = Output->Encoder;
-    const bool Video = Output->Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+    // A cover picture is no picture stream: the report counts the pictures that play.
+    const bool Video = Output->Stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
+                       !(Output->Stream->disposition & AV_DISPOSITION_ATTACHED_PIC);
     const float StreamQuality = Output->EncodingNeeded ? Output->Quality : -1.0f;
     if (Video && VideoSeen) Append(Text, FormatText("q=%2.1f ", StreamQuality));
     if (Video && !VideoSeen) {

@@ -99,6 +99,13 @@ bool TCustomFFmpeg::BeforeStart(const TInputStream& AInput) const {
 }
 
 void TCustomFFmpeg::RouteFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame) {
+  if (AInput.SourceFilters.Built())
+    FilterSourcePicture(AInput, AIndex, AFrame);
+  else
+    RouteDecodedFrame(AInput, AIndex, AFrame);
+}
+
+void TCustomFFmpeg::RouteDecodedFrame(TInputStream& AInput, int AIndex, AVFrame* AFrame) {
   const AVMediaType Kind = AInput.Stream->codecpar->codec_type;
   if (Kind == AVMEDIA_TYPE_VIDEO) PreprocessVideoFrame(AInput, AFrame);
   if (Kind == AVMEDIA_TYPE_AUDIO) ScaleVolume(AFrame);
@@ -165,6 +172,75 @@ int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket
   }
   if (Kind != AVMEDIA_TYPE_AUDIO && Kind != AVMEDIA_TYPE_VIDEO) return -1;
 
+  if (Kind == AVMEDIA_TYPE_VIDEO && APacket) {
+    NotePacketEnd(AInput, *APacket);
+    // An empty packet repeats the picture before it without coding it again; to a decoder it
+    // would mean the end of the stream. The pictures' times show the repeat.
+    if (APacket->size == 0) return 0;
+  }
+  const int Decoded =
+      AInput.Parser ? DecodeFrames(AInput, AIndex, APacket) : DecodePacket(AInput, AIndex, APacket);
+  if (Decoded < 0) return -1;
+  // A packet that gives no frame yet (a decoder's delay) still reaches the copies of its
+  // stream: they must not lose it.
+  if (APacket) RouteCopies(AInput, AIndex, *APacket);
+  if (!APacket) {
+    if (Kind == AVMEDIA_TYPE_VIDEO) {
+      // Filters that hold pictures back give them up before the encoders are drained; then
+      // the last picture shows on as long as the source says.
+      DrainSourcePictures(AInput, AIndex);
+      DrainVideoFilters(AInput, AIndex);
+      const int64_t End = PicturesEndOf(AInput);
+      for (auto& Output : Tables.OutputStreams)
+        if (Output->SourceIndex == AIndex && Output->EncodingNeeded &&
+            Output->Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
+          EndPictures(*Output, End);
+    }
+    DrainEncoders(AIndex);
+  }
+  return 0;
+}
+
+void TCustomFFmpeg::NotePacketEnd(TInputStream& AInput, const AVPacket& APacket) {
+  const int64_t Start = APacket.pts != AV_NOPTS_VALUE ? APacket.pts : APacket.dts;
+  if (Start == AV_NOPTS_VALUE) return;
+  const int64_t End = AVUtil().av_rescale_q(Start + std::max<int64_t>(APacket.duration, 0),
+                                            AInput.Stream->time_base, AV_TIME_BASE_Q);
+  if (AInput.PacketEnd == AV_NOPTS_VALUE || End > AInput.PacketEnd) AInput.PacketEnd = End;
+}
+
+// The frames of a packet the parser splits, one by one; at the end (no packet) what the parser
+// still holds, then the decoder's drain.
+int TCustomFFmpeg::DecodeFrames(TInputStream& AInput, int AIndex, const AVPacket* APacket) {
+  AVPacket* Frame = AInput.FramePacket.get();
+  const uint8_t* Data = APacket ? APacket->data : nullptr;
+  int Left = APacket ? APacket->size : 0;
+  for (;;) {
+    uint8_t* Out = nullptr;
+    int OutSize = 0;
+    const int Used = AVCodec().av_parser_parse2(AInput.Parser.get(), AInput.Decoder, &Out, &OutSize,
+                                                Data, Left, APacket ? APacket->pts : AV_NOPTS_VALUE,
+                                                APacket ? APacket->dts : AV_NOPTS_VALUE, -1);
+    if (Used < 0) return -1;
+    Data += Used;
+    Left -= Used;
+    if (OutSize > 0) {
+      Frame->data = Out;
+      Frame->size = OutSize;
+      Frame->pts = AInput.Parser->pts;
+      Frame->dts = AInput.Parser->dts;
+      if (DecodePacket(AInput, AIndex, Frame) < 0) return -1;
+    }
+    // A packet ends when it is used up (the parser may keep its last frame for the next);
+    // the end of the stream when nothing more comes out.
+    if (APacket ? Left <= 0 : OutSize == 0) break;
+    if (Used == 0 && OutSize == 0) break;
+  }
+  return APacket ? 0 : DecodePacket(AInput, AIndex, nullptr);
+}
+
+int TCustomFFmpeg::DecodePacket(TInputStream& AInput, int AIndex, const AVPacket* APacket) {
+  const AVMediaType Kind = AInput.Stream->codecpar->codec_type;
   AVCodecContext* Decoder = AInput.Decoder;
   const int Sent = AVCodec().avcodec_send_packet(Decoder, APacket);
   if (Sent < 0 && Sent != AVERROR_EOF) return -1;
@@ -176,11 +252,9 @@ int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket
     if (Received < 0) return -1;
     if (++Frames == 2 && APacket && Settings.Verbose > 0)
       Log(0, FormatText("Multiple frames in a packet from stream %d", APacket->stream_index));
-    // A frame-threaded decoder gives each picture several packets later than one thread
-    // would: the clock of the last packet read runs ahead of the picture by that many
-    // pictures. Such a picture keeps its own time.
-    if (Kind == AVMEDIA_TYPE_VIDEO && (Decoder->active_thread_type & FF_THREAD_FRAME) &&
-        Frame->best_effort_timestamp != AV_NOPTS_VALUE)
+    // A picture keeps its own time: the clock of the last packet read runs ahead of it by the
+    // decoder's delay (more with frame threads), and between the pictures of a variable rate.
+    if (Kind == AVMEDIA_TYPE_VIDEO && Frame->best_effort_timestamp != AV_NOPTS_VALUE)
       AInput.NextPts = AVUtil().av_rescale_q(Frame->best_effort_timestamp, AInput.Stream->time_base,
                                              AV_TIME_BASE_Q);
     AInput.Pts = AInput.NextPts;
@@ -191,17 +265,15 @@ int TCustomFFmpeg::OutputPacket(TInputStream& AInput, int AIndex, const AVPacket
     } else {
       AInput.Quality = static_cast<float>(Frame->quality);
       AInput.NextPts += FrameDuration(AInput);
+      // The picture shows until the next one; the last one as long as its packet said.
+      AInput.PictureEnd =
+          AInput.Pts + (Frame->pkt_duration > 0
+                            ? AVUtil().av_rescale_q(Frame->pkt_duration, AInput.Stream->time_base,
+                                                    AV_TIME_BASE_Q)
+                            : AInput.NextPts - AInput.Pts);
     }
     RouteFrame(AInput, AIndex, Frame);
     AVUtil().av_frame_unref(Frame);
-  }
-  // A packet that gives no frame yet (a decoder's delay) still reaches the copies of its
-  // stream: they must not lose it.
-  if (APacket) RouteCopies(AInput, AIndex, *APacket);
-  if (!APacket) {
-    // Filters that hold pictures back give them up before the encoders are drained.
-    if (Kind == AVMEDIA_TYPE_VIDEO) DrainVideoFilters(AInput, AIndex);
-    DrainEncoders(AIndex);
   }
   return 0;
 }
@@ -261,6 +333,16 @@ void TCustomFFmpeg::CopyPacket(TOutputStream& AOutput, TInputStream& AInput,
   Out->dts = AVUtil().av_rescale_q(Dts, From, To);
   Out->duration = AVUtil().av_rescale_q(APacket.duration, From, To);
   Out->pos = -1;
+  // At a fixed rate every picture takes a tick of its own: pictures closer than a period (a
+  // variable rate) go into the next free tick, as muxers refuse a tick given twice.
+  if (AOutput.OneTickPerPicture && Out->dts != AV_NOPTS_VALUE) {
+    if (AOutput.LastCopiedDts != AV_NOPTS_VALUE && Out->dts <= AOutput.LastCopiedDts) {
+      const int64_t Shift = AOutput.LastCopiedDts + 1 - Out->dts;
+      Out->dts += Shift;
+      if (Out->pts != AV_NOPTS_VALUE) Out->pts += Shift;
+    }
+    AOutput.LastCopiedDts = Out->dts;
+  }
   AOutput.Writer->Write(Out);
   ++AOutput.FrameNumber;
 }
@@ -279,6 +361,7 @@ void TCustomFFmpeg::DrainEncoders(int AIndex) {
       AVCodec().avcodec_send_frame(Output->Encoder, nullptr);
       ReceivePackets(*Output);
     }
+    if (Kind == AVMEDIA_TYPE_VIDEO) WriteWaitingPackets(*Output, true);
   }
 }
 
@@ -336,6 +419,10 @@ int TCustomFFmpeg::WriteEncodedPacket(TOutputStream& AOutput, AVPacket* APacket)
   }
   const int Size = APacket->size;
   APacket->stream_index = AOutput.StreamIndex;
+  if (Encoder->codec_type == AVMEDIA_TYPE_VIDEO) {
+    HoldVideoPacket(AOutput, APacket);
+    return Size;
+  }
   AVCodec().av_packet_rescale_ts(APacket, Encoder->time_base, AOutput.Stream->time_base);
   AOutput.Writer->Write(APacket);
   return Size;

@@ -29,6 +29,24 @@ bool Feeds(const AVStream* AStream, AVMediaType AKind) {
   return KindOf(AStream) == AKind && !(AStream->disposition & AV_DISPOSITION_ATTACHED_PIC);
 }
 
+// The muxers that write a stream's display matrix (the MP4 family's track header).
+bool CarriesDisplayMatrix(const AVOutputFormat* AFormat) {
+  static const char* const Carriers[] = {"mp4", "mov", "3gp", "3g2", "ipod", "psp", "ismv", "f4v"};
+  for (const char* Name : Carriers)
+    if (std::strcmp(AFormat->name, Name) == 0) return true;
+  return false;
+}
+
+// The muxers that give every picture a time of its own. Others (AVI, the MPEG program streams,
+// raw streams) show pictures at a fixed rate, one per tick of the stream's time base.
+bool TimesEachPicture(const AVOutputFormat* AFormat) {
+  static const char* const Timed[] = {"mp4", "mov", "3gp", "3g2",    "ipod", "psp",  "ismv",
+                                      "f4v", "flv", "nut", "mpegts", "asf",  "webm", "matroska"};
+  for (const char* Name : Timed)
+    if (std::strcmp(AFormat->name, Name) == 0) return true;
+  return false;
+}
+
 // The tags a meta-data map copies, in the names the containers use now.
 constexpr const char* MetaDataKeys[] = {"title", "artist", "copyright", "comment",
                                         "album", "date",   "track",     "genre"};
@@ -85,6 +103,7 @@ void TCustomFFmpeg::BuildStreamTables() {
         Stream->Decoder = Codec.Decoder.get();
         Stream->CodecTimeBase = Codec.CodecTimeBase;
         Stream->RateEmu = Codec.RateEmu;
+        Stream->Turn = Codec.Turn;
       }
       if (Stream->RateEmu) {
         Stream->RateEmuStart = AVUtil().av_gettime();
@@ -156,6 +175,11 @@ void TCustomFFmpeg::ChooseSource(TOutputStream& AOutput, int ANumber) {
     }
     AOutput.SyncStream =
         T.InputStreams[T.FileTable[Map.SyncFileIndex].FirstStreamIndex + Map.SyncStreamIndex].get();
+  } else if (IsCoverPicture(AOutput)) {
+    // The output's copy of a cover picture: the picture it was made for.
+    const TOutputStreamCodec& Codec = StreamCodecs.Outputs[AOutput.FileIndex][AOutput.StreamIndex];
+    AOutput.SourceIndex = T.FileTable[Codec.CoverFile].FirstStreamIndex + Codec.CoverStream;
+    AOutput.SyncStream = T.InputStreams[AOutput.SourceIndex].get();
   } else {
     int Found = -1;
     if (Options.ProgramId != 0) {
@@ -186,6 +210,12 @@ void TCustomFFmpeg::ChooseSource(TOutputStream& AOutput, int ANumber) {
     AOutput.SyncStream = T.InputStreams[Found].get();
   }
   T.InputStreams[AOutput.SourceIndex]->Discard = 0;
+}
+
+bool TCustomFFmpeg::IsCoverPicture(const TOutputStream& AOutput) const {
+  const std::vector<TOutputStreamCodec>& Codecs = StreamCodecs.Outputs[AOutput.FileIndex];
+  return static_cast<size_t>(AOutput.StreamIndex) < Codecs.size() &&
+         Codecs[AOutput.StreamIndex].CoverFile >= 0;
 }
 
 void TCustomFFmpeg::PrepareOutputStreams() {
@@ -255,10 +285,19 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
           AVRational{static_cast<int>(Num / Common), static_cast<int>(CodecTimeBase.den / Common)};
     }
   }
-  const AVRational TimeBase =
+  AVRational TimeBase =
       av_q2d(CodecTimeBase) > av_q2d(StreamTimeBase) && av_q2d(StreamTimeBase) < 0.001
           ? CodecTimeBase
           : StreamTimeBase;
+  // In a container of fixed rate the time base is the picture rate: a tick of milliseconds
+  // (ASF) or a granule rate (Theora) would give a thousand pictures a second, nearly all empty.
+  // The stream's real or average rate is taken instead.
+  if (In->codec_type == AVMEDIA_TYPE_VIDEO &&
+      !TimesEachPicture(Files.OutputFiles[AOutput.FileIndex]->oformat)) {
+    AOutput.OneTickPerPicture = true;
+    if (Rate.num > 0 && Rate.den > 0 && av_q2d(TimeBase) * av_q2d(Rate) < 0.5)
+      TimeBase = AVRational{Rate.den, Rate.num};
+  }
   AOutput.Stream->time_base = TimeBase;
 
   switch (In->codec_type) {
@@ -274,10 +313,11 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
     if (Out->frame_size == 0 && Out->codec_id == AV_CODEC_ID_AMR_WB) Out->frame_size = 320;
     break;
   case AVMEDIA_TYPE_VIDEO:
-    if (Callbacks.CustomHookCallback)
+    // A cover picture is never decoded for the hooks: they work on the pictures that play.
+    if (Callbacks.CustomHookCallback && !IsCoverPicture(AOutput))
       throw FFMpegException(
           "-vcodec copy and CustomHook are incompatible (frames are not decoded)");
-    if (Settings.UsingVhook)
+    if (Settings.UsingVhook && !IsCoverPicture(AOutput))
       throw FFMpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
     if (StreamCodecs.Outputs[AOutput.FileIndex][AOutput.StreamIndex].InheritAspect ||
         AOutput.Stream->sample_aspect_ratio.num == 0)
@@ -288,6 +328,7 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
     // container's, or the one asked for) is what the copy shows.
     if (AOutput.Stream->sample_aspect_ratio.num != 0)
       Out->sample_aspect_ratio = AOutput.Stream->sample_aspect_ratio;
+    KeepDisplayMatrix(AOutput, ASource);
     break;
   case AVMEDIA_TYPE_SUBTITLE:
     break;
@@ -297,6 +338,41 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
   // The encoder context mirrors the copied parameters for whoever reads it (the report).
   AVCodec().avcodec_parameters_to_context(AOutput.Encoder, Out);
   AOutput.Encoder->time_base = TimeBase;
+}
+
+// A container that times every picture keeps the source's timing: a variable-rate source
+// keeps each picture at its own time. The encoder then counts in the source stream's time
+// base (MPEG-4 Visual takes denominators up to 65535; a finer one becomes 1/60000) and keeps
+// the picture rate as its rate. Only for a rate taken from the source, automatic "vsync" and
+// an encoder that takes any time base (MPEG-1/2 list their rates).
+void TCustomFFmpeg::KeepPictureTimes(TOutputStream& AOutput, const TInputStream& ASource,
+                                     bool AInheritedRate, const ::AVCodec* AEncoder) {
+  const AVRational Tick = ASource.Stream->time_base;
+  if (!AInheritedRate || Settings.VideoSyncMethod >= 0 || !AEncoder ||
+      AEncoder->supported_framerates || Tick.num <= 0 || Tick.den <= 0 ||
+      !TimesEachPicture(Files.OutputFiles[AOutput.FileIndex]->oformat))
+    return;
+  AOutput.KeepsPictureTimes = true;
+  AOutput.Encoder->time_base = Tick.den <= 65535 ? Tick : AVRational{1, 60000};
+}
+
+// Copied pictures are the stored ones: the stream keeps the source's display matrix so that
+// they play turned as before. Of the installed muxers only the MP4 family writes it.
+void TCustomFFmpeg::KeepDisplayMatrix(TOutputStream& AOutput, const TInputStream& ASource) {
+  if (ASource.Turn.IsNone()) return;
+  size_t Size = 0;
+  const uint8_t* Matrix =
+      AVFormat().av_stream_get_side_data(ASource.Stream, AV_PKT_DATA_DISPLAYMATRIX, &Size);
+  if (!Matrix) return;
+  uint8_t* Kept =
+      AVFormat().av_stream_new_side_data(AOutput.Stream, AV_PKT_DATA_DISPLAYMATRIX, Size);
+  if (!Kept) throw FFMpegException("av_malloc failed");
+  std::memcpy(Kept, Matrix, Size);
+  const AVOutputFormat* Format = Files.OutputFiles[AOutput.FileIndex]->oformat;
+  if (!CarriesDisplayMatrix(Format))
+    Log(0, FormatText("Output stream #%d.%d: the %s muxer keeps no display matrix: the copied "
+                      "pictures play as stored, unturned",
+                      AOutput.FileIndex, AOutput.StreamIndex, Format->name));
 }
 
 void TCustomFFmpeg::InheritSourceProperties(TOutputStream& AOutput, TInputStream& ASource) {
@@ -337,6 +413,7 @@ void TCustomFFmpeg::InheritSourceProperties(TOutputStream& AOutput, TInputStream
   }
   if (Codec.InheritRate && Source.FrameRate.num > 0 && Source.FrameRate.den > 0)
     SetEncoderFrameRate(C, Encoder, Source.FrameRate);
+  KeepPictureTimes(AOutput, ASource, Codec.InheritRate, Encoder);
   if (Codec.InheritPixFmt && Source.PixFmt >= 0) {
     bool Listed = !Encoder || !Encoder->pix_fmts;
     for (const AVPixelFormat* F = Listed ? nullptr : Encoder->pix_fmts; F && *F != AV_PIX_FMT_NONE;
@@ -458,13 +535,14 @@ void TCustomFFmpeg::PrepareEncoding(TOutputStream& AOutput, TInputStream& ASourc
 
 void TCustomFFmpeg::PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& ASource) {
   AVCodecContext* Encoder = AOutput.Encoder;
-  const AVCodecContext* Decoder = ASource.Decoder;
+  // The pictures as they play: the decoder's, turned as the source's display matrix says.
+  const TVideoFilterInput Source = SourcePictureOf(ASource);
   const TOptionState& O = Options;
   // A stream whose pictures were never seen (a file cut after its header, a stripped track)
   // has no pixel format or size; the scaler, the filter graph and the encoder must not be
   // made from it (the scaler asserts on an unknown format).
-  if (Decoder->pix_fmt < 0 || !AVUtil().av_pix_fmt_desc_get(Decoder->pix_fmt) ||
-      Decoder->width <= 0 || Decoder->height <= 0)
+  if (Source.Format < 0 || !AVUtil().av_pix_fmt_desc_get(Source.Format) || Source.Width <= 0 ||
+      Source.Height <= 0)
     throw FFMpegException(FormatText(
         "Input stream #%d.%d has no known picture format or size: it cannot be converted",
         ASource.FileIndex, ASource.StreamIndex));
@@ -483,11 +561,11 @@ void TCustomFFmpeg::PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& A
   AOutput.VideoCrop = O.FrameTopBand + O.FrameBottomBand + O.FrameLeftBand + O.FrameRightBand != 0;
   AOutput.VideoPad = O.FramePadTop + O.FramePadBottom + O.FramePadLeft + O.FramePadRight != 0;
   AOutput.VideoResample =
-      Decoder->width - O.FrameLeftBand - O.FrameRightBand + O.FramePadLeft + O.FramePadRight !=
+      Source.Width - O.FrameLeftBand - O.FrameRightBand + O.FramePadLeft + O.FramePadRight !=
           Encoder->width ||
-      Decoder->height - O.FrameTopBand - O.FrameBottomBand + O.FramePadTop + O.FramePadBottom !=
+      Source.Height - O.FrameTopBand - O.FrameBottomBand + O.FramePadTop + O.FramePadBottom !=
           Encoder->height ||
-      Decoder->pix_fmt != Encoder->pix_fmt;
+      Source.Format != Encoder->pix_fmt;
   if (AOutput.VideoCrop) {
     AOutput.CropTop = O.FrameTopBand;
     AOutput.CropLeft = O.FrameLeftBand;
@@ -508,19 +586,21 @@ void TCustomFFmpeg::PrepareVideoEncoding(TOutputStream& AOutput, TInputStream& A
     int64_t Flags = Settings.SwsFlags;
     AVUtil().av_opt_get_int(LibOptions.ScaleOptions.get(), "sws_flags", 0, &Flags);
     Settings.SwsFlags = static_cast<int32_t>(Flags);
-    AOutput.ScaleContext.reset(SwScale().sws_getContext(
-        Decoder->width - O.FrameLeftBand - O.FrameRightBand,
-        Decoder->height - O.FrameTopBand - O.FrameBottomBand, Decoder->pix_fmt,
-        Encoder->width - O.FramePadLeft - O.FramePadRight,
-        Encoder->height - O.FramePadTop - O.FramePadBottom, Encoder->pix_fmt, Settings.SwsFlags,
-        nullptr, nullptr, nullptr));
+    AOutput.ScaleContext.reset(
+        SwScale().sws_getContext(Source.Width - O.FrameLeftBand - O.FrameRightBand,
+                                 Source.Height - O.FrameTopBand - O.FrameBottomBand, Source.Format,
+                                 Encoder->width - O.FramePadLeft - O.FramePadRight,
+                                 Encoder->height - O.FramePadTop - O.FramePadBottom,
+                                 Encoder->pix_fmt, Settings.SwsFlags, nullptr, nullptr, nullptr));
     if (!AOutput.ScaleContext) throw FFMpegException("Cannot get resampling context");
     AOutput.SourceHeight = Settings.UsingVideoFilters
-                               ? Decoder->height
-                               : Decoder->height - O.FrameTopBand - O.FrameBottomBand;
+                               ? Source.Height
+                               : Source.Height - O.FrameTopBand - O.FrameBottomBand;
   }
+  AOutput.SentPts.reserve(SentPicturesKept);
   AOutput.EncodingNeeded = 1;
   ASource.DecodingNeeded = 1;
+  PrepareSourcePictures(ASource);
   Run.LastErrorText.clear();
   if (Settings.UsingVideoFilters && BuildVideoFilters(ASource, AOutput) != 0)
     throw FFMpegException(Run.LastErrorText.empty()
@@ -610,6 +690,12 @@ void TCustomFFmpeg::OpenDecoder(TInputStream& AInput) {
                                      static_cast<int>(Decoder->codec_id), AInput.FileIndex,
                                      AInput.StreamIndex));
   Decoder->pkt_timebase = AInput.Stream->time_base;
+  // These decoders take one frame a packet; the rest of a packet of several would be lost.
+  if (Decoder->codec_id == AV_CODEC_ID_AMR_NB || Decoder->codec_id == AV_CODEC_ID_AMR_WB) {
+    AInput.Parser.reset(AVCodec().av_parser_init(Decoder->codec_id));
+    AInput.FramePacket.reset(AVCodec().av_packet_alloc());
+    if (!AInput.Parser || !AInput.FramePacket) throw FFMpegException("av_malloc failed");
+  }
   // Chunk encoders take every core by themselves (encoding is most of the work); threads of
   // the decoder would only hold more pictures and add to the delay.
   if (!EncodesInChunks()) UseCodecThreads(Decoder);

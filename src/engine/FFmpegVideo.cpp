@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
+#include <limits>
 
 namespace pelorix {
 
@@ -32,6 +34,19 @@ bool OwnsPlanes(const AVFrame& APicture) {
     if (!Inside) return false;
   }
   return true;
+}
+
+// Encoder flags of field coding: the encoder keeps a picture's two fields apart.
+constexpr int InterlacedCoding = AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+
+// The rows of field AField (0 top, 1 bottom) of a picture: every second row of each plane.
+TPictureView FieldOf(const TPictureView& APicture, int AField) {
+  TPictureView Field;
+  for (size_t P = 0; P < Field.Data.size(); ++P) {
+    Field.Data[P] = APicture.Data[P] ? APicture.Data[P] + AField * APicture.LineSize[P] : nullptr;
+    Field.LineSize[P] = 2 * APicture.LineSize[P];
+  }
+  return Field;
 }
 
 // The picture's description without its buffers: the encoder copies such a picture.
@@ -58,12 +73,14 @@ void TCustomFFmpeg::OutputVideo(TOutputStream& AOutput, TInputStream& AInput, AV
   AFrameSize = 0;
   const int64_t Frames = VideoFramesDue(AOutput);
   if (Frames <= 0) return;
+  // The work pictures may be made anew for this one: the last picture is this one, or none.
+  AOutput.LastPicture = nullptr;
   AVFrame* Final = FormatPicture(AOutput, AFrame);
   if (!Final) return;
 
   AVCodecContext* Encoder = AOutput.Encoder;
   Final->interlaced_frame = AFrame->interlaced_frame;
-  if (Encoder->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT))
+  if (Encoder->flags & InterlacedCoding)
     Final->top_field_first =
         Options.TopFieldFirst != -1 ? Options.TopFieldFirst : AFrame->top_field_first;
   // The quality a fixed-quantiser encoder takes: the source picture's for "sameq".
@@ -72,18 +89,135 @@ void TCustomFFmpeg::OutputVideo(TOutputStream& AOutput, TInputStream& AInput, AV
                             : StreamCodecs.Outputs[AOutput.FileIndex][AOutput.StreamIndex].Quality;
   Final->quality = static_cast<int>(std::lrint(Quality));
   if (!Options.MeThreshold) Final->pict_type = AV_PICTURE_TYPE_NONE;
+  // Kept (with the view's reference) until the next picture: the last one may show on.
+  AOutput.LastPicture = Final;
+  AFrameSize = EmitPicture(AOutput, *Final, Frames);
+}
 
-  for (int64_t I = 0; I < Frames; ++I) {
+int TCustomFFmpeg::EmitPicture(TOutputStream& AOutput, AVFrame& APicture, int64_t AFrames) {
+  int FrameSize = 0;
+  for (int64_t I = 0; I < AFrames; ++I) {
     if (Run.StopRequested) break;
-    Final->pts = AOutput.SyncOpts;
-    SendPicture(AOutput, *Final);
+    APicture.pts = AOutput.SyncOpts;
+    NoteSentPicture(AOutput, APicture.pts);
+    SendPicture(AOutput, APicture);
     // An encoder that holds pictures back gives nothing yet; the frame still counts.
     const int Size = ReceivePackets(AOutput);
-    if (Size > 0) AFrameSize = Size;
+    if (Size > 0) FrameSize = Size;
     ++AOutput.SyncOpts;
     ++AOutput.FrameNumber;
   }
-  if (Final == AOutput.PictureView.get()) AVUtil().av_frame_unref(Final);
+  return FrameSize;
+}
+
+// Where the source's pictures stop showing, microseconds: the last picture's time plus its
+// own duration, or later where the stream says it lasts longer (repeats left uncoded at the
+// end, a container's duration), held to the recording time. No value unless the input was
+// read to its end: a stopped or limited run ends where it ended.
+int64_t TCustomFFmpeg::PicturesEndOf(const TInputStream& AInput) const {
+  if (Run.StopRequested || !Tables.FileTable[AInput.FileIndex].EofReached ||
+      AInput.PictureEnd == AV_NOPTS_VALUE)
+    return AV_NOPTS_VALUE;
+  int64_t End = AInput.PictureEnd;
+  // Containers often count a picture more or less in their durations: an end within a picture
+  // period of the last picture's is that picture's own. One far beyond it is not believed.
+  const AVRational Rate = PictureRateOf(AInput.Stream);
+  const int64_t Period =
+      Rate.num > 0 && Rate.den > 0 ? static_cast<int64_t>(AV_TIME_BASE) * Rate.den / Rate.num : 0;
+  const auto Later = [&](int64_t AEnd) {
+    if (AEnd != AV_NOPTS_VALUE && AEnd > End + Period && AEnd - End <= MaxHeldPicture) End = AEnd;
+  };
+  Later(AInput.PacketEnd);
+  // Ogg and AVI count in a stream's length the pictures repeated by empty packets, which
+  // their demuxers do not hand out; other containers' lengths are less exact than the
+  // pictures' own times.
+  const AVStream* Stream = AInput.Stream;
+  const char* Container = Files.InputFiles[AInput.FileIndex]->iformat->name;
+  const bool CountsRepeats =
+      std::strcmp(Container, "ogg") == 0 || std::strcmp(Container, "avi") == 0;
+  if (CountsRepeats && Stream->duration != AV_NOPTS_VALUE && Stream->duration > 0) {
+    const int64_t Start = Stream->start_time != AV_NOPTS_VALUE ? Stream->start_time : 0;
+    Later(AVUtil().av_rescale_q(Start + Stream->duration, Stream->time_base, AV_TIME_BASE_Q) +
+          Files.InputTsOffset[AInput.FileIndex]);
+  }
+  if (Options.RecordingTime != std::numeric_limits<int64_t>::max())
+    End = std::min(End, Options.RecordingTime + Options.StartTime);
+  return End;
+}
+
+// The end of the source's pictures reaches an output: at a fixed rate the last picture is sent
+// again for every period up to AEnd; where each picture has a time, it is the last one's end.
+void TCustomFFmpeg::EndPictures(TOutputStream& AOutput, int64_t AEnd) {
+  if (AEnd == AV_NOPTS_VALUE) return;
+  const double Tick = av_q2d(AOutput.Encoder->time_base);
+  if (!(Tick > 0)) return;
+  AOutput.PicturesEnd =
+      std::llround(static_cast<double>(AEnd - Options.StartTime) / AV_TIME_BASE / Tick);
+  // Only an output that repeats late pictures fills the time up to the end.
+  if (AOutput.KeepsPictureTimes || !AOutput.LastPicture ||
+      !RepeatsPictures(Tick, Settings.VideoSyncMethod))
+    return;
+  const int64_t Room = static_cast<int64_t>(Options.MaxFrames[ckVideo]) - AOutput.FrameNumber;
+  const int64_t Repeats = std::min(AOutput.PicturesEnd - AOutput.SyncOpts, Room);
+  if (Repeats <= 0) return;
+  Stats.FramesDup = static_cast<int32_t>(
+      std::min<int64_t>(static_cast<int64_t>(Stats.FramesDup) + Repeats, INT32_MAX));
+  const int FrameSize = EmitPicture(AOutput, *AOutput.LastPicture, Repeats);
+  if (Settings.VstatsFileName && FrameSize != 0) WriteVideoStats(AOutput, FrameSize);
+  AOutput.PicturesEnd = AOutput.SyncOpts;
+}
+
+void TCustomFFmpeg::NoteSentPicture(TOutputStream& AOutput, int64_t APts) {
+  if (AOutput.SentPts.size() < SentPicturesKept) {
+    AOutput.SentPts.push_back(APts);
+    return;
+  }
+  AOutput.SentPts[AOutput.SentPtsNext] = APts;
+  AOutput.SentPtsNext = (AOutput.SentPtsNext + 1) % SentPicturesKept;
+}
+
+// A picture shows until the next one sent after it (the pictures are sent in the order they
+// show). Muxers take the packets' durations for the stream's end: without them a clip loses
+// its last picture, or the time the last one is held.
+void TCustomFFmpeg::HoldVideoPacket(TOutputStream& AOutput, AVPacket* APacket) {
+  TPacketPtr Waiting;
+  if (!AOutput.SparePackets.empty()) {
+    Waiting = std::move(AOutput.SparePackets.back());
+    AOutput.SparePackets.pop_back();
+  } else {
+    Waiting.reset(AVCodec().av_packet_alloc());
+    if (!Waiting) throw FFMpegException("av_malloc failed");
+  }
+  AVCodec().av_packet_move_ref(Waiting.get(), APacket);
+  AOutput.WaitingPackets.push_back(std::move(Waiting));
+  WriteWaitingPackets(AOutput, false);
+}
+
+// Writes the waiting packets whose duration is known, in order; at AEnd all of them, the last
+// picture showing until PicturesEnd when known, else as long as the picture before it.
+void TCustomFFmpeg::WriteWaitingPackets(TOutputStream& AOutput, bool AEnd) {
+  size_t Written = 0;
+  for (; Written < AOutput.WaitingPackets.size(); ++Written) {
+    AVPacket* Packet = AOutput.WaitingPackets[Written].get();
+    int64_t Next = AV_NOPTS_VALUE;
+    if (Packet->pts != AV_NOPTS_VALUE)
+      for (int64_t Sent : AOutput.SentPts)
+        if (Sent > Packet->pts && (Next == AV_NOPTS_VALUE || Sent < Next)) Next = Sent;
+    if (Next != AV_NOPTS_VALUE)
+      AOutput.LastPacketDuration = Next - Packet->pts;
+    else if (AEnd && AOutput.PicturesEnd != AV_NOPTS_VALUE && Packet->pts != AV_NOPTS_VALUE &&
+             AOutput.PicturesEnd > Packet->pts)
+      AOutput.LastPacketDuration = AOutput.PicturesEnd - Packet->pts;
+    else if (!AEnd && Packet->pts != AV_NOPTS_VALUE)
+      break; // its successor is not sent yet
+    Packet->duration = AOutput.LastPacketDuration;
+    AVCodec().av_packet_rescale_ts(Packet, AOutput.Encoder->time_base, AOutput.Stream->time_base);
+    AOutput.Writer->Write(Packet);
+  }
+  for (size_t I = 0; I < Written; ++I)
+    AOutput.SparePackets.push_back(std::move(AOutput.WaitingPackets[I]));
+  AOutput.WaitingPackets.erase(AOutput.WaitingPackets.begin(),
+                               AOutput.WaitingPackets.begin() + static_cast<ptrdiff_t>(Written));
 }
 
 // Drop and repeat decision for the picture about to be encoded, counted and logged, and held
@@ -92,8 +226,10 @@ int64_t TCustomFFmpeg::VideoFramesDue(TOutputStream& AOutput) {
   const TInputStream* Clock =
       AOutput.SyncStream ? AOutput.SyncStream : Tables.InputStreams[AOutput.SourceIndex].get();
   const double InputTime = static_cast<double>(Clock->Pts - Options.StartTime) / AV_TIME_BASE;
-  int64_t Frames = VideoFramesFor(InputTime, av_q2d(AOutput.Encoder->time_base),
-                                  Settings.VideoSyncMethod, AOutput.SyncOpts);
+  // Pictures that keep their own times are neither dropped nor repeated.
+  int64_t Frames =
+      VideoFramesFor(InputTime, av_q2d(AOutput.Encoder->time_base),
+                     AOutput.KeepsPictureTimes ? 0 : Settings.VideoSyncMethod, AOutput.SyncOpts);
   if (Frames == 0) {
     ++Stats.FramesDrop;
     if (Settings.Verbose > 2) Log(1, "*** drop!");
@@ -140,7 +276,11 @@ AVFrame* TCustomFFmpeg::FormatPicture(TOutputStream& AOutput, AVFrame* AFrame) {
   const bool Fits = Width == MiddleWidth && Height == MiddleHeight && Format == Encoder->pix_fmt;
   if (!Filtered && !Fits) AOutput.VideoResample = 1;
   const bool Scaled = !Filtered && AOutput.VideoResample;
-  if (Scaled) FitScaler(AOutput, Width, Height, Format);
+  // An encoder that codes fields gets a field-coded picture scaled field by field: scaled as
+  // one picture, the rows of the two moments would run into each other.
+  const bool ByFields = Scaled && (Encoder->flags & InterlacedCoding) && AFrame->interlaced_frame &&
+                        Height % 2 == 0 && MiddleHeight % 2 == 0;
+  if (Scaled) FitScaler(AOutput, Width, Height, Format, ByFields);
 
   if (!AOutput.VideoPad && !Scaled) {
     // The picture itself, or its cropped part, goes to the encoder. The filter graph delivers
@@ -174,9 +314,12 @@ AVFrame* TCustomFFmpeg::FormatPicture(TOutputStream& AOutput, AVFrame* AFrame) {
     return PictureFailed("error padding picture");
   if (Scaled) {
     PadSource = nullptr;
-    SwScale().sws_scale(AOutput.ScaleContext.get(), Formatted.Data.data(),
-                        Formatted.LineSize.data(), 0, Height, ScaleTarget.Data.data(),
-                        ScaleTarget.LineSize.data());
+    for (int Field = 0; Field < (ByFields ? 2 : 1); ++Field) {
+      const TPictureView From = ByFields ? FieldOf(Formatted, Field) : Formatted;
+      const TPictureView To = ByFields ? FieldOf(ScaleTarget, Field) : ScaleTarget;
+      SwScale().sws_scale(AOutput.ScaleContext.get(), From.Data.data(), From.LineSize.data(), 0,
+                          ByFields ? Height / 2 : Height, To.Data.data(), To.LineSize.data());
+    }
   }
   if (AOutput.VideoPad) {
     // Pictures are copied into the middle only when they have its size and format; a format
@@ -190,10 +333,11 @@ AVFrame* TCustomFFmpeg::FormatPicture(TOutputStream& AOutput, AVFrame* AFrame) {
 }
 
 // Makes ScaleContext scale pictures of AWidth x AHeight in AFormat into the encoder's picture
-// less the pad bands.
+// less the pad bands; with AByFields, one field of such a picture into one field of that.
 void TCustomFFmpeg::FitScaler(TOutputStream& AOutput, int AWidth, int AHeight,
-                              AVPixelFormat AFormat) {
+                              AVPixelFormat AFormat, bool AByFields) {
   const AVCodecContext* Encoder = AOutput.Encoder;
+  const int Rows = AByFields ? 2 : 1;
   SwsContext* Scaler = AOutput.ScaleContext.get();
   if (Scaler && AOutput.ScaleSourceWidth == 0) {
     // Made by the set-up: its own settings say which source it expects.
@@ -207,16 +351,17 @@ void TCustomFFmpeg::FitScaler(TOutputStream& AOutput, int AWidth, int AHeight,
     }
   }
   if (Scaler && AOutput.ScaleSourceWidth == AWidth && AOutput.ScaleSourceHeight == AHeight &&
-      AOutput.ScaleSourceFormat == AFormat)
+      AOutput.ScaleSourceFormat == AFormat && AOutput.ScaleByFields == AByFields)
     return;
   AOutput.ScaleContext.reset(SwScale().sws_getContext(
-      AWidth, AHeight, AFormat, Encoder->width - AOutput.PadLeft - AOutput.PadRight,
-      Encoder->height - AOutput.PadTop - AOutput.PadBottom, Encoder->pix_fmt, Settings.SwsFlags,
-      nullptr, nullptr, nullptr));
+      AWidth, AHeight / Rows, AFormat, Encoder->width - AOutput.PadLeft - AOutput.PadRight,
+      (Encoder->height - AOutput.PadTop - AOutput.PadBottom) / Rows, Encoder->pix_fmt,
+      Settings.SwsFlags, nullptr, nullptr, nullptr));
   if (!AOutput.ScaleContext) throw FFMpegException("Cannot get resampling context");
   AOutput.ScaleSourceWidth = AWidth;
   AOutput.ScaleSourceHeight = AHeight;
   AOutput.ScaleSourceFormat = AFormat;
+  AOutput.ScaleByFields = AByFields;
   AOutput.SourceHeight = AHeight;
 }
 

@@ -8,6 +8,7 @@
 
 #include "AudioOutputStage.h"
 #include "ChunkedVideoEncoder.h"
+#include "DisplayMatrix.h"
 #include "EngineRecords.h"
 #include "MediaObjects.h"
 #include "PacketWriter.h"
@@ -18,6 +19,9 @@
 #include <vector>
 
 namespace pelorix {
+
+// Pictures sent to a video encoder whose times are kept: more than any encoder's delay.
+constexpr size_t SentPicturesKept = 256;
 
 struct TInputStream {
   int32_t FileIndex = 0;
@@ -36,6 +40,21 @@ struct TInputStream {
   int32_t IsStart = 1;
   float Quality = 0; // quality of the last decoded picture
   TFramePtr Frame; // decoded picture or samples, reused for every frame
+  // Pictures as they play: decoded pictures turned as the display matrix says, and field-coded
+  // ones deinterlaced ("deinterlace_fields"). When either is wanted for a re-encoding output,
+  // every decoded picture goes through SourceFilters, and what it gives (into SourcePicture)
+  // is what the stream's outputs receive.
+  TPictureTurn Turn;
+  TVideoFilterGraph SourceFilters;
+  TFramePtr SourcePicture;
+  // How far the stream's pictures play (microseconds): the last picture's time plus its own
+  // duration, and the end of the last packet read, whose picture may be a repeat left uncoded.
+  int64_t PictureEnd = AV_NOPTS_VALUE;
+  int64_t PacketEnd = AV_NOPTS_VALUE;
+  // Codecs whose decoder takes one frame a packet (AMR): the parser splits a packet of several
+  // frames (phones put five in a sample), each handed to the decoder in FramePacket.
+  TParserPtr Parser;
+  TPacketPtr FramePacket;
 };
 
 struct TOutputStream {
@@ -52,6 +71,9 @@ struct TOutputStream {
   int64_t SyncOpts = 0; // video: frames in the encoder's time base
 
   // Video.
+  // Every picture keeps its own time (in a container that times each picture): nothing is
+  // dropped or repeated to fit a rate.
+  bool KeepsPictureTimes = false;
   int32_t VideoResample = 0;
   TFramePtr TempPicture;
   TScaleContextPtr ScaleContext;
@@ -61,10 +83,25 @@ struct TOutputStream {
   // The source ScaleContext was made for; width 0 until the first picture asks.
   int32_t ScaleSourceWidth = 0, ScaleSourceHeight = 0;
   AVPixelFormat ScaleSourceFormat = AV_PIX_FMT_NONE;
+  bool ScaleByFields = false; // ScaleContext scales one field into one field
   // The encoder may keep references to the pictures it was given: TempPicture is swapped with
   // a spare it has let go of (or a new one) before it is written again.
   std::vector<TFramePtr> SparePictures;
   TFramePtr PictureView; // the decoded picture (or its cropped part) as handed to the encoder
+  // The last picture handed to the encoder (PictureView or TempPicture), kept until the next
+  // one so that it can show on until the source's pictures end; null before the first.
+  AVFrame* LastPicture = nullptr;
+  // An encoded picture shows until the next picture sent to the encoder: its packet waits in
+  // WaitingPackets (in the encoder's order) until that one is sent, or the stream ends, to
+  // learn its duration (the encoder's time base). SentPts: the times of the pictures sent
+  // last, a ring. The last picture shows until PicturesEnd, the end of the source's pictures
+  // on the encoder's clock, when that is known.
+  std::vector<int64_t> SentPts;
+  size_t SentPtsNext = 0;
+  std::vector<TPacketPtr> WaitingPackets;
+  std::vector<TPacketPtr> SparePackets; // emptied packets, reused
+  int64_t LastPacketDuration = 1;
+  int64_t PicturesEnd = AV_NOPTS_VALUE;
   // Set when the pictures go to several encoders of Encoder's settings, one chunk each; it
   // uses Encoder and must go before Encoder is closed.
   std::unique_ptr<TChunkedVideoEncoder> Chunked;
@@ -87,6 +124,10 @@ struct TOutputStream {
   // The stream's bitstream filters and its way into the muxer; made before the header is
   // written.
   std::unique_ptr<TPacketWriter> Writer;
+  // Copied video in a container of fixed rate: each picture takes a tick of its own, the one
+  // after LastCopiedDts at the earliest (the stream's time base).
+  bool OneTickPerPicture = false;
+  int64_t LastCopiedDts = AV_NOPTS_VALUE;
   // Copied MPEG-1/2 video with B-pictures: pictures since the last group-of-pictures header,
   // for the presentation times the source leaves out.
   int32_t GopPictures = 0;

@@ -16,4 +16,7 @@ namespace pelorix {
 // Returns the number of frames to emit: 0 drops the picture.
 int64_t VideoFramesFor(double AInputTime, double ATimeBase, int AMethod, int64_t& ASyncOpts);
 
+// Whether VideoFramesFor sends a late picture again for the periods it missed.
+bool RepeatsPictures(double ATimeBase, int AMethod);
+
 } // namespace pelorix

@@ -87,6 +87,9 @@ void TAVProbe::TakeCounts() {
     case AVMEDIA_TYPE_VIDEO:
       ++Counts.VideoStreams;
       if (Counts.FirstVideo == -1) Counts.FirstVideo = Index;
+      if (Counts.FirstRealVideo == -1 &&
+          !(Context->streams[Index]->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        Counts.FirstRealVideo = Index;
       break;
     case AVMEDIA_TYPE_AUDIO:
       ++Counts.AudioStreams;

@@ -51,6 +51,14 @@ struct TVideoStreamInfo {
   int32_t PixelFormat = -1; // AVPixelFormat
   int32_t FrameRateNum = -1; // the stream's real base frame rate
   int32_t FrameRateDen = -1;
+  // The picture as it plays: the stored one mirrored left to right when Mirrored, then turned
+  // clockwise by Rotation degrees (0, 90, 180, 270), as the stream's display matrix says.
+  int32_t DisplayWidth = -1;
+  int32_t DisplayHeight = -1;
+  int32_t Rotation = -1;
+  bool Mirrored = false;
+  bool Interlaced = false; // field-coded: the stream names an order of its fields
+  bool AttachedPicture = false; // a cover picture of the file, no pictures to play
 
   bool operator==(const TVideoStreamInfo&) const = default;
 };
@@ -94,6 +102,8 @@ public:
   int32_t FirstAudioStream() const { return Counts.FirstAudio; }
   int32_t FirstVideoStream() const { return Counts.FirstVideo; }
   int32_t FirstSubtitleStream() const { return Counts.FirstSubtitle; }
+  // The first video stream that holds pictures to play, not a cover picture; -1 when none.
+  int32_t FirstRealVideoStream() const { return Counts.FirstRealVideo; }
 
 private:
   struct TCounts {
@@ -105,6 +115,7 @@ private:
     int32_t FirstAudio = -1;
     int32_t FirstVideo = -1;
     int32_t FirstSubtitle = -1;
+    int32_t FirstRealVideo = -1;
   };
 
   void TakeCounts();

@@ -2,6 +2,7 @@
 // Query failures are written to the media libraries' log; nothing is raised.
 #include "AVProbe.h"
 
+#include "DisplayMatrix.h"
 #include "MediaLibraries.h"
 
 #include <cstring>
@@ -123,6 +124,14 @@ void TAVProbe::VideoStreamInfo(int32_t AIndex, TVideoStreamInfo& AInfo) const {
   AInfo.PixelFormat = Codec.format;
   AInfo.FrameRateNum = Stream->r_frame_rate.num;
   AInfo.FrameRateDen = Stream->r_frame_rate.den;
+  const TPictureTurn Turn = TurnOfStream(Stream);
+  AInfo.DisplayWidth = Turn.SwapsSides() ? Codec.height : Codec.width;
+  AInfo.DisplayHeight = Turn.SwapsSides() ? Codec.width : Codec.height;
+  AInfo.Rotation = Turn.Rotation;
+  AInfo.Mirrored = Turn.Mirrored;
+  AInfo.Interlaced =
+      Codec.field_order != AV_FIELD_UNKNOWN && Codec.field_order != AV_FIELD_PROGRESSIVE;
+  AInfo.AttachedPicture = (Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
 }
 
 std::string TAVProbe::OpenedFileName() const {

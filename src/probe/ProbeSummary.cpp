@@ -12,7 +12,9 @@ TProbeSummary SummaryOf(const TAVProbe& AProbe) {
   Summary.SubtitleStreamCount = AProbe.SubtitleStreamCount();
   // Asked only for kinds the source has: a query without a stream logs a complaint.
   if (Summary.AudioStreamCount > 0) AProbe.AudioStreamInfo(-1, Summary.Audio);
-  if (Summary.VideoStreamCount > 0) AProbe.VideoStreamInfo(-1, Summary.Video);
+  if (Summary.VideoStreamCount > 0)
+    AProbe.VideoStreamInfo(AProbe.FirstRealVideoStream() >= 0 ? AProbe.FirstRealVideoStream() : -1,
+                           Summary.Video);
   return Summary;
 }
 

@@ -19,7 +19,9 @@ struct TProbeSummary {
   int32_t VideoStreamCount = -1;
   int32_t SubtitleStreamCount = -1;
   TAudioStreamInfo Audio; // the first audio stream; cleared when there is none
-  TVideoStreamInfo Video; // the first video stream; cleared when there is none
+  // The first video stream of pictures to play, else the first (a cover picture); cleared
+  // when there is none.
+  TVideoStreamInfo Video;
 
   bool operator==(const TProbeSummary&) const = default;
 };

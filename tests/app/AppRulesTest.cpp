@@ -29,11 +29,11 @@ private slots:
     QCOMPARE(FormatLabel("3*2 Clip (*.3gp) (old)"), std::string("3x2 Clip"));
   }
 
-  void AudioExtensionsAreListedExactly() {
+  void AudioExtensionsAreWholeAndInAnyCase() {
     QVERIFY(IsAudioExtension(".mp3"));
     QVERIFY(IsAudioExtension(".ra"));
-    QVERIFY(IsAudioExtension(".fla")); // a substring of the list counts
-    QVERIFY(!IsAudioExtension(".MP3"));
+    QVERIFY(!IsAudioExtension(".fla")); // a part of one is none
+    QVERIFY(IsAudioExtension(".MP3"));
     QVERIFY(!IsAudioExtension(".m4a"));
     QVERIFY(!IsAudioExtension("")); // no extension: the video stays
     QCOMPARE(PathExtension("/media/clips.v2/clip"), std::string());
@@ -96,17 +96,17 @@ private slots:
     Clip.Width = 176;
     Clip.Height = 144;
 
-    // Without an extension the video stays; an audio extension or no video stream drops it.
+    // The video stays whatever the name says; no video stream drops it.
     Clip.OpenedFileName = "/m/clip";
     QVERIFY(!XvidOutput(Clip).DisableVideo);
     Clip.OpenedFileName = "/m/clip.mp3";
+    QVERIFY(!XvidOutput(Clip).DisableVideo);
+    Clip.OpenedFileName = "/m/tone.m4a";
+    Clip.HasVideo = false;
     Out = XvidOutput(Clip);
     QVERIFY(Out.DisableVideo);
     QVERIFY(Out.FrameSize.empty());
     QCOMPARE(Out.VideoBitrate, -1);
-    Clip.OpenedFileName = "/m/tone.m4a";
-    Clip.HasVideo = false;
-    QVERIFY(XvidOutput(Clip).DisableVideo);
 
     // A source without audio leaves the audio unset.
     TSourceFacts Silent;

@@ -4,6 +4,7 @@
 #include "ConverterTestSupport.h"
 #include "MediaFacts.h"
 #include "OutputFormats.h"
+#include "PlaybackChecks.h"
 
 #include <fstream>
 #include <iterator>
@@ -229,6 +230,90 @@ TEST_F(TFormatRunTest, SameNamedSourcesGetNumberedOutputsInOneFolder) {
     const test::TMediaFacts Facts = test::ReadMediaFacts(Name);
     ASSERT_NE(StreamOf(Facts, AVMEDIA_TYPE_VIDEO), nullptr);
     EXPECT_NEAR(StreamOf(Facts, AVMEDIA_TYPE_VIDEO)->Duration, 2.0, 0.1);
+  }
+}
+
+// An album track keeps its tags through every audio entry, as far as the container holds
+// them (RIFF INFO in WAV has no album artist, disc or composer), and its front cover, byte for
+// byte, where the container holds one (MP3, M4A, FLAC); it never becomes a picture stream.
+TEST_F(TFormatRunTest, AudioEntriesCarryTheTracksTagsAndFrontCover) {
+  const std::vector<std::string> AllTags = {"title",   "artist",  "album_artist", "album",
+                                            "track",   "disc",    "date",         "genre",
+                                            "comment", "composer"};
+  const std::vector<std::string> InfoTags = {"title", "artist", "album",  "track",
+                                             "date",  "genre",  "comment"};
+  for (const char* Clip : {"tagged.flac", "tagged.mp3"}) {
+    const test::TFileTags Source = test::ReadFileTags(test::TestMedia(Clip));
+    ASSERT_GT(Source.Cover.size(), 100u);
+    for (const char* Entry : {"mp3", "m4a", "opus", "flac", "ogg", "wav"}) {
+      SCOPED_TRACE(std::string(Clip) + " to " + Entry);
+      const auto Names = Convert(*FindOutputFormat(Entry), {test::TestMedia(Clip)}, OutFolder());
+      test::TFileTags Output = test::ReadFileTags(Names.at(0));
+      for (const std::string& Tag : std::string(Entry) == "wav" ? InfoTags : AllTags)
+        EXPECT_EQ(Output.Tags[Tag], Source.Tags.at(Tag)) << Tag;
+      const bool HoldsCover = std::string(Entry) == "mp3" || std::string(Entry) == "m4a" ||
+                              std::string(Entry) == "flac";
+      EXPECT_EQ(Output.Cover, HoldsCover ? Source.Cover : "");
+      EXPECT_EQ(Output.PictureStreams, 0);
+    }
+  }
+}
+
+// The name decides nothing when the probe finds pictures to play: Theora in Ogg under the
+// names that used to lose it, an M4A with video.
+TEST_F(TFormatRunTest, VideoThatIsThereStaysWhateverTheSourcesName) {
+  std::vector<std::string> Sources;
+  for (const char* Name : {"clip.ogg", "clip.og", "clip.mp", "clip.a", "clip.w", "clip.OGV"}) {
+    Sources.push_back((Dir / Name).string());
+    fs::copy_file(test::TestMedia("theora_vorbis.ogg"), Sources.back());
+  }
+  Sources.push_back((Dir / "video.m4a").string());
+  fs::copy_file(test::TestMedia("h264_aac.mp4"), Sources.back());
+  const auto Names = Convert(*FindOutputFormat("mp4"), Sources, OutFolder());
+  for (const std::string& Name : Names) {
+    SCOPED_TRACE(Name);
+    const test::TMediaFacts Facts = test::ReadMediaFacts(Name);
+    ASSERT_EQ(StreamCount(Facts, AVMEDIA_TYPE_VIDEO), 1);
+    EXPECT_NEAR(StreamOf(Facts, AVMEDIA_TYPE_VIDEO)->Duration, 2.0, 0.1);
+  }
+}
+
+// A clip filmed upright plays upright from every video entry: the pictures are turned (the
+// size rules apply to the turned size) and no display matrix turns them again.
+TEST_F(TFormatRunTest, PhoneClipFilmedUprightPlaysUprightFromEveryVideoEntry) {
+  for (const char* Entry : {"avi", "mp4", "webm", "mkv", "3gp", "mpg"}) {
+    SCOPED_TRACE(Entry);
+    const auto Names =
+        Convert(*FindOutputFormat(Entry), {test::TestMedia("rotate90.mp4")}, OutFolder());
+    const test::TDecodedVideo Video = test::DecodeVideo(Names.at(0), 1);
+    ASSERT_EQ(Video.Pictures.size(), 1u);
+    if (std::string(Entry) != "mpg") { // the disc's own size
+      EXPECT_EQ(Video.Pictures[0].Width, 96);
+      EXPECT_EQ(Video.Pictures[0].Height, 160);
+    }
+    EXPECT_EQ(test::BrightCorner(Video.Pictures[0]), 1);
+    EXPECT_TRUE(test::ReadFileTags(Names.at(0)).Turn.IsNone());
+  }
+}
+
+// A camera's field-coded clip (fields 20 ms apart, a moving scene): whole pictures, one for
+// one, without comb lines from the progressive entries; fields kept in their order (top first)
+// by the DVD entry.
+TEST_F(TFormatRunTest, FieldCodedCameraClipIsDeinterlacedExceptOnDvd) {
+  const double Source = test::MeanCombEnergy(test::DecodeVideo(test::TestMedia("interlaced.mkv")));
+  const auto Mp4 =
+      Convert(*FindOutputFormat("mp4"), {test::TestMedia("interlaced.mkv")}, OutFolder());
+  const test::TDecodedVideo Whole = test::DecodeVideo(Mp4.at(0));
+  ASSERT_EQ(Whole.Pictures.size(), 50u);
+  EXPECT_LT(test::MeanCombEnergy(Whole), Source * 0.2);
+
+  const auto Dvd =
+      Convert(*FindOutputFormat("mpg"), {test::TestMedia("interlaced.mkv")}, OutFolder());
+  const test::TDecodedVideo Fields = test::DecodeVideo(Dvd.at(0));
+  ASSERT_EQ(Fields.Pictures.size(), 50u);
+  for (const test::TDecodedPicture& Picture : Fields.Pictures) {
+    EXPECT_TRUE(Picture.Interlaced);
+    EXPECT_TRUE(Picture.TopFieldFirst);
   }
 }
 

@@ -50,12 +50,14 @@ TEST(TOutputFormatsTest, EntryTextsParseIntoLabelAndExtensionAndFindTheirEntry) 
   EXPECT_EQ(FormatLabel("(*.avi)"), "");
   EXPECT_EQ(FormatExtension("Cut (*"), "");
   EXPECT_EQ(FormatExtension("Open (*.avi"), ".avi");
-  // The audio extension list matches substrings in exact case; an empty extension never.
+  // A whole audio extension in any case; never a part of one, never an empty one.
   EXPECT_TRUE(IsAudioExtension(".mp3"));
   EXPECT_TRUE(IsAudioExtension(".flac"));
   EXPECT_TRUE(IsAudioExtension(".ra"));
-  EXPECT_TRUE(IsAudioExtension(".m")); // a substring of ".mp2"
-  EXPECT_FALSE(IsAudioExtension(".MP3"));
+  EXPECT_TRUE(IsAudioExtension(".MP3"));
+  EXPECT_TRUE(IsAudioExtension(".Ogg"));
+  for (const char* Part : {".m", ".mp", ".a", ".og", ".w", ".fla", "mp3", ".mp3 "})
+    EXPECT_FALSE(IsAudioExtension(Part)) << Part;
   EXPECT_FALSE(IsAudioExtension(".m4a"));
   EXPECT_FALSE(IsAudioExtension(""));
   EXPECT_EQ(PathExtension("/a.b/clip"), "");
@@ -137,26 +139,25 @@ TEST_F(TScratchFolder, XviDOutputIntoAMissingFolderTakesTheSourceValues) {
       Folder + "//clip (XviD Video).avi");
 }
 
-TEST_F(TScratchFolder, VideoIsLeftOutForAudioSourcesEntriesAndExtensions) {
+TEST_F(TScratchFolder, VideoIsLeftOutForSourcesWithoutVideoAndForAudioEntries) {
   const TOutputFormat& XviD = OutputFormats().front();
   auto Built = [&](const TOutputFormat& AFormat, TSourceFacts AFacts) {
     return BuildTaskOutput(AFormat, In("clip.x"), AFacts, true, "").Options;
   };
-  TSourceFacts Mp3 = ClipFacts("/m/song.mp3"); // listed extension, even with a picture
-  EXPECT_TRUE(Built(XviD, Mp3).DisableVideo);
-  EXPECT_EQ(Built(XviD, Mp3).FrameSize, "");
-  EXPECT_EQ(Built(XviD, Mp3).VideoBitrate, -1);
   TSourceFacts NoVideo = ClipFacts("/m/talk.m4a");
   NoVideo.HasVideo = false;
   NoVideo.Width = NoVideo.Height = -1;
   EXPECT_TRUE(Built(XviD, NoVideo).DisableVideo);
-  EXPECT_FALSE(Built(XviD, ClipFacts("/m/noextension")).DisableVideo);
-  EXPECT_FALSE(Built(XviD, ClipFacts("/m/clip.MP3")).DisableVideo); // exact case
+  EXPECT_EQ(Built(XviD, NoVideo).FrameSize, "");
+  EXPECT_EQ(Built(XviD, NoVideo).VideoBitrate, -1);
+  // Video that is there stays, whatever the source's name says.
+  for (const char* Name : {"/m/noextension", "/m/clip.mp", "/m/clip.ogg", "/m/clip.MP3"})
+    EXPECT_FALSE(Built(XviD, ClipFacts(Name)).DisableVideo) << Name;
   EXPECT_TRUE(Built(Entry("opus"), ClipFacts("/m/clip.mp4")).DisableVideo);
   EXPECT_TRUE(Built(Entry("wav"), ClipFacts("/m/clip.mp4")).DisableVideo);
   EXPECT_FALSE(Built(Entry("mp4"), ClipFacts("/m/clip.mp4")).DisableVideo);
   // Beside the source.
-  EXPECT_EQ(BuildTaskOutput(XviD, In("clip.x"), Mp3, true, "ignored").FileName,
+  EXPECT_EQ(BuildTaskOutput(XviD, In("clip.x"), NoVideo, true, "ignored").FileName,
             In("clip (XviD Video).avi"));
 }
 

@@ -81,7 +81,8 @@ TEST_P(TAVProbeGoldenTest, ReportsWhatTheClipHolds) {
 
 INSTANTIATE_TEST_SUITE_P(Clips, TAVProbeGoldenTest,
                          ::testing::Values("multi.mkv", "h264_aac.mp4", "mpeg4_mp3.avi", "tone.wav",
-                                           "sar4x3.mp4", "two_programs.ts"),
+                                           "sar4x3.mp4", "two_programs.ts", "rotate90.mp4",
+                                           "tagged.flac", "interlaced.mkv"),
                          [](const auto& AClip) {
                            std::string Name = AClip.param;
                            std::replace(Name.begin(), Name.end(), '.', '_');

@@ -23,8 +23,8 @@ inline void ExpectClosed(const TAVProbe& AProbe) {
   EXPECT_EQ((std::vector{AProbe.StreamCount(), AProbe.ProgramCount(), AProbe.AudioStreamCount(),
                          AProbe.VideoStreamCount(), AProbe.SubtitleStreamCount(),
                          AProbe.FirstAudioStream(), AProbe.FirstVideoStream(),
-                         AProbe.FirstSubtitleStream()}),
-            std::vector<int32_t>(8, -1));
+                         AProbe.FirstSubtitleStream(), AProbe.FirstRealVideoStream()}),
+            std::vector<int32_t>(9, -1));
   EXPECT_EQ(AProbe.FormatName(), "");
 }
 
@@ -53,7 +53,8 @@ inline std::string DescribeProbe(const TAVProbe& AProbe) {
   Out << "streams " << AProbe.StreamCount() << ", programs " << AProbe.ProgramCount() << "\nvideo "
       << AProbe.VideoStreamCount() << " first " << AProbe.FirstVideoStream() << "; audio "
       << AProbe.AudioStreamCount() << " first " << AProbe.FirstAudioStream() << "; subtitle "
-      << AProbe.SubtitleStreamCount() << " first " << AProbe.FirstSubtitleStream() << "\n";
+      << AProbe.SubtitleStreamCount() << " first " << AProbe.FirstSubtitleStream()
+      << "; real video first " << AProbe.FirstRealVideoStream() << "\n";
   auto Common = [&Out](const char* AKind, const auto& AInfo) {
     Out << " " << AKind << " codec \"" << AInfo.CodecName.data() << "\" language \""
         << AInfo.Language.data() << "\" start " << AInfo.StartTime << " (" << AInfo.StartTimeUS
@@ -70,7 +71,10 @@ inline std::string DescribeProbe(const TAVProbe& AProbe) {
       Common("video", Video);
       Out << Video.Width << "x" << Video.Height << " aspect " << Video.DisplayAspect
           << " pixel format " << Video.PixelFormat << " frame rate " << Video.FrameRateNum << "/"
-          << Video.FrameRateDen;
+          << Video.FrameRateDen << "; plays " << Video.DisplayWidth << "x" << Video.DisplayHeight
+          << " turned " << Video.Rotation << (Video.Mirrored ? " mirrored" : "")
+          << (Video.Interlaced ? ", interlaced" : "")
+          << (Video.AttachedPicture ? ", attached picture" : "");
     } else if (Audio.Channels != -1) {
       Common("audio", Audio);
       Out << "channels " << Audio.Channels << " rate " << Audio.SampleRate << " sample format "

@@ -18,6 +18,7 @@ namespace pelorix::test {
 struct TDecodedPicture {
   int Width = 0, Height = 0;
   AVPixelFormat Format = AV_PIX_FMT_NONE;
+  bool Interlaced = false, TopFieldFirst = false; // as the decoder marks the picture
   std::array<int, 3> PlaneWidth{}, PlaneHeight{};
   std::array<std::vector<uint8_t>, 3> Planes; // rows without padding
 
@@ -55,6 +56,8 @@ inline void KeepPicture(const AVFrame& AFrame, TDecodedVideo& AVideo) {
   Picture.Width = AFrame.width;
   Picture.Height = AFrame.height;
   Picture.Format = static_cast<AVPixelFormat>(AFrame.format);
+  Picture.Interlaced = AFrame.interlaced_frame != 0;
+  Picture.TopFieldFirst = AFrame.top_field_first != 0;
   const int Planes = Descriptor && (Descriptor->flags & AV_PIX_FMT_FLAG_PLANAR)
                          ? std::min<int>(Descriptor->nb_components, 3)
                          : 0;

@@ -21,6 +21,7 @@ struct TStreamFacts {
 
 struct TMediaFacts {
   bool Opened = false;
+  double FileDuration = 0; // seconds, as the container says
   std::vector<TStreamFacts> Streams;
   double Duration() const {
     double Longest = 0;
@@ -38,6 +39,7 @@ inline TMediaFacts ReadMediaFacts(const std::string& AFileName) {
   TInputContextPtr Input(Raw);
   if (AVFormat().avformat_find_stream_info(Raw, nullptr) < 0) return Facts;
   Facts.Opened = true;
+  if (Raw->duration != AV_NOPTS_VALUE) Facts.FileDuration = Raw->duration / 1e6;
   std::vector<int64_t> First(Raw->nb_streams, AV_NOPTS_VALUE), End(Raw->nb_streams, AV_NOPTS_VALUE);
   for (unsigned I = 0; I < Raw->nb_streams; ++I) {
     const AVCodecParameters* P = Raw->streams[I]->codecpar;

@@ -4,6 +4,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/display.h>
 }
 
 #include <gtest/gtest.h>
@@ -177,6 +178,82 @@ TEST(TestMedia, RealWorldKindsCarryTheirProperties) {
   EXPECT_GT(Elementary->streams[0]->codecpar->video_delay, 0); // B-pictures
 }
 
+// Files as phones and music libraries write them: turned pictures, tags, covers, chapters.
+TEST(TestMedia, PlaybackKindsCarryTheirProperties) {
+  const std::vector<TExpectedFile> Files = {
+      {"tagged.flac", {AV_CODEC_ID_FLAC, AV_CODEC_ID_MJPEG}, 1.0},
+      {"tagged.mp3", {AV_CODEC_ID_MP3, AV_CODEC_ID_MJPEG}, 1.05},
+      {"rotate90.mp4", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_AAC}, 1.0},
+      {"rotate180.mp4", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_AAC}, 1.0},
+      {"rotate270.mp4", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_AAC}, 1.0},
+      {"chapters.mkv", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_AAC}, 2.0},
+  };
+  CheckStreamsAndDuration(Files, 0.06);
+  // The display matrix turns clockwise; the library reads its angle counterclockwise.
+  for (const auto& [Name, Clockwise] :
+       {std::pair{"rotate90.mp4", 90}, {"rotate180.mp4", 180}, {"rotate270.mp4", 270}}) {
+    SCOPED_TRACE(Name);
+    TInputPtr Input = OpenMedia(Name);
+    size_t Size = 0;
+    const auto* Matrix = reinterpret_cast<const int32_t*>(
+        av_stream_get_side_data(Input->streams[0], AV_PKT_DATA_DISPLAYMATRIX, &Size));
+    ASSERT_EQ(Size, 9 * sizeof(int32_t));
+    EXPECT_EQ(std::lround(-av_display_rotation_get(Matrix) + 360) % 360, Clockwise);
+    EXPECT_EQ(Input->streams[0]->codecpar->width, 160);
+  }
+  for (const char* Name : {"tagged.flac", "tagged.mp3"}) {
+    SCOPED_TRACE(Name);
+    TInputPtr Input = OpenMedia(Name);
+    EXPECT_STREQ(av_dict_get(Input->metadata, "title", nullptr, 0)->value, "Pelorix Sång");
+    EXPECT_STREQ(av_dict_get(Input->metadata, "track", nullptr, 0)->value, "3/12");
+    EXPECT_STREQ(av_dict_get(Input->metadata, "composer", nullptr, 0)->value, "A. Composer");
+    const AVStream* Cover = Input->streams[1];
+    EXPECT_TRUE(Cover->disposition & AV_DISPOSITION_ATTACHED_PIC);
+    EXPECT_STREQ(av_dict_get(Cover->metadata, "comment", nullptr, 0)->value, "Cover (front)");
+    EXPECT_GT(Cover->attached_pic.size, 100);
+  }
+  TInputPtr Chapters = OpenMedia("chapters.mkv");
+  ASSERT_EQ(Chapters->nb_chapters, 3u);
+  EXPECT_STREQ(av_dict_get(Chapters->chapters[1]->metadata, "title", nullptr, 0)->value, "Middle");
+  EXPECT_EQ(av_rescale_q(Chapters->chapters[1]->start, Chapters->chapters[1]->time_base,
+                         AVRational{1, 1000}),
+            400);
+}
+
+// Timelines as phones and encoders write them: a held last picture, repeated pictures left
+// uncoded, a granule rate of ticks, several AMR frames in a sample.
+TEST(TestMedia, TimelineKindsCarryTheirProperties) {
+  const std::vector<TExpectedFile> Files = {
+      {"held_last.mp4", {AV_CODEC_ID_H264}, 3.47},
+      {"theora_repeat.ogg", {AV_CODEC_ID_THEORA, AV_CODEC_ID_VORBIS}, 2.0},
+      {"theora_tick.ogg", {AV_CODEC_ID_THEORA}, 1.56}, // the last picture's own time is lost
+      {"amr_wb_multi.3gp", {AV_CODEC_ID_AMR_WB}, 2.0},
+  };
+  CheckStreamsAndDuration(Files, 0.03);
+  const auto Packets = [](const std::string& AName) {
+    std::vector<std::pair<int64_t, int>> Times; // pts, size
+    TInputPtr Input = OpenMedia(AName);
+    TPacketPtr Packet(av_packet_alloc());
+    while (av_read_frame(Input.get(), Packet.get()) >= 0) {
+      if (Packet->stream_index == 0) Times.emplace_back(Packet->pts, Packet->size);
+      av_packet_unref(Packet.get());
+    }
+    return Times;
+  };
+  // 20 pictures in 1.97 s, the last one shown 1.5 s: the stream lasts 3.47 s.
+  EXPECT_EQ(Packets("held_last.mp4").size(), 20u);
+  // A coded picture every 5 periods; the repeats in between are not handed out as packets.
+  const auto Repeats = Packets("theora_repeat.ogg");
+  ASSERT_EQ(Repeats.size(), 10u);
+  EXPECT_EQ(Repeats[1].first - Repeats[0].first, 5);
+  TInputPtr Tick = OpenMedia("theora_tick.ogg");
+  EXPECT_EQ(av_cmp_q(Tick->streams[0]->time_base, AVRational{1, 600}), 0);
+  EXPECT_EQ(Packets("theora_tick.ogg").size(), 40u);
+  const auto Amr = Packets("amr_wb_multi.3gp");
+  ASSERT_EQ(Amr.size(), 20u);
+  EXPECT_EQ(Amr[0].second, 5 * 61); // five frames of 23.85 kbit/s
+}
+
 TEST(TestMedia, RatesAndLayoutsAreTheListedOnes) {
   TInputPtr Ntsc = OpenMedia("ntsc.mp4");
   ASSERT_TRUE(Ntsc);
@@ -325,7 +402,7 @@ TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
   ASSERT_EQ(std::system(Command.c_str()), 0);
 
   const std::vector<std::string> Names = ManifestNames();
-  EXPECT_EQ(Names.size(), 32u);
+  EXPECT_EQ(Names.size(), 42u);
   for (const std::string& Name : Names) {
     SCOPED_TRACE(Name);
     EXPECT_TRUE(ReadFile(MediaDir / Name) == ReadFile(Again / Name));

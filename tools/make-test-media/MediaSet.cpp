@@ -277,6 +277,50 @@ void WriteVfrPhoneMp4(const std::filesystem::path& APath) {
   Muxer.Write(2.0);
 }
 
+// A phone's variable frame rate with the last picture held 1.5 s, as a clip whose last
+// moments show a still scene.
+void WriteHeldLastMp4(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .Width = 160,
+                  .Height = 120,
+                  .BitRate = 0,
+                  .EncoderOptions = {{"x264-params", "mbtree=0:bframes=0"}},
+                  .FrameSteps = {37, 71, 53, 89, 61},
+                  .TimeBase = {1, 600},
+                  .LastPictureHold = 900});
+  Muxer.Write(2.0);
+}
+
+// Theora that codes a picture only when it changes and repeats the last one with empty
+// packets in between.
+void WriteTheoraRepeatOgg(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "ogg");
+  Muxer.AddVideo({.Encoder = "libtheora",
+                  .GopSize = 25,
+                  .FrameSteps = {5},
+                  .TimeBase = {1, 25},
+                  .RepeatPackets = true});
+  Muxer.AddAudio({.Encoder = "libvorbis", .ToneHz = Left440Right1000, .BitRate = 64'000});
+  Muxer.Write(2.0);
+}
+
+// Theora whose granule rate is a fine tick (600 per second) rather than its picture rate: the
+// pictures come every 24 ticks, 25 per second. Ogg counts the ticks since the last key picture
+// in the granule's low bits: the group of pictures is made long enough (1024, 10 bits) for the
+// whole clip, which therefore has one key picture.
+void WriteTheoraTickOgg(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "ogg");
+  // The encoder's rate control counts 600 pictures a second: at its usual rate it would leave
+  // most pictures out (empty packets that repeat the last one).
+  Muxer.AddVideo({.Encoder = "libtheora",
+                  .GopSize = 1024,
+                  .BitRate = 24 * 400'000,
+                  .FrameSteps = {24},
+                  .TimeBase = {1, 600}});
+  Muxer.Write(1.6);
+}
+
 // H.264 coded as interlaced pictures (top field first) at 25 pictures per second.
 void WriteInterlacedH264Ts(const std::filesystem::path& APath) {
   TMuxer Muxer(APath, "mpegts");
@@ -476,9 +520,70 @@ void WriteCoverWav(const std::filesystem::path& APath) {
   if (!File) throw TMediaError("cannot write the file");
 }
 
-// AMR-NB at 12.2 kbit/s in 3GP: no AMR encoder is installed, so the frames are made by hand,
-// each a table-of-contents byte for mode 7 and 31 bytes of pseudo-random speech bits.
-void WriteAmr3gp(const std::filesystem::path& APath) {
+// An album track's tags, as a tagging program writes them.
+void TagAlbumTrack(TMuxer& AMuxer) {
+  AMuxer.SetTag("title", "Pelorix Sång");
+  AMuxer.SetTag("artist", "The Testers");
+  AMuxer.SetTag("album_artist", "Various Testers");
+  AMuxer.SetTag("album", "Generated Album");
+  AMuxer.SetTag("track", "3/12");
+  AMuxer.SetTag("disc", "1/2");
+  AMuxer.SetTag("date", "2021");
+  AMuxer.SetTag("genre", "Electronic");
+  AMuxer.SetTag("comment", "made by make-test-media");
+  AMuxer.SetTag("composer", "A. Composer");
+}
+
+void WriteTaggedFlac(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "flac");
+  Muxer.AddAudio({.Encoder = "flac", .ToneHz = Left440Right1000});
+  TagAlbumTrack(Muxer);
+  Muxer.AddCover(CoverJpeg(), 64, 64);
+  Muxer.Write(1.0);
+}
+
+void WriteTaggedMp3(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp3");
+  Muxer.AddAudio({.Encoder = "libmp3lame", .ToneHz = Left440Right1000, .BitRate = 128'000});
+  TagAlbumTrack(Muxer);
+  Muxer.AddCover(CoverJpeg(), 64, 64);
+  Muxer.Write(1.0);
+}
+
+// A phone's clip filmed upright or turned: the pictures stored as the sensor saw them, with
+// a display matrix that turns them clockwise by ADegrees to play.
+void WriteRotatedMp4(const std::filesystem::path& APath, int ADegrees) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Width = 160, .Height = 96, .DisplayRotation = ADegrees, .CornerMark = true});
+  Muxer.AddAudio({});
+  Muxer.Write(1.0);
+}
+
+void WriteChaptersMkv(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "matroska");
+  Muxer.AddVideo({});
+  Muxer.AddAudio({});
+  Muxer.SetTag("title", "Pelorix Film");
+  Muxer.AddChapter(0, 400, "Opening");
+  Muxer.AddChapter(400, 1200, "Middle");
+  Muxer.AddChapter(1200, 2000, "End");
+  Muxer.Write(2.0);
+}
+
+struct TAmrMode {
+  AVCodecID Codec;
+  int SampleRate;
+  uint8_t Toc; // the table-of-contents byte of a speech frame of the mode
+  int FrameBytes; // with that byte
+};
+constexpr TAmrMode AmrNb122{AV_CODEC_ID_AMR_NB, 8000, 0x3C, 32}; // 12.2 kbit/s
+constexpr TAmrMode AmrWb2385{AV_CODEC_ID_AMR_WB, 16000, 0x44, 61}; // 23.85 kbit/s
+
+// AMR in 3GP: no AMR encoder is installed, so the frames are made by hand, each a
+// table-of-contents byte and pseudo-random speech bits. AFramesPerSample frames share a sample
+// of the file, as phones write them (the 3GP muxer takes that for AMR-WB only).
+void WriteAmr3gp(const std::filesystem::path& APath, const TAmrMode& AMode, int AFramesPerSample,
+                 int AFrames) {
   AVFormatContext* Context = nullptr;
   Check(avformat_alloc_output_context2(&Context, nullptr, "3gp", APath.c_str()), "muxer 3gp");
   TOutputContextPtr Output(Context);
@@ -486,26 +591,30 @@ void WriteAmr3gp(const std::filesystem::path& APath) {
   AVStream* Stream = CheckAllocated(avformat_new_stream(Output.get(), nullptr), "stream");
   AVCodecParameters* Parameters = Stream->codecpar;
   Parameters->codec_type = AVMEDIA_TYPE_AUDIO;
-  Parameters->codec_id = AV_CODEC_ID_AMR_NB;
-  Parameters->sample_rate = 8000;
-  Parameters->frame_size = 160;
+  Parameters->codec_id = AMode.Codec;
+  Parameters->sample_rate = AMode.SampleRate;
+  const int FrameSamples = AMode.SampleRate / 50; // 20 ms
+  Parameters->frame_size = FrameSamples;
   av_channel_layout_default(&Parameters->ch_layout, 1);
-  Stream->time_base = AVRational{1, 8000};
+  Stream->time_base = AVRational{1, AMode.SampleRate};
   Check(avio_open(&Output->pb, APath.c_str(), AVIO_FLAG_WRITE), "opening the file");
   Check(avformat_write_header(Output.get(), nullptr), "writing the header");
   TPacketPtr Packet(CheckAllocated(av_packet_alloc(), "packet"));
   uint32_t State = 0x1234567u;
-  for (int I = 0; I < 50; ++I) { // 20 ms each: 1 s
-    Check(av_new_packet(Packet.get(), 32), "packet");
-    Packet->data[0] = 0x3C;
-    for (int B = 1; B < 32; ++B) {
-      State ^= State << 13;
-      State ^= State >> 17;
-      State ^= State << 5;
-      Packet->data[B] = static_cast<uint8_t>(State >> 24);
+  for (int I = 0; I < AFrames; I += AFramesPerSample) {
+    Check(av_new_packet(Packet.get(), AMode.FrameBytes * AFramesPerSample), "packet");
+    for (int Frame = 0; Frame < AFramesPerSample; ++Frame) {
+      uint8_t* Bytes = Packet->data + Frame * AMode.FrameBytes;
+      Bytes[0] = AMode.Toc;
+      for (int B = 1; B < AMode.FrameBytes; ++B) {
+        State ^= State << 13;
+        State ^= State >> 17;
+        State ^= State << 5;
+        Bytes[B] = static_cast<uint8_t>(State >> 24);
+      }
     }
-    Packet->pts = Packet->dts = av_rescale_q(I * 160, AVRational{1, 8000}, Stream->time_base);
-    Packet->duration = av_rescale_q(160, AVRational{1, 8000}, Stream->time_base);
+    Packet->pts = Packet->dts = static_cast<int64_t>(I) * FrameSamples;
+    Packet->duration = static_cast<int64_t>(FrameSamples) * AFramesPerSample;
     Packet->flags |= AV_PKT_FLAG_KEY;
     Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a packet");
   }
@@ -640,7 +749,23 @@ const std::vector<TMediaFile>& MediaFiles() {
        "WAV; tone.wav with an ID3v2.3 \"id3 \" chunk holding a 64x64 JPEG front cover; 2 s",
        WriteCoverWav},
       {"amr.3gp", "3GP; AMR-NB 8000 Hz mono 12.2 kbit/s, 50 frames of pseudo-random bits; 1 s",
-       WriteAmr3gp},
+       [](const std::filesystem::path& APath) { WriteAmr3gp(APath, AmrNb122, 1, 50); }},
+      {"amr_wb_multi.3gp",
+       "3GP; AMR-WB 16000 Hz mono 23.85 kbit/s as phones write it, 5 frames in every sample: 100 "
+       "frames of pseudo-random bits in 20 samples; 2 s",
+       [](const std::filesystem::path& APath) { WriteAmr3gp(APath, AmrWb2385, 5, 100); }},
+      {"held_last.mp4",
+       "MP4; H.264 160x120, variable frame rate: pictures 37, 71, 53, 89, 61 ticks of 1/600 s "
+       "apart for 2 s (20 pictures), the last one shown 1.5 s; 3.5 s",
+       WriteHeldLastMp4},
+      {"theora_tick.ogg",
+       "Ogg; Theora 176x144 with a granule rate of 600 per second, a picture every 24 ticks (25 "
+       "fps, 40 pictures, one key picture); 1.6 s",
+       WriteTheoraTickOgg},
+      {"theora_repeat.ogg",
+       "Ogg; Theora 176x144 25 fps coding every fifth picture (10 pictures), each followed by 4 "
+       "empty packets that repeat it + Vorbis 44100 Hz stereo; 2 s",
+       WriteTheoraRepeatOgg},
       {"header_only.mp4",
        "MP4 cut after its header (fast start, ends with the moov box of a 1 s clip): MPEG-4 "
        "Visual 176x144 25 fps + AAC 44100 Hz mono, every sample indexed, none present",
@@ -649,6 +774,27 @@ const std::vector<TMediaFile>& MediaFiles() {
        "M4A cut after its header (fast start, ends with the moov box of a 1 s clip): AAC "
        "44100 Hz mono, every sample indexed, none present",
        WriteHeaderOnlyM4a},
+      {"tagged.flac",
+       "FLAC 44100 Hz stereo (L 440 Hz, R 1000 Hz), an album track's tags (title \"Pelorix "
+       "Sång\", track 3/12, disc 1/2, ...) and a 64x64 JPEG front cover; 1 s",
+       WriteTaggedFlac},
+      {"tagged.mp3",
+       "MP3 44100 Hz stereo (L 440 Hz, R 1000 Hz) with the album track's tags of tagged.flac in "
+       "ID3v2 and its front cover; 1 s",
+       WriteTaggedMp3},
+      {"rotate90.mp4",
+       "MP4; MPEG-4 Visual 160x96 25 fps stored, display matrix turning it 90 degrees clockwise "
+       "(plays 96x160), top left corner white, the others black + AAC mono; 1 s",
+       [](const std::filesystem::path& APath) { WriteRotatedMp4(APath, 90); }},
+      {"rotate180.mp4", "rotate90.mp4 with a display matrix turning it 180 degrees; 1 s",
+       [](const std::filesystem::path& APath) { WriteRotatedMp4(APath, 180); }},
+      {"rotate270.mp4",
+       "rotate90.mp4 with a display matrix turning it 270 degrees clockwise (plays 96x160); 1 s",
+       [](const std::filesystem::path& APath) { WriteRotatedMp4(APath, 270); }},
+      {"chapters.mkv",
+       "Matroska; MPEG-4 Visual 176x144 25 fps + AAC mono, title \"Pelorix Film\", chapters "
+       "\"Opening\" 0-0.4 s, \"Middle\" 0.4-1.2 s, \"End\" 1.2-2 s; 2 s",
+       WriteChaptersMkv},
       {"garbage.bin", "4096 pseudo-random bytes, no container", WriteGarbageBin},
       {"empty.avi", "0 bytes", WriteEmptyAvi},
   };

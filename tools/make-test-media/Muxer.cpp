@@ -7,6 +7,7 @@
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/display.h>
 #include <libavutil/opt.h>
 }
 
@@ -54,6 +55,40 @@ void TMuxer::SetMuxerOption(const char* AName, const char* AValue) {
   Check(av_opt_set(Output->priv_data, AName, AValue, 0), std::string("muxer option ") + AName);
 }
 
+void TMuxer::SetTag(const char* AName, const char* AValue) {
+  Check(av_dict_set(&Output->metadata, AName, AValue, 0), std::string("tag ") + AName);
+}
+
+void TMuxer::AddChapter(int64_t AStartMs, int64_t AEndMs, const char* ATitle) {
+  auto* Chapter = static_cast<AVChapter*>(CheckAllocated(av_mallocz(sizeof(AVChapter)), "chapter"));
+  auto** List = static_cast<AVChapter**>(
+      av_realloc(Output->chapters, (Output->nb_chapters + 1) * sizeof(AVChapter*)));
+  if (!List) {
+    av_free(Chapter);
+    throw TMediaError("chapter list: out of memory");
+  }
+  Output->chapters = List;
+  Chapter->id = static_cast<int64_t>(Output->nb_chapters) + 1;
+  Chapter->time_base = AVRational{1, 1000};
+  Chapter->start = AStartMs;
+  Chapter->end = AEndMs;
+  Output->chapters[Output->nb_chapters++] = Chapter; // freed with the context
+  Check(av_dict_set(&Chapter->metadata, "title", ATitle, 0), "chapter title");
+}
+
+void TMuxer::AddCover(const std::string& APicture, int AWidth, int AHeight) {
+  CoverStream = NewStream();
+  CoverStream->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
+  CoverStream->codecpar->codec_id = AV_CODEC_ID_MJPEG;
+  CoverStream->codecpar->width = AWidth;
+  CoverStream->codecpar->height = AHeight;
+  CoverStream->disposition = AV_DISPOSITION_ATTACHED_PIC;
+  CoverStream->time_base = AVRational{1, 90000};
+  Check(av_dict_set(&CoverStream->metadata, "comment", "Cover (front)", 0), "cover type");
+  Check(av_dict_set(&CoverStream->metadata, "title", "Front", 0), "cover title");
+  CoverPicture = APicture;
+}
+
 AVStream* TMuxer::NewStream() {
   return CheckAllocated(avformat_new_stream(Output.get(), nullptr), "stream");
 }
@@ -78,11 +113,20 @@ TEncoderStream& TMuxer::AddVideo(const TVideoSettings& ASettings) {
   }
   if (ASettings.BFrames >= 0) Context.max_b_frames = ASettings.BFrames;
   Encoder.Interlaced = ASettings.Interlaced;
+  Encoder.CornerMark = ASettings.CornerMark;
   Encoder.NoiseAmplitude = ASettings.NoiseAmplitude;
   Encoder.FrameSteps = ASettings.FrameSteps;
+  Encoder.LastPictureHold = ASettings.LastPictureHold;
+  Encoder.RepeatPackets = ASettings.RepeatPackets;
   Encoder.Stream = NewStream();
   Encoder.Stream->avg_frame_rate = ASettings.FrameRate;
   Encoder.Stream->sample_aspect_ratio = ASettings.SampleAspect;
+  if (ASettings.DisplayRotation != 0) {
+    auto* Matrix = reinterpret_cast<int32_t*>(CheckAllocated(
+        av_stream_new_side_data(Encoder.Stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)),
+        "display matrix"));
+    av_display_rotation_set(Matrix, ASettings.DisplayRotation);
+  }
   OpenEncoder(Encoder, Codec, ASettings.EncoderOptions);
 
   Encoder.Frame->format = Context.pix_fmt;
@@ -173,6 +217,13 @@ void TMuxer::Write(double ASeconds) {
   if (!(Output->oformat->flags & AVFMT_NOFILE))
     Check(avio_open(&Output->pb, Path.c_str(), AVIO_FLAG_WRITE), "opening the file");
   Check(avformat_write_header(Output.get(), nullptr), "writing the header");
+  if (CoverStream) {
+    Check(av_new_packet(Packet.get(), static_cast<int>(CoverPicture.size())), "cover packet");
+    std::copy(CoverPicture.begin(), CoverPicture.end(), Packet->data);
+    Packet->stream_index = CoverStream->index;
+    Packet->flags |= AV_PKT_FLAG_KEY;
+    Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing the cover");
+  }
   for (const TTextStream& Text : Texts) WriteCues(Text);
 
   // Always feed the encoder that is furthest behind, so packets arrive roughly in file order.
@@ -262,10 +313,16 @@ void TMuxer::EncodeNext(TEncoderStream& AEncoder) {
       Frame.top_field_first = 1;
     }
     FillTestPattern(Frame, AEncoder.PictureIndex, AEncoder.Interlaced);
+    if (AEncoder.CornerMark) MarkCorners(Frame);
     if (AEncoder.NoiseAmplitude > 0)
       AddNoise(Frame, AEncoder.PictureIndex, AEncoder.NoiseAmplitude);
     const std::vector<int>& Steps = AEncoder.FrameSteps;
-    AEncoder.NextPts += Steps.empty() ? 1 : Steps[AEncoder.PictureIndex % Steps.size()];
+    int64_t Step = Steps.empty() ? 1 : Steps[AEncoder.PictureIndex % Steps.size()];
+    if (AEncoder.LastPictureHold > 0 && AEncoder.NextPts + Step >= AEncoder.EndPts)
+      Step = AEncoder.LastPictureHold;
+    if (AEncoder.LastPictureHold > 0 || AEncoder.RepeatPackets)
+      AEncoder.Shows.emplace_back(AEncoder.NextPts, Step);
+    AEncoder.NextPts += Step;
     ++AEncoder.PictureIndex;
   } else {
     Frame.nb_samples =
@@ -288,11 +345,35 @@ void TMuxer::SendFrame(TEncoderStream& AEncoder, const AVFrame* AFrame) {
       av_packet_unref(Packet.get());
       continue;
     }
-    // Video encoders leave the duration open; each packet is one picture.
-    if (Packet->duration == 0 && AEncoder.ToneHz.empty()) Packet->duration = 1;
+    WritePacket(AEncoder);
+  }
+}
+
+void TMuxer::WritePacket(TEncoderStream& AEncoder) {
+  // Video encoders leave the duration open: each packet is one step, or, for a held last
+  // picture or repeats, as long as its picture was made to show.
+  int64_t Repeats = 0;
+  if (Packet->duration == 0 && AEncoder.ToneHz.empty()) {
+    Packet->duration = 1;
+    for (const auto& [Pts, Duration] : AEncoder.Shows)
+      if (Pts == Packet->pts) Packet->duration = Duration;
+    if (AEncoder.RepeatPackets) {
+      Repeats = Packet->duration - 1;
+      Packet->duration = 1;
+    }
+  }
+  const int64_t Pts = Packet->pts;
+  Packet->stream_index = AEncoder.Stream->index;
+  av_packet_rescale_ts(Packet.get(), AEncoder.Codec->time_base, AEncoder.Stream->time_base);
+  Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a packet");
+  // The picture again, not coded: an empty packet per step until the next picture.
+  for (int64_t I = 1; I <= Repeats; ++I) {
+    Check(av_new_packet(Packet.get(), 0), "repeat packet");
+    Packet->pts = Packet->dts = Pts + I;
+    Packet->duration = 1;
     Packet->stream_index = AEncoder.Stream->index;
     av_packet_rescale_ts(Packet.get(), AEncoder.Codec->time_base, AEncoder.Stream->time_base);
-    Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a packet");
+    Check(av_interleaved_write_frame(Output.get(), Packet.get()), "writing a repeat packet");
   }
 }
 

@@ -34,6 +34,18 @@ struct TVideoSettings {
   // Empty: one picture per 1/FrameRate.
   std::vector<int> FrameSteps{};
   AVRational TimeBase{1, 1000}; // only with FrameSteps
+  // The stream's display matrix turns the stored pictures clockwise by this many degrees to
+  // play (as a phone filming upright writes it); 0 writes none.
+  int DisplayRotation = 0;
+  // The top left 16x16 corner of every picture is white and the other three corners black, so
+  // that a turned copy shows where each corner went.
+  bool CornerMark = false;
+  // The last picture shows for this many units of the time base (its packet's duration); 0:
+  // one step like the others.
+  int LastPictureHold = 0;
+  // After each picture, an empty packet for every unit of the time base until the next one,
+  // as encoders that repeat a picture without coding it again write them (Theora in Ogg).
+  bool RepeatPackets = false;
 };
 
 struct TAudioSettings {
@@ -63,11 +75,17 @@ struct TEncoderStream {
   AVStream* Stream = nullptr;
   TFramePtr Frame;
   bool Interlaced = false;
+  bool CornerMark = false;
   int NoiseAmplitude = 0;
   std::vector<double> ToneHz; // empty for video
   int64_t NextPts = 0; // in Codec->time_base: picture time or sample position
   int64_t PictureIndex = 0; // pictures made so far (what the test pattern shows)
   std::vector<int> FrameSteps; // variable frame rate: gaps between pictures, used in turn
+  int LastPictureHold = 0;
+  bool RepeatPackets = false;
+  // How long each picture sent shows (pts, duration, in the codec's time base), for the
+  // packets the encoder gives back in another order.
+  std::vector<std::pair<int64_t, int64_t>> Shows;
   int64_t EndPts = 0;
   // Packets thrown away as they leave the encoder, to make a file that starts mid-GOP.
   int DropLeadingPackets = 0;
@@ -89,6 +107,13 @@ public:
   // A private option of the muxer ("movflags", ...); throws if the muxer has no such option.
   void SetMuxerOption(const char* AName, const char* AValue);
 
+  // A tag of the file, by the libraries' generic name ("title", "album_artist", ...).
+  void SetTag(const char* AName, const char* AValue);
+  // A chapter from AStartMs to AEndMs called ATitle.
+  void AddChapter(int64_t AStartMs, int64_t AEndMs, const char* ATitle);
+  // A front cover: the picture APicture (JPEG bytes of AWidth x AHeight) attached to the file.
+  void AddCover(const std::string& APicture, int AWidth, int AHeight);
+
   // Writes the file: header, the cues, ASeconds of encoded content, trailer.
   void Write(double ASeconds);
 
@@ -107,12 +132,15 @@ private:
   void EncodeBitmapCue(const TTextStream& AText, const TCue& ACue);
   void EncodeNext(TEncoderStream& AEncoder);
   void SendFrame(TEncoderStream& AEncoder, const AVFrame* AFrame);
+  void WritePacket(TEncoderStream& AEncoder);
 
   std::filesystem::path Path;
   TOutputContextPtr Output;
   TPacketPtr Packet;
   std::vector<std::unique_ptr<TEncoderStream>> Encoders;
   std::vector<TTextStream> Texts;
+  AVStream* CoverStream = nullptr;
+  std::string CoverPicture;
 };
 
 } // namespace pelorix::testmedia

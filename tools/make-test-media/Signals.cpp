@@ -63,6 +63,20 @@ void FillTestPattern(AVFrame& AFrame, int64_t AIndex, bool AFieldsApart) {
   }
 }
 
+void MarkCorners(AVFrame& AFrame) {
+  constexpr int Mark = 16;
+  for (int Y = 0; Y < std::min(Mark, AFrame.height); ++Y)
+    for (int X = 0; X < std::min(Mark, AFrame.width); ++X) {
+      const int Right = AFrame.width - 1 - X, Bottom = AFrame.height - 1 - Y;
+      uint8_t* Luma = AFrame.data[0];
+      const ptrdiff_t Stride = AFrame.linesize[0];
+      Luma[Y * Stride + X] = 235;
+      Luma[Y * Stride + Right] = 16;
+      Luma[Bottom * Stride + X] = 16;
+      Luma[Bottom * Stride + Right] = 16;
+    }
+}
+
 void AddNoise(AVFrame& AFrame, int64_t AIndex, int AAmplitude) {
   // xorshift32, seeded from the picture number; the seed must not be zero.
   uint32_t State = static_cast<uint32_t>(AIndex) * 2654435761u ^ 0x2545F491u;

@@ -16,6 +16,10 @@ namespace pelorix::testmedia {
 // the scene half a frame later than the top field, as an interlaced camera would record it.
 void FillTestPattern(AVFrame& AFrame, int64_t AIndex, bool AFieldsApart);
 
+// Paints the top left 16x16 luma samples of AFrame white (235) and the other three corners
+// black (16), so that a turned or mirrored copy shows where each corner went.
+void MarkCorners(AVFrame& AFrame);
+
 // Adds grain to every sample of the YUV420P picture AFrame: each moves by a pseudo-random amount
 // in [-AAmplitude, AAmplitude], clamped to 0..255. The grain depends only on the picture number
 // AIndex, so each picture differs from the last, yet each run gives the same bytes.

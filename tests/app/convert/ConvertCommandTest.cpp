@@ -2,6 +2,7 @@
 // lines and exit statuses, several files at once and Ctrl-C, with real conversions.
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
+#include "PlaybackChecks.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -184,6 +185,32 @@ TEST_F(TConvertCommandTest, SkippedAndFailedFilesAreReportedAndTheRunExitsWithOn
   ASSERT_EQ(Unwritable.Lines.size(), 1u);
   EXPECT_EQ(Unwritable.Lines[0], "failed: " + Good + ": Could not open '" +
                                      (Dir / "file/sub/tone (XviD Video).avi").string() + "'");
+}
+
+// What users bring most: a phone clip filmed upright, an album track with its tags and cover,
+// a camera's field-coded clip. Each comes out the way it plays.
+TEST_F(TConvertCommandTest, PhoneClipAlbumTrackAndCameraClipComeOutAsTheyPlay) {
+  const std::string Phone = test::TestMedia("rotate90.mp4"), Track = test::TestMedia("tagged.flac"),
+                    Camera = test::TestMedia("interlaced.mkv");
+  TProgramRun Video({"-q", "-f", "mp4", "-o", Out(), Phone, Camera});
+  EXPECT_EQ(Video.Wait(), 0);
+  TProgramRun Audio({"-q", "-f", "mp3", "-o", Out(), Track});
+  EXPECT_EQ(Audio.Wait(), 0);
+
+  const test::TDecodedVideo Upright = test::DecodeVideo(Out("rotate90 (MP4 Video).mp4"), 1);
+  ASSERT_EQ(Upright.Pictures.size(), 1u);
+  EXPECT_EQ(Upright.Pictures[0].Height, 160);
+  EXPECT_EQ(test::BrightCorner(Upright.Pictures[0]), 1);
+
+  const test::TFileTags Source = test::ReadFileTags(Track);
+  test::TFileTags Tagged = test::ReadFileTags(Out("tagged (MP3 Audio).mp3"));
+  EXPECT_EQ(Tagged.Tags["title"], "Pelorix Sång");
+  EXPECT_EQ(Tagged.Tags["artist"], "The Testers");
+  EXPECT_EQ(Tagged.Cover, Source.Cover);
+
+  const double Combed = test::MeanCombEnergy(test::DecodeVideo(Camera));
+  EXPECT_LT(test::MeanCombEnergy(test::DecodeVideo(Out("interlaced (MP4 Video).mp4"))),
+            Combed * 0.2);
 }
 
 TEST_F(TConvertCommandTest, WithoutAFolderTheOutputGoesToTheDefaultInHome) {
