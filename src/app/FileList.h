@@ -15,6 +15,7 @@ inline const QString StatusReady = QStringLiteral("Ready");
 inline const QString StatusDone = QStringLiteral("Done");
 inline const QString StatusCanceled = QStringLiteral("Canceled");
 inline const QString StatusFailed = QStringLiteral("Failed");
+inline const QString StatusIncomplete = QStringLiteral("Incomplete");
 inline const QString ProgressMark = QStringLiteral("{|");
 
 // The Status cell text for a progress report: "{|" + P with P = current * 100 / total,

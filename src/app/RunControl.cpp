@@ -193,6 +193,10 @@ void TfrmMain::ShowTaskEnd(int ARow, int AIndex, const TTaskResult& AResult) {
     lvFiles->SetStatus(ARow, StatusFailed, QString::fromStdString(AResult.Reason));
     if (!Output.isEmpty() && QFileInfo(Output).isFile()) QFile::remove(Output);
     break;
+  case TTaskOutcome::toIncomplete:
+    // What the output lacks is its tool tip; the file is kept for the user to judge.
+    lvFiles->SetStatus(ARow, StatusIncomplete, QString::fromStdString(AResult.Reason));
+    break;
   default: // stopped, or never started
     lvFiles->SetStatus(ARow, StatusCanceled);
   }

@@ -16,11 +16,12 @@ enum class TTaskOutcome {
   toStopped, // stopped while it ran: a complete output that holds less than the source
   toNotStarted, // stopped before it wrote anything: no output is left
   toSkipped, // not added, the source is no media file that can be read: Reason says why
+  toIncomplete, // the run ended, but its output holds less than was read: Reason says what
 };
 
 struct TTaskResult {
   TTaskOutcome Outcome = TTaskOutcome::toNone;
-  std::string Reason; // toFailed and toSkipped; empty otherwise
+  std::string Reason; // toFailed, toSkipped and toIncomplete; empty otherwise
 
   bool Ended() const { return Outcome != TTaskOutcome::toNone; }
   bool operator==(const TTaskResult&) const = default;

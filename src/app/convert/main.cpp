@@ -337,6 +337,10 @@ private:
         }
         Line = "failed: " + File.Source + ": " + File.Result.Reason;
         break;
+      case TTaskOutcome::toIncomplete:
+        Line =
+            "incomplete: " + File.Source + " -> " + File.Output + " (" + File.Result.Reason + ")";
+        break;
       case TTaskOutcome::toConverted:
         Line = "converted: " + File.Source + " -> " + File.Output;
         break;
