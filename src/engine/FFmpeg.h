@@ -15,6 +15,7 @@
 //   FFmpegInput.cpp     OpenInputFile, FindCodecId
 //   FFmpegOutput.cpp    OpenOutputFile, the new-stream options
 //   FFmpegOutputStreams.cpp  NewVideoStream, NewAudioStream, NewSubtitleStream
+//   FFmpegOutputMetadata.cpp what an output carries of its first input: tags, chapters, cover
 //   FFmpegSetup.cpp     Transcode's set-up: tables, sources, copy or encode, codecs, writers,
 //                       headers
 //   FFmpegMainLoop.cpp  RunTranscode, the main loop, timestamp correction, the transcode's end
@@ -22,6 +23,7 @@
 //                       encoder drain
 //   FFmpegReport.cpp    PrintReport, WriteVideoStats
 //   FFmpegAudio.cpp     ScaleVolume and the audio stage of a stream
+//   FFmpegSourcePictures.cpp pictures as they play: turned, deinterlaced, before anything else
 //   FFmpegVideo.cpp     OutputVideo: drop and repeat, crop, scale, pad, encode
 //   FFmpegSubtitles.cpp OutputSubtitle
 //   FFmpegHooks.cpp     PreprocessVideoFrame: before-hook, time ranges, deinterlacing, hooks
@@ -29,7 +31,7 @@
 // Stages with state and thread rules of their own are classes of their own, held by the
 // output stream's record (TranscodeRecords.h): TAudioOutputStage (AudioOutputStage.h),
 // TPacketWriter (PacketWriter.h), TChunkedVideoEncoder (ChunkedVideoEncoder.h) and
-// TVideoFilterGraph (VideoFilterGraph.h).
+// TVideoFilterGraph (VideoFilterGraph.h). docs/architecture.md places every file.
 //
 // Threads: the owner's thread configures the engine and calls Start/Stop; a run executes on
 // the worker thread (or the caller's, for a synchronous start), which also fires every
