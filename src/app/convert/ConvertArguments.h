@@ -1,0 +1,36 @@
+// The batch command line's arguments: what a run was asked to do, read from argv, and the exit
+// statuses it ends with. Main thread.
+#pragma once
+
+#include "OutputFormats.h"
+
+#include <string>
+#include <vector>
+
+namespace pelorix {
+
+constexpr int ExitConverted = 0;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitStopped = 3;
+
+struct TArguments {
+  const TOutputFormat* Format = nullptr;
+  std::string Folder;
+  bool FolderGiven = false;
+  bool SameFolder = false;
+  int Jobs = 1;
+  bool Quiet = false;
+  bool Realtime = false;
+  bool ListFormats = false;
+  std::vector<std::string> Files;
+};
+
+// Fills AArgs; returns -1 to go on, else the exit status (usage errors are told on standard
+// error, --help on standard output).
+int ParseArguments(int AArgc, char** AArgv, TArguments& AArgs);
+
+// The line of the usage text, with the reason, on standard error; returns ExitUsage.
+int UsageError(const std::string& AText);
+
+} // namespace pelorix

@@ -1,0 +1,25 @@
+#include "ResultLines.h"
+
+namespace pelorix {
+
+std::string ResultLine(const std::string& ASource, const std::string& AOutput,
+                       const TTaskResult& AResult) {
+  switch (AResult.Outcome) {
+  case TTaskOutcome::toSkipped:
+    return "skipped: " + ASource + " (" + AResult.Reason + ")";
+  case TTaskOutcome::toFailed:
+    return "failed: " + ASource + ": " + AResult.Reason;
+  case TTaskOutcome::toIncomplete:
+    return "incomplete: " + ASource + " -> " + AOutput + " (" + AResult.Reason + ")";
+  case TTaskOutcome::toConverted:
+    return "converted: " + ASource + " -> " + AOutput;
+  case TTaskOutcome::toStopped:
+    return "stopped: " + ASource + " -> " + AOutput + " (cut short)";
+  case TTaskOutcome::toNotStarted:
+  case TTaskOutcome::toNone:
+    break;
+  }
+  return "not started: " + ASource;
+}
+
+} // namespace pelorix
