@@ -83,8 +83,8 @@ void TBatch::SetOutputs() {
 }
 
 void TBatch::Convert() {
-  Converter.SetOnProgress([this](int AIndex, int, int, int ACurrentDuration, float, float,
-                                 int64_t, int ATotalOutputDuration) {
+  Converter.SetOnProgress([this](int AIndex, int, int, int ACurrentDuration, float, float, int64_t,
+                                 int ATotalOutputDuration) {
     TRunEvent Event;
     Event.Index = AIndex;
     Event.DoneMs = ACurrentDuration;
