@@ -11,8 +11,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -137,11 +135,8 @@ bool TfrmMain::SetOutput(int AIndex, const QString& AEntryText) {
                       chkSameFolder->isChecked(), txtOutput->text().toStdString(), 0);
   if (AdjustOutput) AdjustOutput(Output.Options);
   const QString OutputPath = QString::fromStdString(Output.FileName);
-  if (!VexoC->SetTaskOutput(AIndex, Output.FileName, &Output.Options)) {
-    // The name was free before: whatever the failed opening left there is ours to remove.
-    if (QFileInfo(OutputPath).isFile()) QFile::remove(OutputPath);
-    return false;
-  }
+  // A failed setting leaves no file: the converter opens the output under a temporary name.
+  if (!VexoC->SetTaskOutput(AIndex, Output.FileName, &Output.Options)) return false;
   TaskOutputs[static_cast<size_t>(AIndex)] = OutputPath;
   return true;
 }
@@ -189,9 +184,8 @@ void TfrmMain::ShowTaskEnd(int ARow, int AIndex, const TTaskResult& AResult) {
     lvFiles->SetStatus(ARow, StatusDone, Output);
     break;
   case TTaskOutcome::toFailed:
-    // A failed conversion is not "Done" and leaves no partial file behind.
+    // A failed conversion is not "Done"; the converter left no partial file behind.
     lvFiles->SetStatus(ARow, StatusFailed, QString::fromStdString(AResult.Reason));
-    if (!Output.isEmpty() && QFileInfo(Output).isFile()) QFile::remove(Output);
     break;
   case TTaskOutcome::toIncomplete:
     // What the output lacks is its tool tip; the file is kept for the user to judge.
@@ -207,6 +201,10 @@ void TfrmMain::VexoCTerminate(int AIndex, const TTaskResult& AResult) {
   const int Row = RowOfTask(AIndex);
   if (Row >= 0 && static_cast<size_t>(AIndex) < TaskOutcomes.size()) {
     TaskOutcomes[static_cast<size_t>(AIndex)] = AResult.Outcome;
+    // The name the output got: another program may have taken the one it was given.
+    if (AIndex < VexoC->TaskCount())
+      TaskOutputs[static_cast<size_t>(AIndex)] =
+          QString::fromStdString(VexoC->Tasks(AIndex).OutputPath);
     ShowTaskEnd(Row, AIndex, AResult);
     emit TaskEnded(Row);
   }

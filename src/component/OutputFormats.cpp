@@ -1,5 +1,6 @@
 #include "OutputFormats.h"
 
+#include "OutputClaim.h"
 #include "VexoConverter.h"
 
 #include <algorithm>
@@ -242,7 +243,7 @@ std::string MakeOutputName(const std::string& ASource, const std::string& AExten
                            const std::string& ALabel) {
   const std::string Base = ASource.substr(0, ASource.size() - PathExtension(ASource).size());
   std::string Name = Base + " (" + ALabel + ")" + AExtension;
-  for (int N = 1; PathExists(Name); ++N)
+  for (int N = 1; PathExists(Name) || OutputNameReserved(Name); ++N)
     Name = Base + " (" + ALabel + " [" + std::to_string(N) + "])" + AExtension;
   return Name;
 }

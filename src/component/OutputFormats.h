@@ -76,7 +76,8 @@ bool IsAudioExtension(const std::string& AExtension);
 std::string PathExtension(const std::string& APath);
 
 // ASource without the extension of its file name, + " (" + label + ")" + extension, or with
-// " [1]", " [2]", ... after the label when a file (or folder) of that name exists.
+// " [1]", " [2]", ... after the label when a file (or folder) of that name exists or the name
+// is reserved for another task of this process.
 std::string MakeOutputName(const std::string& ASource, const std::string& AExtension,
                            const std::string& ALabel);
 

@@ -1,8 +1,6 @@
 #include "Task.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "FileIdentity.h"
 
 namespace pelorix {
 
@@ -19,25 +17,6 @@ public:
 private:
   TCustomFFmpeg& Engine;
 };
-
-bool PathExists(const std::string& APath) {
-  struct stat Info {};
-  return ::lstat(APath.c_str(), &Info) == 0;
-}
-
-bool IsRegularFile(const std::string& APath, off_t* ASize = nullptr) {
-  struct stat Info {};
-  if (::stat(APath.c_str(), &Info) != 0 || !S_ISREG(Info.st_mode)) return false;
-  if (ASize) *ASize = Info.st_size;
-  return true;
-}
-
-bool CreateEmptyFile(const std::string& APath) {
-  const int File = ::open(APath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (File < 0) return false;
-  ::close(File);
-  return true;
-}
 
 TTaskState StateOf(TRunPhase APhase, bool AOutputSet, bool AEnded) {
   if (AEnded) return TTaskState::tsEnded; // from the end event on
@@ -68,7 +47,7 @@ TFFmpeg::~TFFmpeg() {
     EndChanged.wait(Guard, [this] { return EndReported; });
   }
   if (RunThread) RunThread->WaitFor();
-  DropPlaceholder();
+  DropReservation();
 }
 
 TTaskView TFFmpeg::View() const {
@@ -142,32 +121,32 @@ bool TFFmpeg::ReadSource(int AVerbosity, std::string& AError) {
 bool TFFmpeg::SetOutput(const std::string& AFileName, const TOutputOptions* AOptions,
                         int AVerbosity, std::string& AError) {
   EngineThread.Check("TFFmpeg::SetOutput");
-  bool Created = false;
+  if (SameLocalFile(AFileName, SourceName)) {
+    AError = "Output file '" + AFileName + "' is the input file '" + SourceName +
+             "': choose another output file";
+    return false;
+  }
   {
+    TOutputClaim Trial; // the open writes only a temporary file, removed after the close
     TFilesClosed Closed(*Engine);
     if (!OpenInput(AVerbosity, AError)) return false;
-    std::string Held;
-    {
-      std::lock_guard Guard(ViewLock);
-      Held = Placeholder;
-    }
-    const bool Existed = PathExists(AFileName) && AFileName != Held;
+    if (!Trial.Begin(AFileName, AError, false)) return false;
     ApplyOutput(AOptions ? std::optional<TOutputOptions>(*AOptions) : std::nullopt);
-    if (!Engine->OpenOutputFile(AFileName)) {
+    if (!Engine->OpenOutputFile(Trial.TemporaryName())) {
       AError = Engine->LastErrorText();
+      const std::string Temporary = Trial.TemporaryName();
+      for (size_t Pos; (Pos = AError.find(Temporary)) != std::string::npos;)
+        AError.replace(Pos, Temporary.size(), AFileName);
       return false;
     }
-    Created = !Existed && IsRegularFile(AFileName);
   }
-  // The clean-up took the opened file away with it (it was empty). The name stays taken by an
-  // empty file of our own, so that the next output's free name is another one.
-  DropPlaceholder();
-  if (Created) Created = CreateEmptyFile(AFileName);
+  DropReservation();
+  ReserveOutputName(AFileName);
   std::lock_guard Guard(ViewLock);
   OutputName = AFileName;
   OutputRecord = AOptions ? std::optional<TOutputOptions>(*AOptions) : std::nullopt;
   OutputSet = true;
-  Placeholder = Created ? AFileName : std::string();
+  Reserved = AFileName;
   return true;
 }
 
@@ -193,14 +172,17 @@ bool TFFmpeg::OpenForRun(int AVerbosity, int64_t AReportInterval, std::string& A
   }
   // Without an output the engine's start refuses the run with its own message.
   if (WithOutput) {
-    ApplyOutput(Options);
-    if (!Engine->OpenOutputFile(Name)) {
-      AError = Engine->LastErrorText();
+    if (SameLocalFile(Name, SourceName)) {
+      AError = "Output file '" + Name + "' is the input file '" + SourceName +
+               "': choose another output file";
       return false;
     }
-    // The file is the run's now; an empty one left over goes with the engine's clean-up.
-    std::lock_guard Guard(ViewLock);
-    Placeholder.clear();
+    if (!OutputFile.Begin(Name, AError)) return false;
+    ApplyOutput(Options);
+    if (!Engine->OpenOutputFile(OutputFile.TemporaryName())) {
+      AError = ShownName(Engine->LastErrorText());
+      return false;
+    }
   }
   Engine->SetReportInterval(AReportInterval);
   Ran = true;
@@ -216,7 +198,8 @@ void TFFmpeg::CloseFiles() {
   // The thread that reports the task's end may be neither the owner's nor the run's.
   Engine->AdoptOwnerThread();
   Engine->Cleanup();
-  DropPlaceholder();
+  OutputFile.Abandon();
+  DropReservation();
 }
 
 AVFormatContext* TFFmpeg::RunInputContext() const { return Engine->InputContext(0); }
@@ -240,24 +223,35 @@ void TFFmpeg::SetNoRunResult(const TTaskResult& AResult) {
 TTaskResult TFFmpeg::TakeResult() {
   TTaskResult Made;
   std::optional<TTaskResult> Preset;
-  std::string Output;
   {
     std::lock_guard Guard(ViewLock);
     Preset = NoRunResult;
-    Output = OutputSet ? OutputName : std::string();
   }
-  off_t Size = 0;
   if (Preset)
     Made = *Preset;
   else if (Engine->ErrorOccurred())
-    Made = {TTaskOutcome::toFailed, Engine->ErrorMessage()};
+    Made = {TTaskOutcome::toFailed, ShownName(Engine->ErrorMessage())};
   else if (Engine->Finished())
     Made = {TTaskOutcome::toConverted, ""};
-  else if (Ran && IsRegularFile(Output, &Size) && Size > 0)
+  else if (Ran && OutputFile.HasContent())
     Made = {TTaskOutcome::toStopped, ""};
   else
     Made = {TTaskOutcome::toNotStarted, ""};
+  // What is kept gets its final name, or the next free one when another program took it
+  // meanwhile; anything else leaves no file behind.
+  std::string Named;
+  if (Made.Outcome == TTaskOutcome::toConverted || Made.Outcome == TTaskOutcome::toStopped) {
+    std::string Error;
+    if (OutputFile.Commit(false, Error))
+      Named = OutputFile.FinalName();
+    else
+      Made = {TTaskOutcome::toFailed, Error};
+  } else {
+    OutputFile.Abandon();
+  }
+  DropReservation();
   std::lock_guard Guard(ViewLock);
+  if (!Named.empty()) OutputName = Named;
   Result = Made;
   if (Made.Outcome == TTaskOutcome::toFailed) LastErrorText = Made.Reason;
   return Made;
@@ -270,16 +264,23 @@ void TFFmpeg::NoteEndReported() {
   EndChanged.notify_all();
 }
 
-void TFFmpeg::ReleaseOutputName() { DropPlaceholder(); }
+void TFFmpeg::ReleaseOutputName() { DropReservation(); }
 
-void TFFmpeg::DropPlaceholder() {
+void TFFmpeg::DropReservation() {
   std::string Name;
   {
     std::lock_guard Guard(ViewLock);
-    Name.swap(Placeholder);
+    Name.swap(Reserved);
   }
-  off_t Size = 0;
-  if (!Name.empty() && IsRegularFile(Name, &Size) && Size == 0) ::unlink(Name.c_str());
+  if (!Name.empty()) pelorix::ReleaseOutputName(Name);
+}
+
+std::string TFFmpeg::ShownName(std::string AText) const {
+  const std::string& Temporary = OutputFile.TemporaryName();
+  if (Temporary.empty()) return AText;
+  for (size_t Pos; (Pos = AText.find(Temporary)) != std::string::npos;)
+    AText.replace(Pos, Temporary.size(), OutputFile.FinalName());
+  return AText;
 }
 
 TFFmpeg* TFFmpegList::Find(int32_t ASerial) const {

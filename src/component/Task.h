@@ -5,8 +5,11 @@
 //
 // A task holds no open file until its run starts, so that a batch of any size stays within the
 // process's open-file limit: reading the source at the add opens and closes it, setting the
-// output opens both files to check them and closes them again (an empty file keeps the
-// output's name taken until the run), and the run's thread opens both anew from the records.
+// output opens both files to check them (the output under a temporary name) and closes them
+// again, and the run's thread opens both anew from the records. Until the run the output's
+// name is reserved within the process; the run writes a temporary file (TOutputClaim) that
+// gets the output's name, or the next free one, only when the run has ended with a file to
+// keep.
 //
 // Threads: the engine thread configures the engine — the converter's owner thread until a run
 // starts, then the run's thread, which adopts the role (debug builds check it). Index,
@@ -17,6 +20,7 @@
 #pragma once
 
 #include "FFmpeg.h"
+#include "OutputClaim.h"
 #include "ProbeSummary.h"
 #include "TaskOptions.h"
 #include "TaskView.h"
@@ -68,25 +72,26 @@ public:
   // open; the engine's exceptions (an input option it refuses) pass. Nothing stays open.
   bool ReadSource(int AVerbosity, std::string& AError);
   // Checks AFileName and AOptions (none: the engine's defaults) by opening the source and the
-  // output as the run will, closes both and records them (the pad colour already resolved).
-  // False with AError, the earlier output kept, when a file does not open; exceptions pass.
-  // Only while Waiting.
+  // output as the run will (the output under a temporary name, removed again), closes both
+  // and records them (the pad colour already resolved); the name is reserved until the task
+  // runs or goes. An output that is the source is refused. False with AError, the earlier
+  // output kept, when a file does not open; exceptions pass. Only while Waiting.
   bool SetOutput(const std::string& AFileName, const TOutputOptions* AOptions, int AVerbosity,
                  std::string& AError);
   bool HasOutput() const;
-  // A task that will not run gives its output's name back: the empty file that held it goes.
-  // Any thread.
+  // A task that will not run gives its output's name back. Any thread.
   void ReleaseOutputName();
 
   // --- The run (the run's thread) ---
-  // Takes the engine over and opens the source and the output from the records. False with
-  // AError when one does not open; exceptions pass. CloseFiles undoes a failed or unused open.
+  // Takes the engine over and opens the source and the output from the records, the output
+  // under its temporary name. False with AError when one does not open; exceptions pass.
+  // CloseFiles undoes a failed or unused open.
   bool OpenForRun(int AVerbosity, int64_t AReportInterval, std::string& AError);
   // The whole transcode, after OpenForRun; the end is reported through the terminate
   // callback before this returns. The task may be gone once it has returned.
   void Run();
-  // Closes whatever the engine has open; an output the run never wrote goes with it, and so
-  // does the empty file that held the output's name.
+  // Closes whatever the engine has open; the temporary file of an output the run did not
+  // keep goes with it.
   void CloseFiles();
   // The first input container. Valid on the run's thread between OpenForRun and the run's
   // clean-up, which comes after the last progress and hook event.
@@ -120,6 +125,8 @@ public:
   // A run that could not begin ends with this instead of the engine's result.
   void SetNoRunResult(const TTaskResult& AResult);
   // Makes the end's result from the engine (or the no-run result) and keeps it for the view.
+  // An output to keep (converted, stopped) gets its final name here, which the view then
+  // shows; any other run's temporary file is removed.
   TTaskResult TakeResult();
   // The end report's last step; nothing of the task is touched after it on that thread.
   void NoteEndReported();
@@ -141,7 +148,9 @@ private:
   }
   bool OpenInput(int AVerbosity, std::string& AError);
   void ApplyOutput(const std::optional<TOutputOptions>& AOptions);
-  void DropPlaceholder();
+  void DropReservation();
+  // The temporary name in an engine text about the output reads as the output's name.
+  std::string ShownName(std::string AText) const;
 
   const int32_t SerialValue;
   const std::string SourceName;
@@ -164,10 +173,12 @@ private:
   std::string OutputName;
   std::optional<TOutputOptions> OutputRecord;
   bool OutputSet = false;
-  std::string Placeholder; // the empty file that holds the output's name, until the run
+  std::string Reserved; // the output's name, reserved until the run
   std::optional<TTaskResult> NoRunResult;
   TTaskResult Result;
   std::string LastErrorText;
+
+  TOutputClaim OutputFile; // the run's output file; the run's thread, then the end report's
 
   std::shared_ptr<TWorkerThread> RunThread;
   std::mutex EndLock;

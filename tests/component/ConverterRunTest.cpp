@@ -2,6 +2,7 @@
 // and number of end events, concurrency, runs on the calling thread, stops, and tasks or the
 // converter itself going away while threads still report.
 #include "ConverterTestSupport.h"
+#include "OutputClaim.h"
 
 #include <algorithm>
 #include <set>
@@ -172,7 +173,7 @@ TEST_F(TConverterTest, StopDuringTheFirstEndsEveryTaskOnceAndTheRunOnce) {
   TOutputOptions Hooked;
   Hooked.CustomHook = true;
   for (const auto& Clip : ThreeClips) AddConfigured(Clip, &Hooked);
-  ASSERT_TRUE(std::filesystem::exists(OutputPath(2))); // opened, still empty
+  ASSERT_FALSE(std::filesystem::exists(OutputPath(2))); // checked, reserved, not yet made
 
   Converter->Start(1);
   ASSERT_TRUE(Recorder.WaitForFinal());
@@ -461,11 +462,15 @@ TEST_F(TConverterTest, ListedTasksHoldNoOpenFile) {
   const auto Before = OpenFiles();
   for (int I = 1; I <= 20; ++I) AddConfigured("mono8k.wav", nullptr, "wav");
   EXPECT_EQ(OpenFiles(), Before);
-  // Each output's name is held by an empty file until its run.
-  EXPECT_TRUE(std::filesystem::exists(OutputPath(20, "wav")));
-  EXPECT_EQ(std::filesystem::file_size(OutputPath(20, "wav")), 0u);
+  // No file is made before the run, not even a temporary one: each output's name is reserved
+  // within the process until its task runs or leaves the list.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir),
+                          std::filesystem::directory_iterator{}),
+            0);
+  EXPECT_TRUE(OutputNameReserved(OutputPath(20, "wav")));
   Converter->RemoveTask(20);
-  EXPECT_FALSE(std::filesystem::exists(OutputPath(20, "wav")));
+  EXPECT_FALSE(OutputNameReserved(OutputPath(20, "wav")));
+  EXPECT_TRUE(OutputNameReserved(OutputPath(19, "wav")));
 }
 
 // The task's files open again when it starts; one gone by then fails the task, with why.

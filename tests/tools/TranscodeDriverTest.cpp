@@ -264,5 +264,43 @@ TEST_F(TTranscodeDriverTest, AnInputWithoutMediaDataFailsAndLeavesNoFile) {
   EXPECT_TRUE(IsCharacterDevice("/dev/null"));
 }
 
+// The output named before its input is the same refusal, for every way of naming the file,
+// and the source stays as it was.
+TEST_F(TTranscodeDriverTest, AnOutputNamedBeforeItsInputIsRefusedInEverySpelling) {
+  std::filesystem::copy_file(test::TestMedia("mpeg4_mp3.avi"), Out("x.avi"));
+  const std::string Before = ReadBytes(Out("x.avi"));
+  std::filesystem::create_hard_link(Out("x.avi"), Out("hard.avi"));
+  std::filesystem::create_symlink(Out("x.avi"), Out("soft.avi"));
+  const std::string Folder = Dir.string();
+  const std::pair<std::string, std::string> Pairs[] = {
+      {Out("x.avi"), Out("x.avi")},           {Folder + "/./x.avi", Out("x.avi")},
+      {Folder + "//x.avi", Out("x.avi")},     {"file:" + Out("x.avi"), Out("x.avi")},
+      {Out("soft.avi"), Out("x.avi")},        {Out("x.avi"), Out("hard.avi")},
+      {Out("new.avi"), Folder + "/./new.avi"}};
+  for (const auto& [Output, Input] : Pairs) {
+    const TDriverRun Run = RunDriver({"-q", "-y", "-o", Output, "-i", Input});
+    EXPECT_EQ(Run.Status, 1) << Output;
+    EXPECT_EQ(LastLines(Run.Errors, 1), "pelorix-transcode: Output file '" + Output +
+                                            "' is the input file '" + Input +
+                                            "': choose another output file\n");
+    EXPECT_EQ(ReadBytes(Out("x.avi")), Before);
+  }
+  EXPECT_FALSE(std::filesystem::exists(Out("new.avi")));
+}
+
+// With -y the old file stays whole until the run has finished: a failed run leaves it as it
+// was, and a second program that took the free name meanwhile keeps its file.
+TEST_F(TTranscodeDriverTest, AFailedRunAfterYLeavesTheOldFileWhole) {
+  const std::string Target = Out("out.mp3");
+  std::ofstream(Target) << "keep me";
+  const TDriverRun Failed =
+      RunDriver({"-q", "-y", "-i", test::TestMedia("tone.wav"), "ar=1234", "-o", Target});
+  EXPECT_EQ(Failed.Status, 1);
+  EXPECT_EQ(ReadBytes(Target), "keep me");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir),
+                          std::filesystem::directory_iterator{}),
+            1);
+}
+
 } // namespace
 } // namespace pelorix

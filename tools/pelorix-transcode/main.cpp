@@ -9,15 +9,21 @@
 // threads (0: one per processor). Then the run starts on this thread. Ctrl-C asks the engine
 // to stop; it finishes the file first.
 //
-// An existing regular file is never written over without -y (devices and FIFOs are). When an
-// option, an open or the run fails, the output files this run opened are deleted, so that no
-// broken file is taken for a converted one; a stop keeps its complete, shorter file.
+// An existing regular file is never written over without -y (devices and FIFOs are), and an
+// output is never one of the inputs, whichever of the two was named first. A file output is
+// written under a temporary name beside it and takes its name only when the run has finished
+// or was stopped (a stop keeps its complete, shorter file); -y replaces the old file only
+// then, and when another program took a free name meanwhile, the next numbered name is used.
+// When an option, an open or the run fails, the temporary files are removed and the old files
+// stay as they were, so that no broken file is taken for a converted one.
 //
 // Exit status: 0 finished, 1 an option, an open or the run failed (the engine's message is the
 // last thing printed, after "pelorix-transcode: "), 2 usage error, 3 stopped by the user.
 #include "FFmpeg.h"
+#include "FileIdentity.h"
 #include "MediaLibraries.h"
 #include "OptionConversions.h"
+#include "OutputClaim.h"
 #include "ProgramFolder.h"
 #include "ProgressBar.h"
 
@@ -26,6 +32,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -64,12 +71,34 @@ int Usage() {
   return ExitUsage;
 }
 
-// An output this run opened, as it was found just after the open.
+// An output this run opened under its own name (a device, a FIFO, a numbered picture
+// series), as it was found just after the open.
 struct TOpenedOutput {
   std::string Path;
   dev_t Device = 0;
   ino_t Inode = 0;
 };
+
+// An output file written under a temporary name until the run has ended.
+struct TClaimedOutput {
+  std::unique_ptr<TOutputClaim> Claim;
+  bool Replace = false; // -y came before its -o
+};
+
+// Whether APath is a file the driver writes under a temporary name: a local name that is no
+// device, FIFO or folder, and no numbered series ("img%03d.png") of a muxer that makes its
+// own files.
+bool ClaimsName(const std::string& APath) {
+  const std::optional<std::string> Local = LocalFilePath(APath);
+  if (!Local || Local->empty() || Local->find('%') != std::string::npos) return false;
+  struct stat Info {};
+  return ::stat(Local->c_str(), &Info) != 0 || S_ISREG(Info.st_mode);
+}
+
+std::string SameFileText(const std::string& AOutput, const std::string& AInput) {
+  return "Output file '" + AOutput + "' is the input file '" + AInput +
+         "': choose another output file";
+}
 
 class TDriver {
 public:
@@ -77,7 +106,7 @@ public:
     Engine.SetLogCallback([this](TCustomFFmpeg&, int ALevel, const std::string& AText) {
       if (ALevel < 0) return; // the run's error: printed once, last, by Finish
       ClearProgress();
-      std::fprintf(stderr, "%s\n", PlainLines(AText).c_str());
+      std::fprintf(stderr, "%s\n", PlainLines(ShownNames(AText)).c_str());
     });
     Engine.SetProgressCallback([this](TCustomFFmpeg&, int, int, int ACurrentDuration, float, float,
                                       int64_t, int ATotalDuration) {
@@ -101,15 +130,14 @@ public:
           Overwrite = true;
         } else if (Argument == "-i") {
           if (++I == AArgumentCount) return Usage();
-          if (!Engine.OpenInputFile(AArguments[I])) return Failed(Engine.LastErrorText());
+          const std::string Path = AArguments[I];
+          for (const std::string& Output : OutputNames)
+            if (SameLocalFile(Output, Path)) return Failed(SameFileText(Output, Path));
+          if (!Engine.OpenInputFile(Path)) return Failed(Engine.LastErrorText());
+          InputNames.push_back(Path);
         } else if (Argument == "-o") {
           if (++I == AArgumentCount) return Usage();
-          const std::string Path = AArguments[I];
-          struct stat Info {};
-          if (!Overwrite && ::stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode))
-            return Failed("'" + Path + "' exists; give -y before -o to replace it");
-          if (!Engine.OpenOutputFile(Path)) return Failed(Engine.LastErrorText());
-          NoteOpened(Path);
+          if (const int Status = OpenOutput(AArguments[I]); Status >= 0) return Status;
         } else if (const size_t Equals = Argument.find('=');
                    Equals != std::string::npos && Equals > 0) {
           Engine.SetOption(Argument.substr(0, Equals), Argument.substr(Equals + 1));
@@ -129,14 +157,67 @@ public:
     Interrupted = nullptr;
     ClearProgress();
     if (Engine.ErrorOccurred()) return Failed(Engine.ErrorMessage());
-    return Engine.Finished() ? ExitFinished : ExitStopped;
+    const int Status = Engine.Finished() ? ExitFinished : ExitStopped;
+    Engine.Reset(); // every file closed before it takes its name
+    for (TClaimedOutput& Output : Claimed) {
+      // The engine's clean-up removed an output that got nothing (a stop before the start).
+      if (!Output.Claim->HasContent()) {
+        Output.Claim->Abandon();
+        continue;
+      }
+      const std::string Asked = Output.Claim->FinalName();
+      std::string Error;
+      if (!Output.Claim->Commit(Output.Replace, Error)) return Failed(Error);
+      if (Output.Claim->FinalName() != Asked)
+        std::fprintf(stderr, "'%s' was taken meanwhile; the output is '%s'\n", Asked.c_str(),
+                     Output.Claim->FinalName().c_str());
+    }
+    return Status;
   }
 
 private:
-  // The run failed: the files opened are closed and the regular files this run made are
-  // deleted (a file is left alone when something else has taken its name since).
+  // Opens an output at its -o: -1 to go on, else the exit status.
+  int OpenOutput(const std::string& APath) {
+    for (const std::string& Input : InputNames)
+      if (SameLocalFile(APath, Input)) return Failed(SameFileText(APath, Input));
+    OutputNames.push_back(APath);
+    if (!ClaimsName(APath)) {
+      if (!Engine.OpenOutputFile(APath)) return Failed(Engine.LastErrorText());
+      NoteOpened(APath);
+      return -1;
+    }
+    const std::string Path = *LocalFilePath(APath);
+    struct stat Info {};
+    if (!Overwrite && ::stat(Path.c_str(), &Info) == 0)
+      return Failed("'" + APath + "' exists; give -y before -o to replace it");
+    TClaimedOutput Output{std::make_unique<TOutputClaim>(), Overwrite};
+    std::string Error;
+    if (!Output.Claim->Begin(Path, Error)) return Failed(Error);
+    Claimed.push_back(std::move(Output));
+    if (!Engine.OpenOutputFile(Claimed.back().Claim->TemporaryName()))
+      return Failed(Engine.LastErrorText());
+    return -1;
+  }
+
+  // An engine text with every temporary name shown as the output's own.
+  std::string ShownNames(std::string AText) const {
+    for (const TClaimedOutput& Output : Claimed) {
+      const std::string& Temporary = Output.Claim->TemporaryName();
+      if (Temporary.empty()) continue;
+      for (size_t Pos; (Pos = AText.find(Temporary)) != std::string::npos;)
+        AText.replace(Pos, Temporary.size(), Output.Claim->FinalName());
+    }
+    return AText;
+  }
+
+  // The run failed: the files opened are closed, the temporary files removed, and the regular
+  // files this run opened under their own names deleted (a file is left alone when something
+  // else has taken its name since).
   int Failed(std::string AMessage) { // a copy: the engine's texts go with Reset
+    AMessage = ShownNames(AMessage);
     Engine.Reset();
+    for (TClaimedOutput& Output : Claimed) Output.Claim->Abandon();
+    Claimed.clear();
     for (const TOpenedOutput& Output : Opened) {
       struct stat Info {};
       if (::lstat(Output.Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode) &&
@@ -165,6 +246,8 @@ private:
   bool ProgressShown = false;
   bool Overwrite = false; // -y given: later outputs may replace existing files
   std::vector<TOpenedOutput> Opened; // deleted again when the run fails
+  std::vector<TClaimedOutput> Claimed; // named when the run has ended, else removed
+  std::vector<std::string> InputNames, OutputNames; // as given, for the same-file refusal
 };
 
 } // namespace

@@ -131,6 +131,8 @@ void TBatch::Apply(const TRunEvent& AEvent) {
     if (File.Running) Ended.push_back(Index);
     File.Running = false;
     File.Result = AEvent.Result;
+    // The name the output got: another program may have taken the one it was given.
+    File.Output = Converter.Tasks(AEvent.Index).OutputPath;
     return;
   }
   if (File.Result.Ended()) return;
@@ -185,11 +187,7 @@ void TBatch::Draw(std::chrono::steady_clock::time_point ARunStart) {
 int TBatch::Report() {
   bool AllConverted = true;
   for (TFile& File : Files) {
-    // A file that failed while converting is not left behind half written.
-    if (File.Result.Outcome == TTaskOutcome::toFailed && !File.Output.empty()) {
-      std::error_code Ignored;
-      std::filesystem::remove(std::filesystem::u8path(File.Output), Ignored);
-    }
+    // A failed file left nothing behind: the converter removed what it had written.
     AllConverted = AllConverted && File.Result.Outcome == TTaskOutcome::toConverted;
     std::printf("%s\n", ResultLine(File.Source, File.Output, File.Result).c_str());
   }

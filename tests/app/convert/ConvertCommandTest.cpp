@@ -10,10 +10,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <sstream>
+#include <thread>
 
 namespace pelorix {
 namespace {
@@ -92,6 +96,30 @@ private:
   FILE* Output = nullptr;
   int Status = -1;
 };
+
+// The names in AFolder, hidden ones (starting with a dot) apart from the others.
+struct TFolderNames {
+  std::vector<std::string> Shown, Hidden;
+};
+TFolderNames FolderNames(const fs::path& AFolder) {
+  TFolderNames Names;
+  std::error_code Error;
+  for (const auto& Entry : fs::directory_iterator(AFolder, Error)) {
+    const std::string Name = Entry.path().filename().string();
+    (Name[0] == '.' ? Names.Hidden : Names.Shown).push_back(Name);
+  }
+  std::sort(Names.Shown.begin(), Names.Shown.end());
+  return Names;
+}
+
+// Waits, up to a minute, until AHolds is true.
+bool WaitFor(const std::function<bool()>& AHolds) {
+  for (int Turn = 0; Turn < 6000; ++Turn) {
+    if (AHolds()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
 
 class TConvertCommandTest : public ::testing::Test {
 protected:
@@ -184,7 +212,8 @@ TEST_F(TConvertCommandTest, SkippedAndFailedFilesAreReportedAndTheRunExitsWithOn
   EXPECT_EQ(Unwritable.Wait(), 1);
   ASSERT_EQ(Unwritable.Lines.size(), 1u);
   EXPECT_EQ(Unwritable.Lines[0], "failed: " + Good + ": Could not open '" +
-                                     (Dir / "file/sub/tone (XviD Video).avi").string() + "'");
+                                     (Dir / "file/sub/tone (XviD Video).avi").string() +
+                                     "': Not a directory");
 }
 
 // What users bring most: a phone clip filmed upright, an album track with its tags and cover,
@@ -304,6 +333,68 @@ TEST_F(TConvertCommandTest, CtrlCWhileManyFilesReportEndsEachFileOnce) {
   }
   EXPECT_EQ(Stopped, 6);
   EXPECT_EQ(NotStarted, 6);
+}
+
+// Two batches into one folder: every output once, whole, under a name of its own. The first
+// run has chosen its name (its temporary file is there) when the second takes that name; the
+// first then takes the next number. Then two runs over the same sources at once.
+TEST_F(TConvertCommandTest, TwoRunsIntoOneFolderWriteEveryOutputOnceAndWhole) {
+  const std::string A = Copy("mpeg4_aac.3gp", "a.3gp"), B = Copy("mpeg4_aac.3gp", "b.3gp"),
+                    C = Copy("mpeg4_aac.3gp", "c.3gp");
+  fs::create_directories(Out());
+  TProgramRun Slow({"-q", "--realtime", "-f", "3gp", "-o", Out(), A});
+  ASSERT_TRUE(WaitFor([&] { return !FolderNames(Out()).Hidden.empty(); }));
+  TProgramRun Fast({"-q", "-f", "3gp", "-o", Out(), A, B, C});
+  EXPECT_EQ(Fast.Wait(), 0);
+  EXPECT_EQ(Slow.Wait(), 0);
+  EXPECT_EQ(Fast.Lines[0], "converted: " + A + " -> " + Out("a (3GP Phone Video).3gp"));
+  EXPECT_EQ(Slow.Lines, std::vector<std::string>{"converted: " + A + " -> " +
+                                                 Out("a (3GP Phone Video [1]).3gp")});
+
+  TProgramRun First({"-q", "-j", "2", "-f", "3gp", "-o", Out(), A, B, C});
+  TProgramRun Second({"-q", "-j", "2", "-f", "3gp", "-o", Out(), A, B, C});
+  EXPECT_EQ(First.Wait(), 0);
+  EXPECT_EQ(Second.Wait(), 0);
+
+  std::set<std::string> Outputs;
+  for (const TProgramRun* Run : {&Slow, &Fast, &First, &Second})
+    for (const std::string& Line : Run->Lines) {
+      ASSERT_EQ(Line.rfind("converted: ", 0), 0u) << Line;
+      Outputs.insert(Line.substr(Line.find(" -> ") + 4));
+    }
+  EXPECT_EQ(Outputs.size(), 10u);
+  const TFolderNames Names = FolderNames(Out());
+  EXPECT_EQ(Names.Shown.size(), 10u);
+  EXPECT_TRUE(Names.Hidden.empty());
+  for (const std::string& Output : Outputs) {
+    const test::TMediaFacts Facts = test::ReadMediaFacts(Output);
+    ASSERT_EQ(Facts.Streams.size(), 2u) << Output;
+    EXPECT_NEAR(Facts.Duration(), 2.0, 0.15) << Output;
+  }
+}
+
+// A killed batch leaves no file under a final name, only its hidden temporary file, which the
+// next run into the folder clears.
+TEST_F(TConvertCommandTest, AKilledBatchLeavesNoOutputAndTheNextRunClearsItsFile) {
+  const std::string A = Copy("mpeg4_aac.3gp", "a.3gp"), B = Copy("mpeg4_aac.3gp", "b.3gp");
+  fs::create_directories(Out());
+  TProgramRun Killed({"-q", "--realtime", "-f", "3gp", "-o", Out(), A, B});
+  ASSERT_TRUE(WaitFor([&] {
+    for (const auto& Entry : fs::directory_iterator(Out()))
+      if (Entry.path().filename().string()[0] == '.' && Entry.file_size() > 0) return true;
+    return false;
+  }));
+  Killed.Signal(SIGKILL);
+  EXPECT_EQ(Killed.Wait(), 128 + SIGKILL);
+  TFolderNames Names = FolderNames(Out());
+  EXPECT_TRUE(Names.Shown.empty());
+  EXPECT_EQ(Names.Hidden.size(), 1u);
+
+  TProgramRun Next({"-q", "-f", "3gp", "-o", Out(), B});
+  EXPECT_EQ(Next.Wait(), 0);
+  Names = FolderNames(Out());
+  EXPECT_EQ(Names.Shown, std::vector<std::string>{"b (3GP Phone Video).3gp"});
+  EXPECT_TRUE(Names.Hidden.empty());
 }
 
 } // namespace
