@@ -2,7 +2,10 @@
 // meta-data maps. The stream records of a transcode are in TranscodeRecords.h.
 #pragma once
 
+#include "RunSpans.h"
+
 #include <cstdint>
+#include <string>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -17,9 +20,11 @@ constexpr int MaxStreamMaps = MaxFiles * MaxStreams;
 constexpr int DefaultBitBufferSize = 262144;
 
 struct TInputFile {
-  int32_t EofReached = 0;
+  int32_t EofReached = 0; // no more is read of it: its end, or a read error
   int32_t FirstStreamIndex = 0;
   int32_t StreamCount = 0;
+  TReadEnd ReadEnd = TReadEnd::reNotRead; // set as reading ends
+  std::string ReadError; // the reason of a read error
 };
 
 struct TStreamMap {

@@ -46,6 +46,7 @@
 #include "FrameHook.h"
 #include "HookBitmap.h"
 #include "MediaObjects.h"
+#include "RunSpans.h"
 #include "ThreadAffinity.h"
 #include "TranscodeRecords.h"
 #include "WorkerThread.h"
@@ -94,6 +95,7 @@ struct TFileState {
   std::array<TInputContextPtr, MaxFiles> InputFiles;
   int32_t InputFileCount = 0;
   std::array<int64_t, MaxFiles> InputTsOffset{}; // microseconds
+  std::array<bool, MaxFiles> InputStartSeek{}; // the input was opened at a start ("ss")
   std::array<std::array<double, MaxStreams>, MaxFiles> InputTsScale{}; // 0 = none
   std::array<TOutputContextPtr, MaxFiles> OutputFiles;
   int32_t OutputFileCount = 0;
@@ -289,6 +291,7 @@ struct TRunState {
   std::string LastErrorText;
   int32_t RecordingDuration = -1; // milliseconds
   int64_t ReportInterval = 500000; // microseconds
+  TRunSpans Spans; // what the last run read and wrote, made as it ends
 };
 
 // 7. Outward callbacks.
@@ -448,6 +451,10 @@ public:
   // Total output duration asked for ("t"), milliseconds; -1 = none.
   int32_t RecordingDuration() const { return Run.RecordingDuration; }
   bool Running() const { return Run.Running; }
+  // What the last run read of each input and wrote to each output (RunSpans.h): made as the
+  // run ends, whether it finished, was stopped or failed, before the end callback; empty when
+  // the run failed before its set-up was done. Kept until the next run or Reset.
+  const TRunSpans& RunSpans() const { return Run.Spans; }
 
   // --- Opened inputs (owner's thread; the contexts live until Cleanup) ---
   int InputFileCount() const { return Files.InputFileCount; }
@@ -596,6 +603,13 @@ private:
   int ChooseInputFile(double& AOptsMin);
   void RunMainLoop();
   void CorrectTimestamps(TInputStream& ASource, AVPacket& APacket);
+  // Reading of AFile ended with the result ACode of a read.
+  void NoteReadEnd(int AFileIndex, int ACode);
+  // The reading ends of the files still read when the main loop ended.
+  void NoteLoopEnd();
+  void CollectRunSpans(bool AFailed);
+  // Throws when a read error cut an input short or a decoded stream gave nothing.
+  void CheckInputsWhole() const;
   void FinishTranscode();
   void CloseOutputFilesChecked();
 
@@ -605,6 +619,8 @@ private:
   int DecodePacket(TInputStream& AInput, int AIndex, const AVPacket* APacket);
   int DecodeFrames(TInputStream& AInput, int AIndex, const AVPacket* APacket);
   void NotePacketEnd(TInputStream& AInput, const AVPacket& APacket);
+  // The packet's part in the span read of its stream (RunSpans).
+  void NoteSpan(TInputStream& AInput, const AVPacket& APacket);
   void AdvanceCopiedStream(TInputStream& AInput);
   void EmulateRate(TInputStream& AInput);
   bool BeforeStart(const TInputStream& AInput) const;

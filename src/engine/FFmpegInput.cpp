@@ -173,8 +173,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
   }
 
   int64_t Timestamp = Options.StartTime;
+  const bool StartSeek = Options.StartTime != 0;
   if (Input->start_time != AV_NOPTS_VALUE) Timestamp += Input->start_time;
-  if (Options.StartTime != 0) {
+  if (StartSeek) {
     AVFormat().av_seek_frame(Input.get(), -1, Timestamp, AVSEEK_FLAG_BACKWARD); // best effort
     Options.StartTime = 0;
   }
@@ -196,6 +197,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& AFileName) {
   const int Index = Files.InputFileCount;
   Files.InputTsOffset[Index] =
       Settings.CopyTs ? Options.InputTsOffsetOption : Options.InputTsOffsetOption - Timestamp;
+  Files.InputStartSeek[Index] = StartSeek;
   if (Settings.Verbose >= 0) AVFormat().av_dump_format(Input.get(), Index, AFileName.c_str(), 0);
   Files.InputFiles[Index] = std::move(Input);
   StreamCodecs.Inputs[Index] = std::move(Codecs);

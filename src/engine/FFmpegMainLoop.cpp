@@ -8,6 +8,7 @@
 
 #include "CodecLock.h"
 #include "MediaLibraries.h"
+#include "OpenErrorText.h"
 #include "TextFormat.h"
 
 #include <cmath>
@@ -29,6 +30,7 @@ struct TPacketRelease {
 
 void TCustomFFmpeg::RunTranscode() {
   Run.Finished = false;
+  Run.Spans = TRunSpans{};
   try {
     Transcode();
   } catch (const std::exception& E) {
@@ -36,6 +38,8 @@ void TCustomFFmpeg::RunTranscode() {
   } catch (...) {
     RunFailed("Unexpected error during the run");
   }
+  // A run that failed before its end collected them tells what it had read and written.
+  if (Run.Spans.Empty() && !Tables.FileTable.empty()) CollectRunSpans(true);
   CloseOpenCodecs();
   TranscodeCleanup();
   ReleaseAll();
@@ -112,8 +116,9 @@ void TCustomFFmpeg::RunMainLoop() {
 
     AVFormatContext* Input = Files.InputFiles[FileIndex].get();
     TInputFile& File = T.FileTable[FileIndex];
-    if (AVFormat().av_read_frame(Input, Packet) < 0) {
-      File.EofReached = 1;
+    const int Read = AVFormat().av_read_frame(Input, Packet);
+    if (Read < 0) {
+      NoteReadEnd(FileIndex, Read);
       if (Settings.Shortest) break;
       continue;
     }
@@ -127,6 +132,7 @@ void TCustomFFmpeg::RunMainLoop() {
       TInputStream& Source = *T.InputStreams[Index];
       if (!Source.Discard) {
         CorrectTimestamps(Source, *Packet);
+        NoteSpan(Source, *Packet);
         if (OutputPacket(Source, Index, Packet) < 0) {
           const std::string Message = FormatText("Error while decoding stream #%d.%d",
                                                  Source.FileIndex, Source.StreamIndex);
@@ -144,6 +150,88 @@ void TCustomFFmpeg::RunMainLoop() {
       PrintReport(false);
     }
   }
+}
+
+void TCustomFFmpeg::NoteReadEnd(int AFileIndex, int ACode) {
+  TInputFile& File = Tables.FileTable[AFileIndex];
+  File.EofReached = 1;
+  // A demuxer tells the end of its file as "end of file"; an error of the file's own reading
+  // can hide behind it.
+  const AVIOContext* Io = Files.InputFiles[AFileIndex]->pb;
+  const int Code =
+      ACode == AVERROR_EOF && Io && Io->error < 0 && Io->error != AVERROR_EOF ? Io->error : ACode;
+  if (Code == AVERROR_EOF) {
+    File.ReadEnd = TReadEnd::reEndOfFile;
+    return;
+  }
+  File.ReadEnd = TReadEnd::reReadError;
+  File.ReadError = LibraryErrorText(Code);
+}
+
+void TCustomFFmpeg::NoteLoopEnd() {
+  for (size_t I = 0; I < Tables.FileTable.size(); ++I) {
+    TInputFile& File = Tables.FileTable[I];
+    if (File.ReadEnd != TReadEnd::reNotRead) continue;
+    bool Used = false;
+    for (int K = 0; K < File.StreamCount; ++K)
+      Used = Used || !Tables.InputStreams[File.FirstStreamIndex + K]->Discard;
+    if (Run.StopRequested)
+      File.ReadEnd = TReadEnd::reStopped;
+    else if (Used)
+      File.ReadEnd = TReadEnd::reLimit;
+  }
+}
+
+void TCustomFFmpeg::CollectRunSpans(bool AFailed) {
+  TRunSpans Spans;
+  for (size_t I = 0; I < Tables.FileTable.size(); ++I) {
+    const TInputFile& File = Tables.FileTable[I];
+    TInputSpan Input;
+    const AVFormatContext* Context = Files.InputFiles[I].get();
+    if (Context && Context->url) Input.FileName = Context->url;
+    Input.ReadEnd = File.ReadEnd;
+    if (AFailed && (File.ReadEnd == TReadEnd::reNotRead || File.ReadEnd == TReadEnd::reLimit)) {
+      bool Used = false;
+      for (int K = 0; K < File.StreamCount; ++K)
+        Used = Used || !Tables.InputStreams[File.FirstStreamIndex + K]->Discard;
+      if (Used) Input.ReadEnd = TReadEnd::reRunFailed;
+    }
+    Input.ErrorText = File.ReadError;
+    for (int K = 0; K < File.StreamCount; ++K) {
+      const TInputStream& Stream = *Tables.InputStreams[File.FirstStreamIndex + K];
+      if (Stream.Discard) continue;
+      TStreamSpan Span;
+      Span.StreamIndex = Stream.StreamIndex;
+      Span.Kind = Stream.Stream->codecpar->codec_type;
+      Span.HasSpan = Stream.SpanStart != AV_NOPTS_VALUE;
+      if (Span.HasSpan) {
+        Span.Start = static_cast<double>(Stream.SpanStart) / AV_TIME_BASE;
+        Span.End = static_cast<double>(Stream.SpanEnd) / AV_TIME_BASE;
+      }
+      Span.Packets = Stream.SpanPackets;
+      Span.FramesDecoded = Stream.DecodingNeeded ? Stream.FramesDecoded : -1;
+      Input.Streams.push_back(Span);
+    }
+    Spans.Inputs.push_back(std::move(Input));
+  }
+  for (const auto& Output : Tables.OutputStreams) {
+    TOutputStreamSpan Span;
+    Span.FileIndex = Output->FileIndex;
+    Span.StreamIndex = Output->StreamIndex;
+    Span.Kind = Output->Stream->codecpar->codec_type;
+    Span.Copied = !Output->EncodingNeeded;
+    const TInputStream& Source = *Tables.InputStreams[Output->SourceIndex];
+    Span.SourceFile = Source.FileIndex;
+    Span.SourceStream = Source.StreamIndex;
+    if (Output->Writer) {
+      Span.Packets = Output->Writer->PacketsWritten();
+      const int64_t First = Output->Writer->StartTime(), End = Output->Writer->EndTime();
+      if (First != AV_NOPTS_VALUE && End != AV_NOPTS_VALUE)
+        Span.Duration = static_cast<double>(End - First) * av_q2d(Output->Stream->time_base);
+    }
+    Spans.Outputs.push_back(Span);
+  }
+  Run.Spans = std::move(Spans);
 }
 
 void TCustomFFmpeg::CorrectTimestamps(TInputStream& ASource, AVPacket& APacket) {
@@ -182,9 +270,11 @@ void TCustomFFmpeg::CorrectTimestamps(TInputStream& ASource, AVPacket& APacket) 
 
 void TCustomFFmpeg::FinishTranscode() {
   TTranscodeTables& T = Tables;
+  NoteLoopEnd();
   for (size_t K = 0; K < T.InputStreams.size(); ++K)
     if (T.InputStreams[K]->DecodingNeeded)
       OutputPacket(*T.InputStreams[K], static_cast<int>(K), nullptr);
+  CollectRunSpans(false);
   for (int I = 0; I < Files.OutputFileCount; ++I) {
     AVFormatContext* Output = Files.OutputFiles[I].get();
     const int Result = AVFormat().av_write_trailer(Output);
@@ -205,8 +295,31 @@ void TCustomFFmpeg::FinishTranscode() {
     if (Output->Writer) PacketsWritten += Output->Writer->PacketsWritten();
   if (Stats.PacketsRead == 0 && PacketsWritten == 0 && !Run.StopRequested && InputsEnded)
     throw FFMpegException("The input holds no media data: nothing was converted");
+  if (!Run.StopRequested) CheckInputsWhole();
   Run.Finished = !Run.StopRequested;
   TranscodeCleanup();
+}
+
+// What was written is in the files by now: a damaged source's good part stays for a user who
+// keeps partial results, but the run does not read as converted.
+void TCustomFFmpeg::CheckInputsWhole() const {
+  for (const TInputSpan& Input : Run.Spans.Inputs)
+    if (Input.ReadEnd == TReadEnd::reReadError)
+      throw FFMpegException("Error while reading '" + Input.FileName + "': " + Input.ErrorText +
+                            ": the input could not be read to its end");
+  // A decoder that took packets and gave nothing (with threads it refuses them only by
+  // giving nothing) converted nothing of its stream.
+  for (const auto& Stream : Tables.InputStreams) {
+    const AVMediaType Kind = Stream->Stream->codecpar->codec_type;
+    if (Stream->Discard || !Stream->DecodingNeeded || Stream->PacketsDecoded == 0 ||
+        Stream->FramesDecoded != 0 || (Kind != AVMEDIA_TYPE_VIDEO && Kind != AVMEDIA_TYPE_AUDIO))
+      continue;
+    const char* Name = AVCodec().avcodec_get_name(Stream->Stream->codecpar->codec_id);
+    throw FFMpegException(FormatText("Error while decoding stream #%d.%d (%s): no %s of it could "
+                                     "be decoded",
+                                     Stream->FileIndex, Stream->StreamIndex, Name,
+                                     Kind == AVMEDIA_TYPE_VIDEO ? "picture" : "sound"));
+  }
 }
 
 // The files are closed here rather than by Cleanup so that the last flush and the close are

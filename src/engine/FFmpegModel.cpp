@@ -59,6 +59,7 @@ void TCustomFFmpeg::SetDefaults() {
   Files.StreamMapCount = 0;
   Files.MetaDataMapCount = 0;
   Files.InputTsScale = {};
+  Files.InputStartSeek = {};
   Files.VideoBitstreamFilters.clear();
   Files.AudioBitstreamFilters.clear();
   Files.SubtitleBitstreamFilters.clear();
@@ -72,6 +73,7 @@ void TCustomFFmpeg::SetDefaults() {
   }
   Run.RecordingDuration = -1;
   Run.ErrorOccurred = false;
+  Run.Spans = TRunSpans{};
 }
 
 void TCustomFFmpeg::Reset() {

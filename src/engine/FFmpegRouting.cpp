@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <thread>
 
 namespace pelorix {
@@ -26,6 +27,16 @@ int64_t FrameDuration(const TInputStream& AInput) {
   const int Ticks =
       AInput.Decoder && AInput.Decoder->ticks_per_frame > 1 ? AInput.Decoder->ticks_per_frame : 1;
   return static_cast<int64_t>(AV_TIME_BASE) * TimeBase.num * Ticks / TimeBase.den;
+}
+
+// Length of one packet of AInput in microseconds where the packet itself does not say.
+int64_t PacketLength(const TInputStream& AInput) {
+  const AVCodecParameters* Parameters = AInput.Stream->codecpar;
+  if (Parameters->codec_type == AVMEDIA_TYPE_VIDEO) return FrameDuration(AInput);
+  if (Parameters->codec_type == AVMEDIA_TYPE_AUDIO && Parameters->frame_size > 0 &&
+      Parameters->sample_rate > 0)
+    return static_cast<int64_t>(AV_TIME_BASE) * Parameters->frame_size / Parameters->sample_rate;
+  return 0;
 }
 
 // The temporal reference (display position within its group of pictures) of the MPEG-1/2
@@ -209,6 +220,29 @@ void TCustomFFmpeg::NotePacketEnd(TInputStream& AInput, const AVPacket& APacket)
   if (AInput.PacketEnd == AV_NOPTS_VALUE || End > AInput.PacketEnd) AInput.PacketEnd = End;
 }
 
+void TCustomFFmpeg::NoteSpan(TInputStream& AInput, const AVPacket& APacket) {
+  ++AInput.SpanPackets;
+  const int64_t Time = APacket.pts != AV_NOPTS_VALUE ? APacket.pts : APacket.dts;
+  if (Time == AV_NOPTS_VALUE) return;
+  const AVRational TimeBase = AInput.Stream->time_base;
+  int64_t Start = AVUtil().av_rescale_q(Time, TimeBase, AV_TIME_BASE_Q);
+  int64_t End = Start + (APacket.duration > 0
+                             ? AVUtil().av_rescale_q(APacket.duration, TimeBase, AV_TIME_BASE_Q)
+                             : PacketLength(AInput));
+  // Only what lies inside the run's start and duration counts: before a start seek ("ss" on
+  // the input) the run's clock is below 0, before "ss" on the output below its start.
+  const bool Trimmed = Options.StartTime != 0 || Files.InputStartSeek[AInput.FileIndex];
+  const int64_t Lower = Trimmed ? Options.StartTime : std::numeric_limits<int64_t>::min();
+  const int64_t Upper = Options.RecordingTime == std::numeric_limits<int64_t>::max()
+                            ? Options.RecordingTime
+                            : Options.StartTime + Options.RecordingTime;
+  if (Start > Upper || End < Lower) return;
+  Start = std::max(Start, Lower);
+  End = std::min(End, Upper);
+  if (AInput.SpanStart == AV_NOPTS_VALUE || Start < AInput.SpanStart) AInput.SpanStart = Start;
+  if (AInput.SpanEnd == AV_NOPTS_VALUE || End > AInput.SpanEnd) AInput.SpanEnd = End;
+}
+
 // The frames of a packet the parser splits, one by one; at the end (no packet) what the parser
 // still holds, then the decoder's drain.
 int TCustomFFmpeg::DecodeFrames(TInputStream& AInput, int AIndex, const AVPacket* APacket) {
@@ -242,6 +276,7 @@ int TCustomFFmpeg::DecodeFrames(TInputStream& AInput, int AIndex, const AVPacket
 int TCustomFFmpeg::DecodePacket(TInputStream& AInput, int AIndex, const AVPacket* APacket) {
   const AVMediaType Kind = AInput.Stream->codecpar->codec_type;
   AVCodecContext* Decoder = AInput.Decoder;
+  if (APacket) ++AInput.PacketsDecoded;
   const int Sent = AVCodec().avcodec_send_packet(Decoder, APacket);
   if (Sent < 0 && Sent != AVERROR_EOF) return -1;
   AVFrame* Frame = AInput.Frame.get();
@@ -250,6 +285,7 @@ int TCustomFFmpeg::DecodePacket(TInputStream& AInput, int AIndex, const AVPacket
     const int Received = AVCodec().avcodec_receive_frame(Decoder, Frame);
     if (Received == AVERROR(EAGAIN) || Received == AVERROR_EOF) break;
     if (Received < 0) return -1;
+    ++AInput.FramesDecoded;
     if (++Frames == 2 && APacket && Settings.Verbose > 0)
       Log(0, FormatText("Multiple frames in a packet from stream %d", APacket->stream_index));
     // A picture keeps its own time: the clock of the last packet read runs ahead of it by the

@@ -89,6 +89,7 @@ void TPacketWriter::WritePacket(AVPacket* APacket) {
   if (Start != AV_NOPTS_VALUE) {
     const int64_t Last = Start + std::max<int64_t>(APacket->duration, 0);
     if (End == AV_NOPTS_VALUE || Last > End) End = Last;
+    if (First == AV_NOPTS_VALUE || Start < First) First = Start;
   }
   // The muxer takes the packet's reference, written or not.
   const int Result = AVFormat().av_interleaved_write_frame(File, APacket);

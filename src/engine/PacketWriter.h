@@ -49,6 +49,9 @@ public:
   // End of the last packet written (pts + duration), in the stream's time base; no value
   // (AV_NOPTS_VALUE) before the first.
   int64_t EndTime() const { return End; }
+  // The earliest time of a packet written, in the stream's time base; no value before the
+  // first.
+  int64_t StartTime() const { return First; }
   // Packets handed to the muxer so far.
   int64_t PacketsWritten() const { return Written; }
 
@@ -70,6 +73,7 @@ private:
 
   std::vector<TBitstreamFilterPtr> Filters; // applied in order to every packet
   std::vector<TPacketPtr> FilterPackets; // one per filter, for what comes out
+  int64_t First = AV_NOPTS_VALUE;
   int64_t End = AV_NOPTS_VALUE;
   int64_t Written = 0;
 };

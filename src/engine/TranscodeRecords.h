@@ -51,6 +51,12 @@ struct TInputStream {
   // duration, and the end of the last packet read, whose picture may be a repeat left uncoded.
   int64_t PictureEnd = AV_NOPTS_VALUE;
   int64_t PacketEnd = AV_NOPTS_VALUE;
+  // What was read of the stream (microseconds, the run's clock): the first packet's time and
+  // the last one's end inside the run's limits, and the packets read. Decoded streams count
+  // the packets that reached the decoder and the frames it gave.
+  int64_t SpanStart = AV_NOPTS_VALUE, SpanEnd = AV_NOPTS_VALUE;
+  int64_t SpanPackets = 0;
+  int64_t PacketsDecoded = 0, FramesDecoded = 0;
   // Codecs whose decoder takes one frame a packet (AMR): the parser splits a packet of several
   // frames (phones put five in a sample), each handed to the decoder in FramePacket.
   TParserPtr Parser;

@@ -394,6 +394,27 @@ TEST(TestMedia, DamagedInputsDoNotOpenAsMedia) {
   EXPECT_FALSE(OpenMedia("garbage.bin"));
 }
 
+// The damaged files fail where they are made to: every video packet refuses to decode, and
+// reading stops on an error half-way.
+TEST(TestMedia, DamagedFilesFailWhereTheyAreMadeTo) {
+  CheckStreamsAndDuration({{"undecodable_video.avi", {AV_CODEC_ID_UTVIDEO, AV_CODEC_ID_MP3}, 2.04}},
+                          0.03);
+  EXPECT_TRUE(DecodePictures("undecodable_video.avi").empty());
+  EXPECT_TRUE(DecodePictures("mpeg4_mp3.avi").size() == 50u);
+
+  TInputPtr Damaged = OpenMedia("read_error.nut");
+  ASSERT_TRUE(Damaged);
+  TPacketPtr Packet(av_packet_alloc());
+  int Packets = 0;
+  int Result = 0;
+  while ((Result = av_read_frame(Damaged.get(), Packet.get())) >= 0) {
+    ++Packets;
+    av_packet_unref(Packet.get());
+  }
+  EXPECT_EQ(Result, AVERROR_INVALIDDATA);
+  EXPECT_GT(Packets, 40);
+}
+
 TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
   const fs::path Again = fs::path(testing::TempDir()) / "make-test-media-again";
   fs::remove_all(Again);
@@ -402,7 +423,7 @@ TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
   ASSERT_EQ(std::system(Command.c_str()), 0);
 
   const std::vector<std::string> Names = ManifestNames();
-  EXPECT_EQ(Names.size(), 42u);
+  EXPECT_EQ(Names.size(), 44u);
   for (const std::string& Name : Names) {
     SCOPED_TRACE(Name);
     EXPECT_TRUE(ReadFile(MediaDir / Name) == ReadFile(Again / Name));

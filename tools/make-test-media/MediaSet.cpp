@@ -4,6 +4,7 @@
 #include "Muxer.h"
 #include "Signals.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -412,7 +413,8 @@ void RewritePackets(const std::filesystem::path& ASource, const std::filesystem:
   std::vector<int64_t> States(Input->nb_streams, 0);
   const unsigned Rounds = AInTurn ? Input->nb_streams : 1;
   for (unsigned Wanted = 0; Wanted < Rounds; ++Wanted) {
-    Check(avformat_seek_file(Input.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE), "rewinding");
+    if (Wanted > 0)
+      Check(avformat_seek_file(Input.get(), -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE), "rewinding");
     while (av_read_frame(Input.get(), Packet.get()) >= 0) {
       const auto Index = static_cast<unsigned>(Packet->stream_index);
       if (!AInTurn || Index == Wanted) {
@@ -459,6 +461,52 @@ void PutBigEndian(std::string& ABytes, uint32_t AValue, int ACount) {
 
 void PutLittleEndian(std::string& ABytes, uint32_t AValue) {
   for (int I = 0; I < 4; ++I) ABytes += static_cast<char>((AValue >> (8 * I)) & 0xFF);
+}
+
+// Every byte of every video packet becomes 0xFF: the stream opens as its header tells (a Ut
+// Video decoder knows its picture format from the codec tag), and each packet's slice sizes
+// point past its end.
+void SpoilVideoPackets(AVPacket& APacket, const AVStream& AStream, int64_t&) {
+  if (AStream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO) return;
+  Check(av_packet_make_writable(&APacket), "packet");
+  std::memset(APacket.data, 0xFF, APacket.size);
+}
+
+void WriteUndecodableVideoAvi(const std::filesystem::path& APath) {
+  const std::filesystem::path Source = APath.string() + ".source.avi";
+  {
+    TMuxer Muxer(Source, "avi");
+    Muxer.AddVideo({.Encoder = "utvideo", .Width = 64, .Height = 48});
+    Muxer.AddAudio({.Encoder = "libmp3lame", .ToneHz = Left440Right1000, .BitRate = 128'000});
+    Muxer.Write(2.0);
+  }
+  RewritePackets(Source, APath, false, SpoilVideoPackets);
+  std::filesystem::remove(Source);
+}
+
+std::string ReadWholeFile(const std::filesystem::path& APath) {
+  std::ifstream File(APath, std::ios::binary);
+  return {std::istreambuf_iterator<char>(File), std::istreambuf_iterator<char>()};
+}
+
+void WriteWholeFile(const std::filesystem::path& APath, const std::string& ABytes) {
+  std::ofstream File = OpenPlainFile(APath);
+  File.write(ABytes.data(), static_cast<std::streamsize>(ABytes.size()));
+  File.close();
+  if (!File) throw TMediaError("cannot write the file");
+}
+
+// The streams of mpeg4_mp3.avi in NUT, everything from the middle of the file on overwritten
+// with zero bytes: past the middle the reader finds no frame and no start code to resume at,
+// and reading ends with an error, not at the end of the file.
+void WriteReadErrorNut(const std::filesystem::path& APath) {
+  const std::filesystem::path Source = APath.string() + ".source.avi";
+  WriteMpeg4Mp3Avi(Source);
+  RewritePackets(Source, APath, false, nullptr);
+  std::filesystem::remove(Source);
+  std::string Bytes = ReadWholeFile(APath);
+  std::fill(Bytes.begin() + static_cast<std::ptrdiff_t>(Bytes.size() / 2), Bytes.end(), '\0');
+  WriteWholeFile(APath, Bytes);
 }
 
 // One JPEG picture of the test pattern, as a front cover.
@@ -795,6 +843,15 @@ const std::vector<TMediaFile>& MediaFiles() {
        "Matroska; MPEG-4 Visual 176x144 25 fps + AAC mono, title \"Pelorix Film\", chapters "
        "\"Opening\" 0-0.4 s, \"Middle\" 0.4-1.2 s, \"End\" 1.2-2 s; 2 s",
        WriteChaptersMkv},
+      {"undecodable_video.avi",
+       "AVI; Ut Video 64x48 25 fps + MP3 44100 Hz stereo, every byte of every video packet "
+       "0xFF: the video opens as its header tells and no packet of it decodes; the audio is "
+       "whole; 2 s",
+       WriteUndecodableVideoAvi},
+      {"read_error.nut",
+       "NUT; the streams of mpeg4_mp3.avi, the second half of the file's bytes zero: reading "
+       "stops there with an error; about 1 s readable of 2 s",
+       WriteReadErrorNut},
       {"garbage.bin", "4096 pseudo-random bytes, no container", WriteGarbageBin},
       {"empty.avi", "0 bytes", WriteEmptyAvi},
   };
