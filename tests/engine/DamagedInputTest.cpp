@@ -107,10 +107,9 @@ TEST_F(TDamagedInputTest, AStopIsNoReadError) {
   Engine.SetOption("acodec", "mp2");
   Output("stopped.mkv");
   Engine.SetReportInterval(0);
-  Engine.SetProgressCallback(
-      [](TCustomFFmpeg& ASender, int, int, int, float, float, int64_t, int) {
-        ASender.RequestStop();
-      });
+  Engine.SetProgressCallback([](TCustomFFmpeg& ASender, int, int, int, float, float, int64_t, int) {
+    ASender.RequestStop();
+  });
   EXPECT_EQ(RunToEnd(), "");
   EXPECT_EQ(Engine.RunSpans().Inputs.at(0).ReadEnd, TReadEnd::reStopped);
   EXPECT_TRUE(fs::exists(Out("stopped.mkv")));

@@ -138,10 +138,10 @@ TEST_F(TRunSpansTest, AStoppedRunSaysSoAndWhatItHadRead) {
   Output("stopped.wav");
   Engine.SetReportInterval(0);
   int Reports = 0;
-  Engine.SetProgressCallback([&](TCustomFFmpeg& ASender, int, int, int, float, float, int64_t,
-                                 int) {
-    if (++Reports == 3) ASender.RequestStop();
-  });
+  Engine.SetProgressCallback(
+      [&](TCustomFFmpeg& ASender, int, int, int, float, float, int64_t, int) {
+        if (++Reports == 3) ASender.RequestStop();
+      });
   ASSERT_EQ(RunToEnd(), "");
   EXPECT_FALSE(Engine.Finished());
 
