@@ -4,8 +4,28 @@
 #include "MediaObjects.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace pelorix {
+
+namespace {
+
+// Why a file did not open, for the codes the fixed texts do not cover. A variant of a format
+// the libraries cannot read in full is named as such; a big-endian WAV (RIFX) by its kind.
+std::string OpenReason(const std::string& AFileName, int ACode) {
+  if (ACode != AVERROR_PATCHWELCOME && ACode != AVERROR(ENOSYS)) return LibraryErrorText(ACode);
+  char Magic[4] = {};
+  if (std::FILE* File = std::fopen(AFileName.c_str(), "rb")) {
+    const size_t Read = std::fread(Magic, 1, sizeof Magic, File);
+    std::fclose(File);
+    if (Read == sizeof Magic && std::memcmp(Magic, "RIFX", 4) == 0)
+      return "a big-endian WAV (RIFX) of a variant that is not supported";
+  }
+  return "a variant of the format that is not supported";
+}
+
+} // namespace
 
 std::string FileOpenErrorText(const std::string& AFileName, int ACode) {
   std::string Text;
@@ -25,7 +45,7 @@ std::string FileOpenErrorText(const std::string& AFileName, int ACode) {
   else if (ACode == AVERROR(EILSEQ))
     Text = ": Unknown format";
   else
-    Text = ": Error while opening file";
+    Text = ": Error while opening file: " + OpenReason(AFileName, ACode);
   return AFileName + Text;
 }
 

@@ -9,7 +9,9 @@
 namespace pelorix {
 
 // "<file>: <reason>" for an error code of the table (no such file, I/O error, memory, header,
-// image-name pattern, unknown format); every other code reads as a failed open.
+// image-name pattern, unknown format); every other code reads as a failed open with the
+// system's or the library's reason ("Error while opening file: Permission denied"), a variant
+// of a format the libraries cannot read named as such. May read the start of the file.
 std::string FileOpenErrorText(const std::string& AFileName, int ACode);
 
 // The table's code for the result AResult of opening AFileName as an input. The libraries

@@ -477,6 +477,8 @@ public:
   void NewSubtitleStream(AVFormatContext* AContainer);
   // Which kinds of streams the opened inputs have.
   void CheckInputStreamKinds(bool& AHasVideo, bool& AHasAudio, bool& AHasSubtitle) const;
+  // Audio streams of the opened inputs.
+  int InputAudioTrackCount() const;
   // True when the filter chain holds a filter that changes the frame size.
   static bool FiltersResizeFrames(const std::string& AFilters);
 
@@ -603,6 +605,8 @@ private:
   int ChooseInputFile(double& AOptsMin);
   void RunMainLoop();
   void CorrectTimestamps(TInputStream& ASource, AVPacket& APacket);
+  // How long an audio or video stream lasts as its file tells (microseconds), else no value.
+  int64_t KnownStreamLength(const TInputStream& ASource) const;
   // Reading of AFile ended with the result ACode of a read.
   void NoteReadEnd(int AFileIndex, int ACode);
   // The reading ends of the files still read when the main loop ended.

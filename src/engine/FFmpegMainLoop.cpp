@@ -20,6 +20,9 @@ namespace {
 // Larger than any time a stream can reach, seconds: the start of a search for the least.
 constexpr double NoTimeYet = 1e100;
 
+// The least time jump taken as damage, however short the stream (microseconds).
+constexpr int64_t MinJump = AV_TIME_BASE;
+
 // Unreferences a packet when the turn of the loop that read it ends, however it ends.
 struct TPacketRelease {
   AVPacket* Packet;
@@ -152,6 +155,16 @@ void TCustomFFmpeg::RunMainLoop() {
   }
 }
 
+int64_t TCustomFFmpeg::KnownStreamLength(const TInputStream& ASource) const {
+  const AVMediaType Kind = ASource.Stream->codecpar->codec_type;
+  if (Kind != AVMEDIA_TYPE_AUDIO && Kind != AVMEDIA_TYPE_VIDEO) return AV_NOPTS_VALUE;
+  if (ASource.Stream->duration > 0)
+    return AVUtil().av_rescale_q(ASource.Stream->duration, ASource.Stream->time_base,
+                                 AV_TIME_BASE_Q);
+  const AVFormatContext* File = Files.InputFiles[ASource.FileIndex].get();
+  return File && File->duration > 0 ? File->duration : AV_NOPTS_VALUE;
+}
+
 void TCustomFFmpeg::NoteReadEnd(int AFileIndex, int ACode) {
   TInputFile& File = Tables.FileTable[AFileIndex];
   File.EofReached = 1;
@@ -252,14 +265,35 @@ void TCustomFFmpeg::CorrectTimestamps(TInputStream& ASource, AVPacket& APacket) 
       APacket.dts = static_cast<int64_t>(std::nearbyint(APacket.dts * Scale));
   }
 
-  if (APacket.dts == AV_NOPTS_VALUE || ASource.NextPts == AV_NOPTS_VALUE || Settings.CopyTs) return;
+  if (Settings.CopyTs) return;
+  // A jump further than a stream lasts (as far as its file tells) cannot be a gap between its
+  // packets: it is damage, taken out however long the file claims to be.
+  const int64_t Length = KnownStreamLength(ASource);
+  int64_t Threshold =
+      static_cast<int64_t>(AV_TIME_BASE * static_cast<double>(Settings.DtsDeltaThreshold));
+  if (Length != AV_NOPTS_VALUE) Threshold = std::min(Threshold, std::max(Length, MinJump));
+  // A presentation time that far from the decoding time is damage of its own: the packet
+  // plays when its decoding order says.
+  if (APacket.pts != AV_NOPTS_VALUE && APacket.dts != AV_NOPTS_VALUE &&
+      std::llabs(AVUtil().av_rescale_q(APacket.pts - APacket.dts, TimeBase, AV_TIME_BASE_Q)) >
+          Threshold) {
+    Log(0, FormatText("Stream #%d.%d: a packet's presentation time lies %.3f s from its "
+                      "decoding time; taken as damage, the packet plays in decoding order",
+                      ASource.FileIndex, ASource.StreamIndex,
+                      static_cast<double>(APacket.pts - APacket.dts) * av_q2d(TimeBase)));
+    APacket.pts = AV_NOPTS_VALUE;
+  }
+  if (APacket.dts == AV_NOPTS_VALUE || ASource.NextPts == AV_NOPTS_VALUE) return;
   const int64_t PacketDts = AVUtil().av_rescale_q(APacket.dts, TimeBase, AV_TIME_BASE_Q);
   const int64_t Delta = PacketDts - ASource.NextPts;
-  if (std::llabs(Delta) >
-          static_cast<int64_t>(AV_TIME_BASE * static_cast<double>(Settings.DtsDeltaThreshold)) ||
-      PacketDts + 1 < ASource.Pts) {
+  if (std::llabs(Delta) > Threshold || PacketDts + 1 < ASource.Pts) {
     Offset -= Delta;
-    if (Settings.Verbose > 2)
+    if (Length != AV_NOPTS_VALUE && std::llabs(Delta) > std::max(Length, MinJump))
+      Log(0, FormatText("Stream #%d.%d: its time jumps by %.3f s, further than the stream "
+                        "lasts; taken as damage, the times that follow are moved back",
+                        ASource.FileIndex, ASource.StreamIndex,
+                        static_cast<double>(Delta) / AV_TIME_BASE));
+    else if (Settings.Verbose > 2)
       Log(1, FormatText("timestamp discontinuity %lld, new offset= %lld",
                         static_cast<long long>(Delta), static_cast<long long>(Offset)));
     const int64_t Shift = AVUtil().av_rescale_q(Delta, AV_TIME_BASE_Q, TimeBase);

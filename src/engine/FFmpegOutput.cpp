@@ -24,6 +24,12 @@ namespace pelorix {
 
 namespace {
 
+// Containers in which a player offers several audio tracks to choose from.
+bool HoldsSeveralAudioTracks(const AVOutputFormat* AFormat) {
+  const std::string Name = AFormat->name;
+  return Name == "matroska" || Name == "mp4" || Name == "mov";
+}
+
 // Container tags and the byte limits of the fields they used to be (terminating zero
 // included in the old sizes).
 constexpr size_t TextTagLimit = 511;
@@ -72,6 +78,26 @@ bool TCustomFFmpeg::FiltersResizeFrames(const std::string& AFilters) {
     Start = Comma + 1;
   }
   return false;
+}
+
+int TCustomFFmpeg::InputAudioTrackCount() const {
+  int Count = 0;
+  for (int File = 0; File < Files.InputFileCount; ++File) {
+    const AVFormatContext* Input = Files.InputFiles[File].get();
+    if (!Input) continue;
+    // A file of several programs (broadcast services) offers the tracks of its first.
+    if (Input->nb_programs > 1) {
+      const AVProgram* First = Input->programs[0];
+      for (unsigned S = 0; S < First->nb_stream_indexes; ++S)
+        if (First->stream_index[S] < Input->nb_streams &&
+            Input->streams[First->stream_index[S]]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+          ++Count;
+      continue;
+    }
+    for (unsigned I = 0; I < Input->nb_streams; ++I)
+      if (Input->streams[I]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) ++Count;
+  }
+  return Count;
 }
 
 void TCustomFFmpeg::CheckInputStreamKinds(bool& AHasVideo, bool& AHasAudio,
@@ -315,7 +341,26 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
     }
   };
   if (WantVideo && !CreateStream(&TCustomFFmpeg::NewVideoStream, "new_video_stream")) return false;
-  if (WantAudio && !CreateStream(&TCustomFFmpeg::NewAudioStream, "new_audio_stream")) return false;
+  if (WantAudio) {
+    // Without maps (and outside a chosen program) every audio track of the inputs goes where
+    // the container holds several, each with the same settings; elsewhere the first one.
+    const int Tracks =
+        Files.StreamMapCount == 0 && Options.ProgramId == 0 && HoldsSeveralAudioTracks(Format)
+            ? std::max(1, InputAudioTrackCount())
+            : 1;
+    const std::string CodecName = Options.AudioCodecName ? Options.AudioCodecName.get() : "";
+    const bool Named = Options.AudioCodecName != nullptr;
+    const int32_t Copy = Options.AudioStreamCopy;
+    const TBitstreamFilterChain Filters = Files.AudioBitstreamFilters;
+    for (int Track = 0; Track < Tracks; ++Track) {
+      if (Track > 0) {
+        Options.AudioCodecName = Named ? AvStrDup(CodecName.c_str()) : nullptr;
+        Options.AudioStreamCopy = Copy;
+        Files.AudioBitstreamFilters = Filters;
+      }
+      if (!CreateStream(&TCustomFFmpeg::NewAudioStream, "new_audio_stream")) return false;
+    }
+  }
   if (WantSubtitle && !CreateStream(&TCustomFFmpeg::NewSubtitleStream, "new_subtitle_stream"))
     return false;
   AddCoverStream(Output.get());
@@ -348,7 +393,7 @@ bool TCustomFFmpeg::OpenOutputFile(const std::string& AFileName) {
                          : AVFormat().avio_open(&Container->pb, AFileName.c_str(), AVIO_FLAG_WRITE);
   if (Opened < 0) {
     Log(0, AFileName + ": " + LibraryErrorText(Opened));
-    Run.LastErrorText = "Could not open '" + AFileName + "'";
+    Run.LastErrorText = "Could not open '" + AFileName + "': " + LibraryErrorText(Opened);
     Unrecord();
     return false;
   }

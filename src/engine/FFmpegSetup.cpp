@@ -285,10 +285,13 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
           AVRational{static_cast<int>(Num / Common), static_cast<int>(CodecTimeBase.den / Common)};
     }
   }
-  AVRational TimeBase =
-      av_q2d(CodecTimeBase) > av_q2d(StreamTimeBase) && av_q2d(StreamTimeBase) < 0.001
-          ? CodecTimeBase
-          : StreamTimeBase;
+  // A codec time base some demuxers leave unset (1/0 for MP3 and FLAC) is no time base: raw
+  // audio muxers keep the one they are given, and a copy in 1/0 would end after one packet.
+  const bool CodecTimeBaseValid = CodecTimeBase.num > 0 && CodecTimeBase.den > 0;
+  AVRational TimeBase = CodecTimeBaseValid && av_q2d(CodecTimeBase) > av_q2d(StreamTimeBase) &&
+                                av_q2d(StreamTimeBase) < 0.001
+                            ? CodecTimeBase
+                            : StreamTimeBase;
   // In a container of fixed rate the time base is the picture rate: a tick of milliseconds
   // (ASF) or a granule rate (Theora) would give a thousand pictures a second, nearly all empty.
   // The stream's real or average rate is taken instead.
@@ -812,8 +815,19 @@ void TCustomFFmpeg::WriteHeaders() {
     if (Output->pb && Output->pb->error < 0) TPacketWriter::WriteFailed(Output, Output->pb->error);
     if (Written < 0) {
       Log(0, std::string(Output->url ? Output->url : "") + ": " + LibraryErrorText(Written));
+      // A muxer that does not take a codec (big-endian samples in WAV) says so only in its
+      // log: the message names the codecs it was given.
+      std::string Reason = LibraryErrorText(Written);
+      if (Written == AVERROR(ENOSYS) || Written == AVERROR_PATCHWELCOME) {
+        std::string Codecs;
+        for (unsigned S = 0; S < Output->nb_streams; ++S)
+          Codecs += std::string(Codecs.empty() ? "" : ", ") +
+                    AVCodec().avcodec_get_name(Output->streams[S]->codecpar->codec_id);
+        Reason = Codecs + " in " + Output->oformat->name + " is not supported";
+      }
       throw FFMpegException(FormatText(
-          "Could not write header for output file #%d (incorrect codec parameters ?)", I));
+          "Could not write header for output file #%d (incorrect codec parameters ?): %s", I,
+          Reason.c_str()));
     }
     AllRtp = AllRtp && std::strcmp(Output->oformat->name, "rtp") == 0;
   }

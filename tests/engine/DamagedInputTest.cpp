@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace pelorix {
@@ -99,6 +100,27 @@ TEST_F(TDamagedInputTest, AReadErrorFailsTheRunAndKeepsWhatWasConverted) {
   for (size_t I = 0; I < 2; ++I)
     EXPECT_NEAR(Facts.Streams[I].Duration, Spans.Outputs.at(I).Duration, 0.05) << I;
   EXPECT_NEAR(Facts.Streams[0].Duration, Spans.Inputs[0].Streams[0].Duration(), 0.1);
+}
+
+TEST_F(TDamagedInputTest, ATimeJumpPastTheStreamsLengthIsTakenAsDamage) {
+  for (const char* Output : {"jump.avi", "jump.mkv"}) {
+    SCOPED_TRACE(Output);
+    Engine.Reset();
+    Input("time_jump.mp4");
+    Engine.SetOption("vcodec", "mpeg4");
+    Engine.SetOption("acodec", "mp2");
+    this->Output(Output);
+    EXPECT_EQ(RunToEnd(), "");
+    const test::TMediaFacts Facts = test::ReadMediaFacts(Out(Output));
+    ASSERT_EQ(Facts.Streams.size(), 2u);
+    EXPECT_NEAR(Facts.Streams[0].Duration, 2.0, 0.1);
+    EXPECT_LT(Facts.Duration(), 3.0);
+    EXPECT_GE(Facts.Streams[0].Packets, 49);
+    const auto Lines = Recorder.LogLines();
+    EXPECT_TRUE(std::any_of(Lines.begin(), Lines.end(), [](const test::TLogLine& ALine) {
+      return ALine.Level == 0 && ALine.Text.find("taken as damage") != std::string::npos;
+    }));
+  }
 }
 
 TEST_F(TDamagedInputTest, AStopIsNoReadError) {

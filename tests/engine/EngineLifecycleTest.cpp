@@ -202,7 +202,12 @@ TEST(TFileOpenErrorTextTest, NamesTheFileAndTheFailure) {
             "number:\r\n  for img1.jpg, img2.jpg, ..., use 'img%d.jpg';\r\n  for img001.jpg, "
             "img002.jpg, ..., use 'img%03d.jpg'.");
   EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR(EILSEQ)), "a.avi: Unknown format");
-  EXPECT_EQ(E::FileOpenErrorText("a.avi", -1000), "a.avi: Error while opening file");
+  EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR(EACCES)),
+            "a.avi: Error while opening file: Permission denied");
+  EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR(EROFS)),
+            "a.avi: Error while opening file: Read-only file system");
+  EXPECT_EQ(E::FileOpenErrorText("a.avi", AVERROR_PATCHWELCOME),
+            "a.avi: Error while opening file: a variant of the format that is not supported");
 }
 
 } // namespace

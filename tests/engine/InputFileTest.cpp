@@ -60,7 +60,7 @@ TEST_F(TInputFileTest, MissingAndDamagedFilesFailWithTheirTexts) {
   ExpectOpenFails(TestMedia("empty.avi"), TestMedia("empty.avi") + ": Error while parsing header");
   const std::string Cut = Truncated("h264_aac.mp4", 20000, "cut.mp4");
   ExpectOpenFails(Cut, Cut + ": Error while parsing header");
-  ExpectOpenFails(Dir.string(), Dir.string() + ": Error while opening file");
+  ExpectOpenFails(Dir.string(), Dir.string() + ": Error while opening file: Is a directory");
   // A forced demuxer that cannot read the file: a header error, not an unknown format.
   Engine.SetOption("f", "avi");
   ExpectOpenFails(TestMedia("garbage.bin"),

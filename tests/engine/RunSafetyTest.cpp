@@ -191,7 +191,7 @@ TEST_F(TRunSafetyTest, OpenFailuresLogTheSystemsReasonFirst) {
   ASSERT_TRUE(Engine.OpenInputFile(TestMedia("tone.wav")));
   const std::string Missing = Path("no-such-folder/out.mp3");
   EXPECT_FALSE(Engine.OpenOutputFile(Missing));
-  EXPECT_EQ(Engine.LastErrorText(), "Could not open '" + Missing + "'");
+  EXPECT_EQ(Engine.LastErrorText(), "Could not open '" + Missing + "': No such file or directory");
   EXPECT_TRUE(Logged(Missing + ": No such file or directory"));
 
   // A folder given as the input: the fixed text stays, the reason comes before it.
@@ -202,7 +202,7 @@ TEST_F(TRunSafetyTest, OpenFailuresLogTheSystemsReasonFirst) {
   const auto Lines = OtherRecorder.LogLines();
   ASSERT_FALSE(Lines.empty());
   EXPECT_EQ(Lines.back(), (test::TLogLine{0, Dir.string() + ": Is a directory"}));
-  EXPECT_EQ(Other.LastErrorText(), Dir.string() + ": Error while opening file");
+  EXPECT_EQ(Other.LastErrorText(), Dir.string() + ": Error while opening file: Is a directory");
 }
 
 } // namespace

@@ -101,7 +101,7 @@ TEST_F(TAVProbeTest, BadInputsFailWithTheirTexts) {
   const std::vector<std::array<std::string, 3>> Cases = {
       {Missing, "nosuchformat", "Unknown input format: nosuchformat"},
       {Missing, "", Missing + ": no such file or directory"},
-      {Folder, "", Folder + ": Error while opening file"},
+      {Folder, "", Folder + ": Error while opening file: Is a directory"},
       {Garbage, "", Garbage + ": Unknown format"},
       {Garbage, "wav", Garbage + ": Error while parsing header"},
       {Garbage, "mpegts", Garbage + ": could not find codec parameters"},

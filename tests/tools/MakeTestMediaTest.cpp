@@ -159,6 +159,7 @@ TEST(TestMedia, RealWorldKindsCarryTheirProperties) {
       {"noninterleaved.avi", {AV_CODEC_ID_MPEG4, AV_CODEC_ID_MP3}, 2.04},
       {"cover.wav", {AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_MJPEG}, 2.0},
       {"amr.3gp", {AV_CODEC_ID_AMR_NB}, 1.0},
+      {"eac3_dts.mkv", {AV_CODEC_ID_EAC3, AV_CODEC_ID_DTS}, 1.0},
   };
   CheckStreamsAndDuration(Files, 0.03);
   // The property each one is made for.
@@ -413,6 +414,19 @@ TEST(TestMedia, DamagedFilesFailWhereTheyAreMadeTo) {
   }
   EXPECT_EQ(Result, AVERROR_INVALIDDATA);
   EXPECT_GT(Packets, 40);
+
+  // One picture of the time jump plays two hours late.
+  TInputPtr Jump = OpenMedia("time_jump.mp4");
+  ASSERT_TRUE(Jump);
+  int Late = 0;
+  while (av_read_frame(Jump.get(), Packet.get()) >= 0) {
+    const AVStream* Stream = Jump->streams[Packet->stream_index];
+    if (Packet->pts != AV_NOPTS_VALUE && Packet->dts != AV_NOPTS_VALUE &&
+        (Packet->pts - Packet->dts) * av_q2d(Stream->time_base) > 7000)
+      ++Late;
+    av_packet_unref(Packet.get());
+  }
+  EXPECT_EQ(Late, 1);
 }
 
 TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
@@ -423,7 +437,7 @@ TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
   ASSERT_EQ(std::system(Command.c_str()), 0);
 
   const std::vector<std::string> Names = ManifestNames();
-  EXPECT_EQ(Names.size(), 44u);
+  EXPECT_EQ(Names.size(), 47u);
   for (const std::string& Name : Names) {
     SCOPED_TRACE(Name);
     EXPECT_TRUE(ReadFile(MediaDir / Name) == ReadFile(Again / Name));

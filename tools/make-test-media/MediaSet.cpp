@@ -433,6 +433,20 @@ void RewritePackets(const std::filesystem::path& ASource, const std::filesystem:
   Check(avio_closep(&Output->pb), "closing the file");
 }
 
+// The 26th video packet claims to play two hours after it is decoded (a damaged composition
+// offset); every other time is right.
+void PushOnePictureAhead(AVPacket& APacket, const AVStream& AStream, int64_t& AState) {
+  if (AStream.codecpar->codec_type != AVMEDIA_TYPE_VIDEO || AState++ != 25) return;
+  APacket.pts += av_rescale_q(2 * 3600, AVRational{1, 1}, AStream.time_base);
+}
+
+void WriteTimeJumpMp4(const std::filesystem::path& APath) {
+  const std::filesystem::path Source = APath.string() + ".source.avi";
+  WriteMpeg4Mp3Avi(Source);
+  RewritePackets(Source, APath, false, PushOnePictureAhead);
+  std::filesystem::remove(Source);
+}
+
 void WriteNonInterleavedAvi(const std::filesystem::path& APath) {
   const std::filesystem::path Interleaved = APath.string() + ".interleaved.avi";
   WriteMpeg4Mp3Avi(Interleaved);
@@ -507,6 +521,28 @@ void WriteReadErrorNut(const std::filesystem::path& APath) {
   std::string Bytes = ReadWholeFile(APath);
   std::fill(Bytes.begin() + static_cast<std::ptrdiff_t>(Bytes.size() / 2), Bytes.end(), '\0');
   WriteWholeFile(APath, Bytes);
+}
+
+// A big-endian WAV ("RIFX") whose format chunk has the extended 18-byte layout: 0.1 s of
+// silence, 16-bit stereo at 44100 Hz.
+void WriteRifxWav(const std::filesystem::path& APath) {
+  std::string Format;
+  PutBigEndian(Format, 1, 2); // PCM
+  PutBigEndian(Format, 2, 2);
+  PutBigEndian(Format, 44100, 4);
+  PutBigEndian(Format, 44100 * 4, 4);
+  PutBigEndian(Format, 4, 2);
+  PutBigEndian(Format, 16, 2);
+  PutBigEndian(Format, 0, 2); // no extra bytes
+  const std::string Samples(4410 * 4, '\0');
+  std::string Body = "WAVEfmt ";
+  PutBigEndian(Body, static_cast<uint32_t>(Format.size()), 4);
+  Body += Format + "data";
+  PutBigEndian(Body, static_cast<uint32_t>(Samples.size()), 4);
+  Body += Samples;
+  std::string Bytes = "RIFX";
+  PutBigEndian(Bytes, static_cast<uint32_t>(Body.size()), 4);
+  WriteWholeFile(APath, Bytes + Body);
 }
 
 // One JPEG picture of the test pattern, as a front cover.
@@ -604,6 +640,18 @@ void WriteRotatedMp4(const std::filesystem::path& APath, int ADegrees) {
   TMuxer Muxer(APath, "mp4");
   Muxer.AddVideo({.Width = 160, .Height = 96, .DisplayRotation = ADegrees, .CornerMark = true});
   Muxer.AddAudio({});
+  Muxer.Write(1.0);
+}
+
+void WriteEac3DtsMkv(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "matroska");
+  Muxer.AddAudio(
+      {.Encoder = "eac3", .SampleRate = 48000, .ToneHz = {440.0, 1000.0}, .BitRate = 96'000});
+  Muxer.AddAudio({.Encoder = "dca",
+                  .SampleRate = 48000,
+                  .ToneHz = {440.0, 1000.0},
+                  .BitRate = 768'000,
+                  .EncoderOptions = {{"strict", "experimental"}}});
   Muxer.Write(1.0);
 }
 
@@ -852,6 +900,18 @@ const std::vector<TMediaFile>& MediaFiles() {
        "NUT; the streams of mpeg4_mp3.avi, the second half of the file's bytes zero: reading "
        "stops there with an error; about 1 s readable of 2 s",
        WriteReadErrorNut},
+      {"eac3_dts.mkv",
+       "Matroska; E-AC-3 48000 Hz stereo 96 kbit/s + DTS 48000 Hz stereo 768 kbit/s, both L "
+       "440 Hz, R 1000 Hz; 1 s",
+       WriteEac3DtsMkv},
+      {"time_jump.mp4",
+       "MP4; the streams of mpeg4_mp3.avi, the picture at 1.0 s stamped to play 2 hours after "
+       "it is decoded; 2 s",
+       WriteTimeJumpMp4},
+      {"rifx.wav",
+       "Big-endian WAV (RIFX) with the extended 18-byte format chunk: PCM 16-bit stereo 44100 "
+       "Hz, 0.1 s of silence",
+       WriteRifxWav},
       {"garbage.bin", "4096 pseudo-random bytes, no container", WriteGarbageBin},
       {"empty.avi", "0 bytes", WriteEmptyAvi},
   };

@@ -149,7 +149,7 @@ TEncoderStream& TMuxer::AddAudio(const TAudioSettings& ASettings) {
   Encoder.ToneHz = ASettings.ToneHz;
   Encoder.Stream = NewStream();
   SetLanguage(*Encoder.Stream, ASettings.Language);
-  OpenEncoder(Encoder, Codec);
+  OpenEncoder(Encoder, Codec, ASettings.EncoderOptions);
 
   AVFrame& Frame = *Encoder.Frame;
   Frame.format = Context.sample_fmt;

@@ -54,6 +54,8 @@ struct TAudioSettings {
   std::vector<double> ToneHz{440.0}; // one tone per channel; its size is the channel count
   int64_t BitRate = 64'000;
   const char* Language = nullptr;
+  // Encoder options ("strict" for an experimental encoder); opening fails if one is refused.
+  std::vector<std::pair<const char*, const char*>> EncoderOptions{};
 };
 
 struct TCue {
