@@ -2,6 +2,8 @@
 
 #include "FileIdentity.h"
 
+#include <sys/stat.h>
+
 namespace pelorix {
 
 namespace {
@@ -17,6 +19,15 @@ public:
 private:
   TCustomFFmpeg& Engine;
 };
+
+// The size and modification time of APath; false when it cannot be read.
+bool FileStamp(const std::string& APath, int64_t& ASize, int64_t& ATime) {
+  struct stat Info {};
+  if (::stat(APath.c_str(), &Info) != 0) return false;
+  ASize = Info.st_size;
+  ATime = static_cast<int64_t>(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec;
+  return true;
+}
 
 TTaskState StateOf(TRunPhase APhase, bool AOutputSet, bool AEnded) {
   if (AEnded) return TTaskState::tsEnded; // from the end event on
@@ -160,6 +171,7 @@ bool TFFmpeg::OpenForRun(int AVerbosity, int64_t AReportInterval, std::string& A
   EngineThread.Adopt();
   Engine->AdoptOwnerThread();
   EngineThread.Check("TFFmpeg::OpenForRun");
+  if (!FileStamp(SourceName, SourceSize, SourceTime)) SourceSize = SourceTime = -1;
   if (!OpenInput(AVerbosity, AError)) return false;
   bool WithOutput = false;
   std::string Name;
@@ -232,7 +244,7 @@ TTaskResult TFFmpeg::TakeResult() {
   else if (Engine->ErrorOccurred())
     Made = {TTaskOutcome::toFailed, ShownName(Engine->ErrorMessage())};
   else if (Engine->Finished())
-    Made = {TTaskOutcome::toConverted, ""};
+    Made = CheckedOutput();
   else if (Ran && OutputFile.HasContent())
     Made = {TTaskOutcome::toStopped, ""};
   else
@@ -240,7 +252,8 @@ TTaskResult TFFmpeg::TakeResult() {
   // What is kept gets its final name, or the next free one when another program took it
   // meanwhile; anything else leaves no file behind.
   std::string Named;
-  if (Made.Outcome == TTaskOutcome::toConverted || Made.Outcome == TTaskOutcome::toStopped) {
+  if (Made.Outcome == TTaskOutcome::toConverted || Made.Outcome == TTaskOutcome::toIncomplete ||
+      Made.Outcome == TTaskOutcome::toStopped) {
     std::string Error;
     if (OutputFile.Commit(false, Error))
       Named = OutputFile.FinalName();
@@ -255,6 +268,51 @@ TTaskResult TFFmpeg::TakeResult() {
   Result = Made;
   if (Made.Outcome == TTaskOutcome::toFailed) LastErrorText = Made.Reason;
   return Made;
+}
+
+TTaskResult TFFmpeg::CheckedOutput() {
+  try {
+    const bool Changed = SourceChanged();
+    const std::string Shortfall =
+        OutputShortfall(OutputFile.TemporaryName(), ExpectedOutput(Changed));
+    if (Shortfall.empty()) return {TTaskOutcome::toConverted, ""};
+    return {TTaskOutcome::toIncomplete,
+            Changed ? "the source changed while it was converted: " + Shortfall : Shortfall};
+  } catch (const std::exception& E) {
+    return {TTaskOutcome::toFailed, std::string("The output could not be checked: ") + E.what()};
+  } catch (...) {
+    return {TTaskOutcome::toFailed, "The output could not be checked"};
+  }
+}
+
+bool TFFmpeg::SourceChanged() const {
+  int64_t Size = -1, Time = -1;
+  if (!FileStamp(SourceName, Size, Time)) return SourceSize >= 0; // gone since
+  return SourceSize >= 0 && (Size != SourceSize || Time != SourceTime);
+}
+
+std::vector<TExpectedStream> TFFmpeg::ExpectedOutput(bool ASourceChanged) const {
+  TProbeSummary Source;
+  std::optional<TOutputOptions> Options;
+  {
+    std::lock_guard Guard(ViewLock);
+    Source = Summary;
+    Options = OutputRecord;
+  }
+  // The length the source showed at the add, within a duration limit.
+  const auto Shown = [&](int64_t AMicroseconds) {
+    if (!ASourceChanged || AMicroseconds <= 0) return -1.0;
+    double Seconds = static_cast<double>(AMicroseconds) / 1e6;
+    if (Options && Options->Duration > 0) Seconds = std::min(Seconds, Options->Duration / 1000.0);
+    return Seconds;
+  };
+  std::vector<TExpectedStream> Expected;
+  if (Source.AudioStreamCount > 0 && !(Options && Options->DisableAudio))
+    Expected.push_back({AVMEDIA_TYPE_AUDIO, -1, Shown(Source.Audio.DurationUS)});
+  if (Source.VideoStreamCount > 0 && !Source.Video.AttachedPicture &&
+      !(Options && Options->DisableVideo))
+    Expected.push_back({AVMEDIA_TYPE_VIDEO, -1, Shown(Source.Video.DurationUS)});
+  return Expected;
 }
 
 void TFFmpeg::NoteEndReported() {

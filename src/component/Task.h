@@ -20,6 +20,7 @@
 #pragma once
 
 #include "FFmpeg.h"
+#include "OutputCheck.h"
 #include "OutputClaim.h"
 #include "ProbeSummary.h"
 #include "TaskOptions.h"
@@ -125,8 +126,10 @@ public:
   // A run that could not begin ends with this instead of the engine's result.
   void SetNoRunResult(const TTaskResult& AResult);
   // Makes the end's result from the engine (or the no-run result) and keeps it for the view.
-  // An output to keep (converted, stopped) gets its final name here, which the view then
-  // shows; any other run's temporary file is removed.
+  // A finished run's output is checked first (OutputCheck): one that lacks a stream, or holds
+  // less or more than was read, is incomplete, with what it lacks; a check that cannot be
+  // made fails the task. An output to keep (converted, incomplete, stopped) gets its final
+  // name here, which the view then shows; any other run's temporary file is removed.
   TTaskResult TakeResult();
   // The end report's last step; nothing of the task is touched after it on that thread.
   void NoteEndReported();
@@ -149,6 +152,12 @@ private:
   bool OpenInput(int AVerbosity, std::string& AError);
   void ApplyOutput(const std::optional<TOutputOptions>& AOptions);
   void DropReservation();
+  // The end of a finished run, from its output's check.
+  TTaskResult CheckedOutput();
+  // What the output should hold; ASourceChanged: the source changed while it was read, so
+  // what was read is no measure and the length it showed at the add is.
+  std::vector<TExpectedStream> ExpectedOutput(bool ASourceChanged) const;
+  bool SourceChanged() const;
   // The temporary name in an engine text about the output reads as the output's name.
   std::string ShownName(std::string AText) const;
 
@@ -159,6 +168,8 @@ private:
   TCustomHookCallback CustomHook;
   TThreadAffinity EngineThread;
   bool Ran = false; // the run's thread opened the files (written there before the end)
+  // The source's size and modification time when the run opened it (the run's thread).
+  int64_t SourceSize = -1, SourceTime = -1;
 
   std::atomic<int> IndexValue{-1};
   std::atomic<std::thread::id> ThreadValue{};

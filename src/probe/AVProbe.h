@@ -17,6 +17,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace pelorix {
 
@@ -91,6 +92,15 @@ public:
 
   // The file name recorded in the container, at most 1024 bytes; empty without one.
   std::string OpenedFileName() const;
+  // The kind of stream AIndex; AVMEDIA_TYPE_UNKNOWN without it.
+  AVMediaType StreamKind(int32_t AIndex) const;
+  // The container's duration in microseconds; -1 when it gives none.
+  int64_t DurationUS() const;
+  // Reads every packet of the open container from where it stands (once, after Open) and
+  // gives each stream's span in seconds, from its first packet's time to the end of its last
+  // (time plus duration), whatever the header says; -1 for a stream without a timed packet.
+  // A read error ends the reading; what was read counts.
+  std::vector<double> ReadStreamSpans();
 
   const std::string& LastError() const { return LastErrorText; }
   const std::string& FormatName() const { return OpenFormatName; }

@@ -5,6 +5,7 @@
 #include "DisplayMatrix.h"
 #include "MediaLibraries.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -140,6 +141,40 @@ std::string TAVProbe::OpenedFileName() const {
     return {};
   }
   return CutText(Context->url, MaxFileNameBytes);
+}
+
+AVMediaType TAVProbe::StreamKind(int32_t AIndex) const {
+  if (!Context || AIndex < 0 || AIndex >= static_cast<int32_t>(Context->nb_streams))
+    return AVMEDIA_TYPE_UNKNOWN;
+  return Context->streams[AIndex]->codecpar->codec_type;
+}
+
+int64_t TAVProbe::DurationUS() const {
+  if (!Context || Context->duration == AV_NOPTS_VALUE || Context->duration < 0) return -1;
+  return Context->duration; // AV_TIME_BASE is microseconds
+}
+
+std::vector<double> TAVProbe::ReadStreamSpans() {
+  if (!Context) return {};
+  const size_t Count = Context->nb_streams;
+  std::vector<int64_t> First(Count, AV_NOPTS_VALUE), End(Count, AV_NOPTS_VALUE);
+  TPacketPtr Packet(AVCodec().av_packet_alloc());
+  if (!Packet) return std::vector<double>(Count, -1);
+  while (AVFormat().av_read_frame(Context, Packet.get()) >= 0) {
+    const size_t Index = static_cast<size_t>(Packet->stream_index);
+    const int64_t Time = Packet->pts != AV_NOPTS_VALUE ? Packet->pts : Packet->dts;
+    if (Index < Count && Time != AV_NOPTS_VALUE) {
+      if (First[Index] == AV_NOPTS_VALUE || Time < First[Index]) First[Index] = Time;
+      const int64_t Until = Time + std::max<int64_t>(Packet->duration, 0);
+      if (End[Index] == AV_NOPTS_VALUE || Until > End[Index]) End[Index] = Until;
+    }
+    AVCodec().av_packet_unref(Packet.get());
+  }
+  std::vector<double> Spans(Count, -1);
+  for (size_t I = 0; I < Count && I < Context->nb_streams; ++I)
+    if (First[I] != AV_NOPTS_VALUE)
+      Spans[I] = static_cast<double>(End[I] - First[I]) * av_q2d(Context->streams[I]->time_base);
+  return Spans;
 }
 
 } // namespace pelorix

@@ -187,7 +187,14 @@ void TBatch::Draw(std::chrono::steady_clock::time_point ARunStart) {
 int TBatch::Report() {
   bool AllConverted = true;
   for (TFile& File : Files) {
-    // A failed file left nothing behind: the converter removed what it had written.
+    // A failed file left nothing behind: the converter removed what it had written. An
+    // incomplete one is a failure too, kept only when asked for.
+    if (File.Result.Outcome == TTaskOutcome::toIncomplete && !Args.KeepPartial &&
+        !File.Output.empty()) {
+      std::error_code Ignored;
+      std::filesystem::remove(std::filesystem::u8path(File.Output), Ignored);
+      File.Output.clear();
+    }
     AllConverted = AllConverted && File.Result.Outcome == TTaskOutcome::toConverted;
     std::printf("%s\n", ResultLine(File.Source, File.Output, File.Result).c_str());
   }

@@ -16,8 +16,10 @@ const char* const UsageText =
     "  -j JOBS         files converted at once (default 1)\n"
     "  -q              print only the results\n"
     "  --realtime      read the sources no faster than they play\n"
+    "  --keep-partial  keep an incomplete output (it holds less than the source) under its name\n"
     "\n"
-    "Exit status: 0 all converted, 1 some failed or were skipped, 2 usage, 3 stopped (Ctrl-C).\n";
+    "Exit status: 0 all converted, 1 some failed, were incomplete or were skipped, 2 usage,\n"
+    "3 stopped (Ctrl-C).\n";
 
 bool ParseJobs(const std::string& AText, int& AJobs) {
   if (AText.empty() || AText.size() > 3 ||
@@ -66,6 +68,8 @@ int ParseArguments(int AArgc, char** AArgv, TArguments& AArgs) {
       AArgs.Quiet = true;
     } else if (Arg == "--realtime") {
       AArgs.Realtime = true;
+    } else if (Arg == "--keep-partial") {
+      AArgs.KeepPartial = true;
     } else if (Arg == "--list-formats") {
       AArgs.ListFormats = true;
     } else {

@@ -22,6 +22,7 @@ struct TArguments {
   int Jobs = 1;
   bool Quiet = false;
   bool Realtime = false;
+  bool KeepPartial = false; // an incomplete output stays
   bool ListFormats = false;
   std::vector<std::string> Files;
 };

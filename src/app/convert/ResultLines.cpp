@@ -9,8 +9,9 @@ std::string ResultLine(const std::string& ASource, const std::string& AOutput,
     return "skipped: " + ASource + " (" + AResult.Reason + ")";
   case TTaskOutcome::toFailed:
     return "failed: " + ASource + ": " + AResult.Reason;
-  case TTaskOutcome::toIncomplete:
-    return "incomplete: " + ASource + " -> " + AOutput + " (" + AResult.Reason + ")";
+  case TTaskOutcome::toIncomplete: // without an output when it was not kept
+    return "incomplete: " + ASource + (AOutput.empty() ? "" : " -> " + AOutput) + " (" +
+           AResult.Reason + ")";
   case TTaskOutcome::toConverted:
     return "converted: " + ASource + " -> " + AOutput;
   case TTaskOutcome::toStopped:

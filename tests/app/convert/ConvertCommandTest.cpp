@@ -397,5 +397,27 @@ TEST_F(TConvertCommandTest, AKilledBatchLeavesNoOutputAndTheNextRunClearsItsFile
   EXPECT_TRUE(Names.Hidden.empty());
 }
 
+// A source cut short while it converts is a failure: its output goes, unless kept on request,
+// and then under its own name.
+TEST_F(TConvertCommandTest, ASourceCutShortWhileItConvertsIsIncompleteAndGoesUnlessKept) {
+  for (const bool Keep : {false, true}) {
+    const std::string Name = Keep ? "kept" : "gone";
+    const std::string Source = Copy("mpeg4_mp3.avi", Name + ".avi"); // 2 s, 127 KB
+    std::vector<std::string> Arguments{"--realtime", "-f", "mkv", "-o", Out(), Source};
+    if (Keep) Arguments.insert(Arguments.begin(), "--keep-partial");
+    TProgramRun Run(Arguments);
+    // Read at its playing pace, the run is in its first second here.
+    ASSERT_TRUE(Run.ReadUntil("converting " + Source));
+    ASSERT_EQ(::truncate(Source.c_str(), 10000), 0);
+    EXPECT_EQ(Run.Wait(), 1);
+    const std::string Output = Out(Name + " (Matroska Video).mkv");
+    const std::string Start = "incomplete: " + Source + (Keep ? " -> " + Output : "") +
+                              " (the source changed while it was converted: the output holds ";
+    ASSERT_FALSE(Run.Lines.empty());
+    EXPECT_EQ(Run.Lines.back().rfind(Start, 0), 0u) << Run.Lines.back();
+    EXPECT_EQ(fs::exists(Output), Keep);
+  }
+}
+
 } // namespace
 } // namespace pelorix
