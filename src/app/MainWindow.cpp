@@ -461,6 +461,11 @@ void TfrmMain::RestoreList() {
         const TProbeSummary Source = VexoC->Tasks(Index).Source;
         Summary = SourceSummary(Source);
         Record.LengthMs = SourceLengthUS(Source) / 1000;
+      } else {
+        // Gone or changed since: the row says so instead of waiting for a run it cannot join.
+        Record.State = TRowState::rsFailed;
+        Record.Reason = Opened ? QString::fromStdString(VexoC->LastError())
+                               : QStringLiteral("The file can no longer be opened.");
       }
     }
     const int Row = AppendRow(Record, Summary);

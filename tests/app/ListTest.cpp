@@ -279,6 +279,14 @@ private slots:
     H.Open();
     QCOMPARE(H.Files().RowCount(), 1);
     QVERIFY(H.Control<QLabel>("lblSkipped")->text().isEmpty());
+
+    // A waiting row whose file has gone since comes back failed, saying why.
+    QFile::copy(MediaFile(Clip), H.WorkPath(QStringLiteral("gone.3gp")));
+    H.Add({H.WorkPath(QStringLiteral("gone.3gp"))});
+    QFile::remove(H.WorkPath(QStringLiteral("gone.3gp")));
+    H.Open();
+    QCOMPARE(H.Statuses(), (QStringList{StatusReady, StatusFailed}));
+    QCOMPARE(H.Files().item(1, 1)->toolTip(), QStringLiteral("The file can no longer be opened."));
   }
 };
 
