@@ -12,8 +12,7 @@ constexpr int64_t MinMeasureMs = 1000;
 
 QString Clock(int64_t ASeconds) {
   const int64_t Hours = ASeconds / 3600, Minutes = ASeconds / 60 % 60, Seconds = ASeconds % 60;
-  const QString MinSec =
-      QStringLiteral("%1:%2").arg(Minutes).arg(Seconds, 2, 10, QLatin1Char('0'));
+  const QString MinSec = QStringLiteral("%1:%2").arg(Minutes).arg(Seconds, 2, 10, QLatin1Char('0'));
   return Hours > 0 ? QStringLiteral("%1:%2").arg(Hours).arg(Minutes, 2, 10, QLatin1Char('0')) +
                          QStringLiteral(":%1").arg(Seconds, 2, 10, QLatin1Char('0'))
                    : MinSec;

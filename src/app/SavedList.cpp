@@ -75,8 +75,8 @@ std::optional<std::pair<QString, TRowStates>> Parse(const QByteArray& AText) {
 // folder go (running conversions of other programs keep theirs). The output's own name was
 // never given, so whatever has it now is not ours.
 TRowRecord Restored(TRowRecord ARecord) {
-  const bool Unended = ARecord.State == TRowState::rsReady ||
-                       ARecord.State == TRowState::rsConverting;
+  const bool Unended =
+      ARecord.State == TRowState::rsReady || ARecord.State == TRowState::rsConverting;
   if (!Unended) return ARecord;
   if (!ARecord.Output.isEmpty())
     SweepAbandonedOutputs(QFileInfo(ARecord.Output).absolutePath().toStdString());
@@ -126,9 +126,8 @@ TListLoad TSavedList::Load(QString& AFormat, TRowStates& ARows, QString& ASetAsi
   if (File.open(QIODevice::ReadOnly)) Parsed = Parse(File.readAll());
   File.close();
   if (!Parsed) {
-    ASetAsidePath =
-        Path + QStringLiteral(".damaged-") +
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
+    ASetAsidePath = Path + QStringLiteral(".damaged-") +
+                    QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz"));
     if (!QFile::rename(Path, ASetAsidePath)) QFile::remove(Path);
     return TListLoad::llSetAside;
   }

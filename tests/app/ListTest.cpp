@@ -60,7 +60,8 @@ private slots:
     TWindowHarness H;
     TfrmMain& W = H.Open();
     QStringList Titles;
-    connect(&W, &QWidget::windowTitleChanged, this, [&](const QString& ATitle) { Titles << ATitle; });
+    connect(&W, &QWidget::windowTitleChanged, this,
+            [&](const QString& ATitle) { Titles << ATitle; });
     H.Add({MediaFile(Clip), MediaFile(QStringLiteral("h264_aac.mp4")),
            MediaFile(QStringLiteral("garbage.bin")), MediaFile(QStringLiteral("tone.mp3")),
            MediaFile(QStringLiteral("tagged.flac")), MediaFile(QStringLiteral("multi.mkv"))});
@@ -80,10 +81,12 @@ private slots:
     const QStringList Video = FilterPatterns(Filters, QStringLiteral("Video files"));
     const QStringList Audio = FilterPatterns(Filters, QStringLiteral("Audio files"));
     for (const char* Extension : {"*.mp4", "*.mkv", "*.3gp", "*.avi"})
-      QVERIFY2(Video.contains(QLatin1String(Extension)) && !Audio.contains(QLatin1String(Extension)),
+      QVERIFY2(Video.contains(QLatin1String(Extension)) &&
+                   !Audio.contains(QLatin1String(Extension)),
                Extension);
     for (const char* Extension : {"*.mp3", "*.flac", "*.wav"})
-      QVERIFY2(Audio.contains(QLatin1String(Extension)) && !Video.contains(QLatin1String(Extension)),
+      QVERIFY2(Audio.contains(QLatin1String(Extension)) &&
+                   !Video.contains(QLatin1String(Extension)),
                Extension);
     QCOMPARE(Video.size() + Audio.size(), Media.size());
 
@@ -188,12 +191,11 @@ private slots:
     QCOMPARE(H.Statuses(), QStringList{StatusDone});
 
     for (QWidget* Control : W.findChildren<QWidget*>()) {
-      const bool Interactive = qobject_cast<QAbstractButton*>(Control) ||
-                               qobject_cast<QComboBox*>(Control) ||
-                               qobject_cast<QLineEdit*>(Control) ||
-                               qobject_cast<QAbstractItemView*>(Control) ||
-                               Control->objectName() == QLatin1String("Image1") ||
-                               Control->objectName().startsWith(QLatin1String("lbl"));
+      const bool Interactive =
+          qobject_cast<QAbstractButton*>(Control) || qobject_cast<QComboBox*>(Control) ||
+          qobject_cast<QLineEdit*>(Control) || qobject_cast<QAbstractItemView*>(Control) ||
+          Control->objectName() == QLatin1String("Image1") ||
+          Control->objectName().startsWith(QLatin1String("lbl"));
       if (!Interactive || Control->objectName().isEmpty()) continue;
       QVERIFY2(!Control->accessibleName().isEmpty(), qPrintable(Control->objectName()));
     }
@@ -234,7 +236,8 @@ private slots:
     QCOMPARE(H.Files().RowCount(), 2);
     QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusReady}));
     QCOMPARE(H.Files().item(0, 1)->toolTip(), Done);
-    QCOMPARE(H.Control<QComboBox>("selFormat")->currentText(), QStringLiteral("XviD Video (*.avi)"));
+    QCOMPARE(H.Control<QComboBox>("selFormat")->currentText(),
+             QStringLiteral("XviD Video (*.avi)"));
     QVERIFY(Unfinished().isEmpty());
     QVERIFY(QFile::exists(Done));
 
@@ -266,8 +269,9 @@ private slots:
     H.Open();
     QCOMPARE(H.Files().RowCount(), 0);
     const QString Line = H.Control<QLabel>("lblSkipped")->text();
-    QVERIFY2(Line.startsWith(QStringLiteral("The saved list could not be read; it was set aside as ")),
-             qPrintable(Line));
+    QVERIFY2(
+        Line.startsWith(QStringLiteral("The saved list could not be read; it was set aside as ")),
+        qPrintable(Line));
     QVERIFY(!QFile::exists(List));
     const QStringList Aside =
         QDir(H.DataFolder()).entryList({QStringLiteral("list.json.damaged-*")}, QDir::Files);
