@@ -52,7 +52,6 @@ void TStatusDelegate::paint(QPainter* APainter, const QStyleOptionViewItem& AOpt
   const int Percent = Text.mid(ProgressMark.size()).toInt(&Known);
   Bar.maximum = Known ? 100 : 0; // 0..0 is the style's busy bar
   Bar.progress = Known ? Percent : 0;
-  Bar.textVisible = Known;
   const QString Detail = AIndex.data(ProgressDetailRole).toString();
   Bar.text = !Detail.isEmpty() ? Detail
              : Known           ? QString::number(Percent) + QLatin1Char('%')
