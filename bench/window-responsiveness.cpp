@@ -1,5 +1,7 @@
-// pelorix-window-bench FILE...: the window's responsiveness while it converts. Adds the files
-// to a real window (offscreen), converts them to the main format and records the largest gap
+// pelorix-window-bench [--format ENTRY] FILE...: the window's responsiveness while it
+// converts. Adds the files to a real window (offscreen), converts them to the main format (or
+// the entry named, "MP3 Audio (*.mp3)" converting a file per processor at once) and records
+// the largest gap
 // between the ticks of a 5 ms timer on the window's thread from the return of "Convert!" to the
 // run's end, and how long the click itself took.
 // Prints the figure; exit status 1 when it exceeds the target, 2 when the run failed.
@@ -9,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -26,7 +29,7 @@ class TBenchDialogs final : public pelorix::TDialogs {
 public:
   QStringList Files;
   QString Folder;
-  QStringList OpenFiles(QWidget*, const QString&) override { return Files; }
+  QStringList OpenFiles(QWidget*, const QString&, const QString&) override { return Files; }
   QString PickFolder(QWidget*, const QString&) override { return Folder; }
   void Message(QWidget*, pelorix::TMessageKind, const QString&, const QString& AText) override {
     std::fprintf(stderr, "window-bench: message: %s\n", qPrintable(AText));
@@ -40,8 +43,14 @@ public:
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: pelorix-window-bench FILE...\n");
+  int First = 1;
+  QString Format;
+  if (argc > 2 && QLatin1String(argv[1]) == QLatin1String("--format")) {
+    Format = QString::fromLocal8Bit(argv[2]);
+    First = 3;
+  }
+  if (argc <= First) {
+    std::fprintf(stderr, "usage: pelorix-window-bench [--format ENTRY] FILE...\n");
     return 2;
   }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -55,7 +64,7 @@ int main(int argc, char** argv) {
   QFile::link(QApplication::applicationDirPath() + QStringLiteral("/../bin/lib"),
               Program.filePath(QStringLiteral("lib")));
   TBenchDialogs Dialogs;
-  for (int I = 1; I < argc; ++I) Dialogs.Files << QString::fromLocal8Bit(argv[I]);
+  for (int I = First; I < argc; ++I) Dialogs.Files << QString::fromLocal8Bit(argv[I]);
   Dialogs.Folder = Out.path();
 
   pelorix::TWindowSetup Setup;
@@ -65,10 +74,18 @@ int main(int argc, char** argv) {
   Window.show();
   Window.findChild<QAbstractButton*>(QStringLiteral("btnFolderChange"))->click();
   Window.findChild<QAbstractButton*>(QStringLiteral("btnOpen"))->click();
+  if (!Format.isEmpty()) {
+    auto* Formats = Window.findChild<QComboBox*>(QStringLiteral("selFormat"));
+    if (Formats->findText(Format) < 0) {
+      std::fprintf(stderr, "window-bench: no entry %s\n", qPrintable(Format));
+      return 2;
+    }
+    Formats->setCurrentText(Format);
+  }
   auto* List = Window.findChild<pelorix::TFileList*>(QStringLiteral("lvFiles"));
-  if (List->RowCount() != argc - 1) {
+  if (List->RowCount() != argc - First) {
     std::fprintf(stderr, "window-bench: only %d of %d files could be added\n", List->RowCount(),
-                 argc - 1);
+                 argc - First);
     return 2;
   }
 
@@ -83,7 +100,10 @@ int main(int argc, char** argv) {
       LargestGap = Now - LastTick;
       LargestAt = Now;
       QStringList States;
-      for (int Row = 0; Row < List->RowCount(); ++Row) States << List->Status(Row);
+      for (int Row = 0; Row < List->RowCount(); ++Row) {
+        const QString Detail = List->StatusDetail(Row);
+        States << (Detail.isEmpty() ? List->Status(Row) : Detail);
+      }
       LargestWhile = States.join(QStringLiteral(", "));
     }
     LastTick = Now;
@@ -109,8 +129,8 @@ int main(int argc, char** argv) {
   for (int Row = 0; Row < List->RowCount(); ++Row) Done += List->Status(Row) == pelorix::StatusDone;
   std::printf("files converted: %d of %d in %.1f s\n", Done, List->RowCount(),
               Run.elapsed() / 1000.0);
-  std::printf("\"Convert!\" (setting up %d outputs) took %lld ms\n", List->RowCount(),
-              static_cast<long long>(ClickMs));
+  std::printf("\"Convert!\" (setting up %d outputs) took %lld ms; %d file(s) at once\n",
+              List->RowCount(), static_cast<long long>(ClickMs), Window.FilesAtOnce());
   std::printf(
       "largest event-loop gap: %lld ms over %lld ticks of %d ms (target: at most %lld ms)\n",
       static_cast<long long>(LargestGap), static_cast<long long>(Ticks), TickMs,

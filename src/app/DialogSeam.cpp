@@ -18,8 +18,9 @@ QString ShownText(QString AText) {
 }
 } // namespace
 
-QStringList TDesktopDialogs::OpenFiles(QWidget* AParent, const QString& AFilters) {
-  return QFileDialog::getOpenFileNames(AParent, QStringLiteral("Open"), QDir::homePath(), AFilters);
+QStringList TDesktopDialogs::OpenFiles(QWidget* AParent, const QString& AFilters,
+                                       const QString& AFolder) {
+  return QFileDialog::getOpenFileNames(AParent, QStringLiteral("Open"), AFolder, AFilters);
 }
 
 QString TDesktopDialogs::PickFolder(QWidget* AParent, const QString& ATitle) {

@@ -15,8 +15,10 @@ enum class TMessageKind { mkPlain, mkInformation };
 class TDialogs {
 public:
   virtual ~TDialogs() = default;
-  // The chosen files, in the order given; empty when the user cancels.
-  virtual QStringList OpenFiles(QWidget* AParent, const QString& AFilters) = 0;
+  // The chosen files, in the order given; empty when the user cancels. The dialog shows
+  // AFolder first.
+  virtual QStringList OpenFiles(QWidget* AParent, const QString& AFilters,
+                                const QString& AFolder) = 0;
   // An existing folder; empty when the user cancels.
   virtual QString PickFolder(QWidget* AParent, const QString& ATitle) = 0;
   // A box with an OK button. Texts may hold "\r\n" line breaks.
@@ -24,7 +26,8 @@ public:
                        const QString& AText) = 0;
   // A box with Yes and No buttons; true for Yes.
   virtual bool Ask(QWidget* AParent, const QString& ATitle, const QString& AText) = 0;
-  // Hands a web address or a local folder to the desktop.
+  // Hands a web address or a local folder to the desktop (a converted file's output goes
+  // through TDesktop).
   virtual void OpenUrl(const QUrl& AUrl) = 0;
   // The small windows of the product: the closing banner (modal) and the site list.
   virtual void ShowClosingBanner(QWidget* AParent) = 0;
@@ -33,7 +36,7 @@ public:
 
 class TDesktopDialogs final : public TDialogs {
 public:
-  QStringList OpenFiles(QWidget* AParent, const QString& AFilters) override;
+  QStringList OpenFiles(QWidget* AParent, const QString& AFilters, const QString& AFolder) override;
   QString PickFolder(QWidget* AParent, const QString& ATitle) override;
   void Message(QWidget* AParent, TMessageKind AKind, const QString& ATitle,
                const QString& AText) override;

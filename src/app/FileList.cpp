@@ -52,8 +52,11 @@ void TStatusDelegate::paint(QPainter* APainter, const QStyleOptionViewItem& AOpt
   const int Percent = Text.mid(ProgressMark.size()).toInt(&Known);
   Bar.maximum = Known ? 100 : 0; // 0..0 is the style's busy bar
   Bar.progress = Known ? Percent : 0;
-  Bar.textVisible = Known;
-  Bar.text = Known ? QString::number(Percent) + QLatin1Char('%') : QString();
+  const QString Detail = AIndex.data(ProgressDetailRole).toString();
+  Bar.text = !Detail.isEmpty() ? Detail
+             : Known           ? QString::number(Percent) + QLatin1Char('%')
+                               : QString();
+  Bar.textVisible = !Bar.text.isEmpty();
   Bar.textAlignment = Qt::AlignCenter;
   const QWidget* View = AOption.widget;
   QStyle* Style = View ? View->style() : QApplication::style();
@@ -103,10 +106,18 @@ QString TFileList::FullPath(int ARow) const {
 
 QString TFileList::Status(int ARow) const { return item(ARow, colStatus)->text(); }
 
-void TFileList::SetStatus(int ARow, const QString& AText, const QString& AToolTip) {
+void TFileList::SetStatus(int ARow, const QString& AText, const QString& AToolTip,
+                          const QString& ADetail) {
   QTableWidgetItem* Cell = item(ARow, colStatus);
-  Cell->setText(AText);
-  Cell->setToolTip(AToolTip);
+  // Unchanged cells are left alone: every set repaints the row.
+  if (Cell->text() != AText) Cell->setText(AText);
+  if (Cell->toolTip() != AToolTip) Cell->setToolTip(AToolTip);
+  if (Cell->data(ProgressDetailRole).toString() != ADetail)
+    Cell->setData(ProgressDetailRole, ADetail);
+}
+
+QString TFileList::StatusDetail(int ARow) const {
+  return item(ARow, colStatus)->data(ProgressDetailRole).toString();
 }
 
 void TFileList::Clear() { setRowCount(0); }

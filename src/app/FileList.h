@@ -1,7 +1,9 @@
 // lvFiles: the report list of source files, one row per file with the columns "Source" (the
 // file name), "Status" and "Path" (the folder, ending with a separator). The Status cell holds
 // "Ready", "Done", "Canceled", "Failed" or a progress bar, written "{|" followed by the
-// percentage ("{|" alone: the total is unknown, a busy bar). GUI thread.
+// percentage ("{|" alone: the total is unknown, a busy bar), the bar's own text (percent,
+// speed, time left) in the cell's ProgressDetailRole. The window draws every cell from its
+// row states. GUI thread.
 #pragma once
 
 #include <QStyledItemDelegate>
@@ -17,6 +19,8 @@ inline const QString StatusCanceled = QStringLiteral("Canceled");
 inline const QString StatusFailed = QStringLiteral("Failed");
 inline const QString StatusIncomplete = QStringLiteral("Incomplete");
 inline const QString ProgressMark = QStringLiteral("{|");
+// The text a progress cell's bar shows; empty: the percentage.
+constexpr int ProgressDetailRole = Qt::UserRole + 1;
 
 // The Status cell text for a progress report: "{|" + P with P = current * 100 / total,
 // computed in 64 bits, toward zero, clamped to 0..100; "{|" when the total is unknown (<= 0).
@@ -46,8 +50,11 @@ public:
   // "Path" cell followed by "Source" cell.
   QString FullPath(int ARow) const;
   QString Status(int ARow) const;
-  // Sets the Status cell and its tool tip (an empty tip clears it).
-  void SetStatus(int ARow, const QString& AText, const QString& AToolTip = QString());
+  // Sets the Status cell, its tool tip (an empty tip clears it) and its bar's text.
+  void SetStatus(int ARow, const QString& AText, const QString& AToolTip = QString(),
+                 const QString& ADetail = QString());
+  // The bar's text of a progress cell.
+  QString StatusDetail(int ARow) const;
   void Clear();
 
 signals:

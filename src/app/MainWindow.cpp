@@ -4,6 +4,8 @@
 #include "AppBrand.h"
 #include "AppTexts.h"
 #include "FileList.h"
+#include "InputExtensions.h"
+#include "OpenFilters.h"
 #include "OutputFormats.h"
 #include "ProgramFolder.h"
 #include "SourceSummary.h"
@@ -21,6 +23,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
+#include <QThread>
 #include <QToolButton>
 
 #include <exception>
@@ -63,7 +66,12 @@ TfrmMain::TfrmMain(const TWindowSetup& ASetup)
     : AppFolderText(
           WithSeparator(ASetup.AppFolder.isEmpty() ? DefaultAppFolder() : ASetup.AppFolder)),
       Dialogs(ASetup.Dialogs ? *ASetup.Dialogs : static_cast<TDialogs&>(DesktopDialogs)),
-      Settings(AppFolderText.toStdString()), AdjustOutput(ASetup.AdjustOutput),
+      Desktop(ASetup.Desktop ? *ASetup.Desktop : static_cast<TDesktop&>(DesktopServices)),
+      Settings(AppFolderText.toStdString()),
+      SavedList(ASetup.DataFolder.isEmpty() ? UserDataFolder() : ASetup.DataFolder),
+      Processors(ASetup.Processors > 0 ? ASetup.Processors
+                                       : std::max(1, QThread::idealThreadCount())),
+      AdjustOutput(ASetup.AdjustOutput), AdjustInput(ASetup.AdjustInput),
       VexoC(std::make_unique<TVexoConverter>()) {
   setObjectName(QStringLiteral("frmMain"));
   setWindowIcon(AppIcon());
@@ -72,6 +80,9 @@ TfrmMain::TfrmMain(const TWindowSetup& ASetup)
   selFormat->setCurrentIndex(0);
   ReadSettings();
   SetTitle(QString());
+  RestoreList();
+  // From now on a change of format is a change of the list.
+  connect(selFormat, &QComboBox::currentIndexChanged, this, [this] { SaveList(); });
 
   // Fixed size, so the smallest-size rule of a resizable window has nothing to refuse.
   setFixedSize(ClientWidth, ClientHeight);
@@ -95,17 +106,20 @@ void TfrmMain::CreateControls() {
 
   Image1 = new TBanner(Client);
   Image1->setGeometry(5, 0, 761, 100);
+  Image1->setAccessibleName(QStringLiteral("Pelorix web site"));
   connect(Image1, &TBanner::Clicked, this, [this] { Dialogs.OpenUrl(QUrl(SiteAddress)); });
 
   btnOpen = MakeBigButton(Client, QStringLiteral("btnOpen"), QStringLiteral("Add..."));
   btnOpen->setGeometry(5, 113, 94, 72);
-  btnOpen->setToolTip(QStringLiteral("Open one or more videos to the list"));
+  btnOpen->setToolTip(QStringLiteral("Open one or more videos to the list (Ctrl+O)"));
+  btnOpen->setAccessibleName(QStringLiteral("Add files"));
   btnOpen->setIcon(style()->standardIcon(QStyle::SP_DialogOpenButton));
   connect(btnOpen, &QToolButton::clicked, this, [this] { Guarded([this] { btnOpenClick(); }); });
 
   btnConvert = MakeBigButton(Client, QStringLiteral("btnConvert"), QStringLiteral("Convert!"));
   btnConvert->setGeometry(125, 113, 94, 72);
-  btnConvert->setToolTip(QStringLiteral("Convert all the videos from the list"));
+  btnConvert->setToolTip(QStringLiteral("Convert all the videos from the list (Ctrl+Return)"));
+  btnConvert->setAccessibleName(QStringLiteral("Convert"));
   btnConvert->setIcon(style()->standardIcon(QStyle::SP_MediaPlay));
   connect(btnConvert, &QToolButton::clicked, this,
           [this] { Guarded([this] { btnConvertClick(); }); });
@@ -115,47 +129,35 @@ void TfrmMain::CreateControls() {
   StaticText1->move(241, 120);
   StaticText1->adjustSize();
 
+  // The format list leaves the row's right part (from x 610) to the entry's own choices.
   selFormat = new QComboBox(Client);
   selFormat->setObjectName(QStringLiteral("selFormat"));
-  selFormat->setGeometry(350, 117, 415, 22);
+  selFormat->setGeometry(350, 117, 250, 22);
+  selFormat->setAccessibleName(QStringLiteral("Output format"));
+  StaticText1->setBuddy(selFormat);
   for (const TOutputFormat& Format : OutputFormats())
     selFormat->addItem(QString::fromStdString(Format.Text));
 
   lblMoreSoftware =
       MakeLink(Client, QStringLiteral("lblMoreSoftware"), QStringLiteral("More Software"));
   lblMoreSoftware->setGeometry(350, 152, 174, 33);
+  lblMoreSoftware->setAccessibleName(QStringLiteral("More Software"));
   connect(lblMoreSoftware, &QLabel::linkActivated, this,
           [this] { Dialogs.ShowMoreSoftware(this); });
   lblWebsite = MakeLink(Client, QStringLiteral("lblWebsite"), QStringLiteral("Website"));
   lblWebsite->setGeometry(618, 152, 94, 33);
+  lblWebsite->setAccessibleName(QStringLiteral("Website"));
   connect(lblWebsite, &QLabel::linkActivated, this, [this] { Dialogs.OpenUrl(QUrl(SiteAddress)); });
 
   lvFiles = new TFileList(Client);
   lvFiles->setGeometry(5, 200, 760, 269);
-  AddFiles1 = new QAction(QStringLiteral("Add File(s)"), this);
-  AddFiles1->setObjectName(QStringLiteral("AddFiles1"));
-  connect(AddFiles1, &QAction::triggered, this, [this] { Guarded([this] { btnOpenClick(); }); });
-  auto* ListMenu = new QMenu(lvFiles);
-  ListMenu->setObjectName(QStringLiteral("pmFiles"));
-  ListMenu->addAction(AddFiles1);
-  ListMenu->addSeparator();
-  RemoveFiles1 = new QAction(QStringLiteral("Remove"), this);
-  RemoveFiles1->setObjectName(QStringLiteral("RemoveFiles1"));
-  connect(RemoveFiles1, &QAction::triggered, this,
-          [this] { Guarded([this] { RemoveSelectedRows(); }); });
-  ListMenu->addAction(RemoveFiles1);
-  connect(lvFiles, &TFileList::RemoveRequested, this,
-          [this] { Guarded([this] { RemoveSelectedRows(); }); });
-  connect(lvFiles, &TFileList::FilesDropped, this,
-          [this](const QStringList& AFiles) { Guarded([&] { FilesDropped(AFiles); }); });
-  connect(lvFiles, &QWidget::customContextMenuRequested, this,
-          [this, ListMenu](const QPoint& APos) {
-            ListMenu->popup(lvFiles->viewport()->mapToGlobal(APos));
-          });
+  lvFiles->setAccessibleName(QStringLiteral("Files to convert"));
+  CreateListMenu();
 
   lblSkipped = new QLabel(Client);
   lblSkipped->setObjectName(QStringLiteral("lblSkipped"));
   lblSkipped->setGeometry(7, 470, 756, 16);
+  lblSkipped->setAccessibleName(QStringLiteral("List messages"));
 
   StaticText2 = new QLabel(QStringLiteral("Output Folder:"), Client);
   StaticText2->setObjectName(QStringLiteral("StaticText2"));
@@ -166,29 +168,94 @@ void TfrmMain::CreateControls() {
   txtOutput->setObjectName(QStringLiteral("txtOutput"));
   txtOutput->setGeometry(108, 490, 428, 22);
   txtOutput->setReadOnly(true);
+  txtOutput->setAccessibleName(QStringLiteral("Output folder"));
   txtOutput->installEventFilter(this);
+  StaticText2->setBuddy(txtOutput);
 
   btnFolderChange = new QPushButton(QStringLiteral("Change"), Client);
   btnFolderChange->setObjectName(QStringLiteral("btnFolderChange"));
   btnFolderChange->setGeometry(558, 488, 94, 26);
+  btnFolderChange->setAccessibleName(QStringLiteral("Change the output folder"));
   connect(btnFolderChange, &QPushButton::clicked, this,
           [this] { Guarded([this] { btnFolderChangeClick(); }); });
 
   btnBrowse = new QPushButton(QStringLiteral("Browse"), Client);
   btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
   btnBrowse->setGeometry(671, 488, 94, 26);
+  btnBrowse->setAccessibleName(QStringLiteral("Browse the output folder"));
   connect(btnBrowse, &QPushButton::clicked, this,
           [this] { Guarded([this] { btnBrowseClick(); }); });
 
+  // Under the output folder, which it stands in for when checked.
   chkSameFolder =
       new QCheckBox(QStringLiteral("Use the same directory to the source file"), Client);
   chkSameFolder->setObjectName(QStringLiteral("chkSameFolder"));
-  chkSameFolder->move(125, 509);
+  chkSameFolder->move(108, 515);
   chkSameFolder->adjustSize();
-  chkSameFolder->setVisible(false);
-  chkSameFolder->setEnabled(false);
+  chkSameFolder->setAccessibleName(QStringLiteral("Save beside the source files"));
   // Connected before the settings are read: a stored true must reach the rule.
   connect(chkSameFolder, &QCheckBox::toggled, this, [this] { chkSameFolderClick(); });
+
+  // Ctrl+Return converts, or stops a run, from anywhere in the window.
+  ConvertKey = new QAction(QStringLiteral("Convert or stop"), this);
+  ConvertKey->setObjectName(QStringLiteral("ConvertKey"));
+  ConvertKey->setShortcuts(
+      {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+  connect(ConvertKey, &QAction::triggered, this, [this] {
+    if (btnConvert->isEnabled()) btnConvert->click();
+  });
+  addAction(ConvertKey);
+}
+
+void TfrmMain::CreateListMenu() {
+  AddFiles1 = new QAction(QStringLiteral("Add File(s)"), this);
+  AddFiles1->setObjectName(QStringLiteral("AddFiles1"));
+  AddFiles1->setShortcut(QKeySequence::Open);
+  connect(AddFiles1, &QAction::triggered, this, [this] {
+    if (AddFiles1->isEnabled()) Guarded([this] { btnOpenClick(); });
+  });
+  addAction(AddFiles1); // Ctrl+O from anywhere in the window
+
+  OpenOutput1 = new QAction(QStringLiteral("Open output"), this);
+  OpenOutput1->setObjectName(QStringLiteral("OpenOutput1"));
+  connect(OpenOutput1, &QAction::triggered, this,
+          [this] { Guarded([this] { OpenOutput(CurrentRow()); }); });
+  ShowInFolder1 = new QAction(QStringLiteral("Show in folder"), this);
+  ShowInFolder1->setObjectName(QStringLiteral("ShowInFolder1"));
+  connect(ShowInFolder1, &QAction::triggered, this,
+          [this] { Guarded([this] { ShowOutputFolder(CurrentRow()); }); });
+  RemoveFiles1 = new QAction(QStringLiteral("Remove"), this);
+  RemoveFiles1->setObjectName(QStringLiteral("RemoveFiles1"));
+  RemoveFiles1->setShortcut(QKeySequence::Delete);
+  connect(RemoveFiles1, &QAction::triggered, this,
+          [this] { Guarded([this] { RemoveSelectedRows(); }); });
+
+  auto* ListMenu = new QMenu(lvFiles);
+  ListMenu->setObjectName(QStringLiteral("pmFiles"));
+  ListMenu->addAction(AddFiles1);
+  ListMenu->addSeparator();
+  ListMenu->addAction(OpenOutput1);
+  ListMenu->addAction(ShowInFolder1);
+  ListMenu->addSeparator();
+  ListMenu->addAction(RemoveFiles1);
+  connect(lvFiles, &TFileList::RemoveRequested, this,
+          [this] { Guarded([this] { RemoveSelectedRows(); }); });
+  connect(lvFiles, &TFileList::FilesDropped, this,
+          [this](const QStringList& AFiles) { Guarded([&] { FilesDropped(AFiles); }); });
+  connect(lvFiles, &QWidget::customContextMenuRequested, this,
+          [this, ListMenu](const QPoint& APos) {
+            UpdateListActions();
+            ListMenu->popup(lvFiles->viewport()->mapToGlobal(APos));
+          });
+  connect(lvFiles, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& AIndex) {
+    Guarded([&] {
+      if (AIndex.isValid() && Rows.Row(AIndex.row()).State == TRowState::rsDone)
+        OpenOutput(AIndex.row());
+    });
+  });
+  connect(lvFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this] { UpdateListActions(); });
+  UpdateListActions();
 }
 
 void TfrmMain::SetTitle(const QString& ASuffix) { setWindowTitle(AppTitle + ASuffix); }
@@ -213,14 +280,14 @@ bool TfrmMain::LoadConverterLibraries() {
   return false;
 }
 
-int TfrmMain::CreateTask(const QString& AFile, int APosition, bool& AOpened) {
+int TfrmMain::CreateTask(const QString& AFile, bool& AOpened) {
   TAVProbe& Probe = VexoC->Probe();
   AOpened = Probe.Open(AFile.toStdString());
   if (!AOpened) return -1;
-  SetTitle(QStringLiteral(" [Loading File %1...]").arg(APosition));
   TInputOptions Options;
   InitInputOptions(Options);
   Options.FileName = AFile.toStdString();
+  if (AdjustInput) AdjustInput(Options);
   const int Index = VexoC->AddTask(AFile.toStdString(), &Options);
   Probe.Close();
   return Index;
@@ -229,8 +296,11 @@ int TfrmMain::CreateTask(const QString& AFile, int APosition, bool& AOpened) {
 void TfrmMain::btnOpenClick() {
   if (RunActive) return;
   if (!LoadConverterLibraries()) return;
-  const QStringList Files = Dialogs.OpenFiles(this, texts::OpenFilters);
+  const QString Start =
+      !OpenFolder.isEmpty() && QFileInfo(OpenFolder).isDir() ? OpenFolder : QDir::homePath();
+  const QStringList Files = Dialogs.OpenFiles(this, OpenFileFilters(InputExtensions()), Start);
   if (Files.isEmpty()) return;
+  OpenFolder = QFileInfo(Files.constFirst()).absolutePath();
   AddFiles(Files);
 }
 
@@ -254,6 +324,12 @@ void TfrmMain::FilesDropped(const QStringList& AFiles) {
   AddFiles(Files);
 }
 
+void TfrmMain::ForgetTasks() {
+  VexoC->ClearTasks();
+  TaskRows.clear();
+  TaskOutcomes.clear();
+}
+
 void TfrmMain::RemoveSelectedRows() {
   if (RunActive) return;
   for (const int Row : lvFiles->SelectedRowsFromLast()) {
@@ -262,8 +338,6 @@ void TfrmMain::RemoveSelectedRows() {
       if (TaskRows[Task] != Row) continue;
       VexoC->RemoveTask(static_cast<int>(Task));
       TaskRows.erase(TaskRows.begin() + static_cast<std::ptrdiff_t>(Task));
-      if (Task < TaskOutputs.size())
-        TaskOutputs.erase(TaskOutputs.begin() + static_cast<std::ptrdiff_t>(Task));
       if (Task < TaskOutcomes.size())
         TaskOutcomes.erase(TaskOutcomes.begin() + static_cast<std::ptrdiff_t>(Task));
       break;
@@ -271,29 +345,60 @@ void TfrmMain::RemoveSelectedRows() {
     for (int& Later : TaskRows)
       if (Later > Row) --Later;
     lvFiles->RemoveRow(Row);
+    Rows.Remove(Row);
+    if (static_cast<size_t>(Row) < RowInRun.size())
+      RowInRun.erase(RowInRun.begin() + static_cast<std::ptrdiff_t>(Row));
   }
+  SaveList();
+  UpdateListActions();
+}
+
+int TfrmMain::AppendRow(const TRowRecord& ARecord, const QString& ASummary) {
+  const int Row = lvFiles->AddRow(ARecord.Source, ASummary);
+  Rows.Append(ARecord);
+  RowInRun.push_back(false);
+  ShowRow(Row);
+  return Row;
+}
+
+void TfrmMain::ShowRow(int ARow) {
+  const TRowRecord& Row = Rows.Row(ARow);
+  lvFiles->SetStatus(ARow, StatusText(Row), StatusTip(Row),
+                     Row.State == TRowState::rsConverting ? ProgressDetail(Row) : QString());
 }
 
 void TfrmMain::AddFiles(const QStringList& AFiles) {
   if (VexoC->TaskCount() == 0 || Canceled) {
     lvFiles->Clear();
-    VexoC->ClearTasks();
-    TaskRows.clear();
-    TaskOutputs.clear();
-    TaskOutcomes.clear();
+    Rows.Clear();
+    RowInRun.clear();
+    ForgetTasks();
     Canceled = false;
   }
   int Skipped = 0;
   for (int Position = 0; Position < AFiles.size(); ++Position) {
     const QString File = QFileInfo(AFiles[Position]).absoluteFilePath();
+    // One line tells how far the adding has come; it is drawn at once, the adding holds the
+    // event loop.
+    if (AFiles.size() > 1) {
+      lblSkipped->setText(QStringLiteral("Adding file %1 of %2: %3")
+                              .arg(Position + 1)
+                              .arg(AFiles.size())
+                              .arg(QFileInfo(File).fileName()));
+      lblSkipped->repaint();
+    }
     // A file that does not open, or whose task cannot be made, gets no row: it is counted.
     bool Opened = false;
-    const int Index = CreateTask(File, Position + 1, Opened);
+    const int Index = CreateTask(File, Opened);
     if (Index < 0) {
       ++Skipped;
       continue;
     }
-    TaskRows.push_back(lvFiles->AddRow(File, SourceSummary(VexoC->Tasks(Index).Source)));
+    const TProbeSummary Source = VexoC->Tasks(Index).Source;
+    TRowRecord Record;
+    Record.Source = File;
+    Record.LengthMs = SourceLengthUS(Source) / 1000;
+    TaskRows.push_back(AppendRow(Record, SourceSummary(Source)));
   }
   if (lvFiles->RowCount() > 0) SetTitle(QStringLiteral(" [Ready]"));
   lblSkipped->setText(
@@ -302,6 +407,8 @@ void TfrmMain::AddFiles(const QStringList& AFiles) {
           ? QStringLiteral("1 file was not added: it is not a media file that can be read.")
           : QStringLiteral("%1 files were not added: they are not media files that can be read.")
                 .arg(Skipped));
+  SaveList();
+  UpdateListActions();
   selFormat->setFocus();
 }
 
@@ -310,13 +417,89 @@ void TfrmMain::DoLoadFromList() {
   for (int Row = 0; Row < lvFiles->RowCount(); ++Row) {
     // A row whose file no longer opens keeps its status and gets no task.
     bool Opened = false;
-    if (CreateTask(lvFiles->FullPath(Row), Row + 1, Opened) < 0) {
-      if (Opened) lvFiles->SetStatus(Row, StatusFailed, QString::fromStdString(VexoC->LastError()));
+    if (CreateTask(Rows.Row(Row).Source, Opened) < 0) {
+      if (Opened) {
+        Rows.Fail(Row, QString::fromStdString(VexoC->LastError()));
+        ShowRow(Row);
+      }
       continue;
     }
-    lvFiles->SetStatus(Row, StatusReady);
+    Rows.SetReady(Row);
+    ShowRow(Row);
     TaskRows.push_back(Row);
   }
+}
+
+void TfrmMain::SaveList() {
+  if (Restoring || Closing) return;
+  SavedList.Save(selFormat->currentText(), Rows);
+}
+
+void TfrmMain::RestoreList() {
+  QString Format, SetAside;
+  TRowStates Restored;
+  const TListLoad Loaded = SavedList.Load(Format, Restored, SetAside);
+  if (Loaded == TListLoad::llSetAside) {
+    lblSkipped->setText(
+        QStringLiteral("The saved list could not be read; it was set aside as %1.").arg(SetAside));
+    return;
+  }
+  if (Loaded != TListLoad::llLoaded || Restored.Count() == 0) return;
+  Restoring = true;
+  const int Stored = selFormat->findText(Format, Qt::MatchExactly);
+  if (Stored >= 0) selFormat->setCurrentIndex(Stored);
+  // Rows waiting to convert get their tasks again; rows that ended show how they ended.
+  const bool Libraries = VexoC->LoadLibraries(LibraryFolder().toStdString(), true);
+  for (int I = 0; I < Restored.Count(); ++I) {
+    TRowRecord Record = Restored.Row(I);
+    QString Summary;
+    int Index = -1;
+    if (Libraries && Record.State == TRowState::rsReady) {
+      bool Opened = false;
+      Index = CreateTask(Record.Source, Opened);
+      if (Index >= 0) {
+        const TProbeSummary Source = VexoC->Tasks(Index).Source;
+        Summary = SourceSummary(Source);
+        Record.LengthMs = SourceLengthUS(Source) / 1000;
+      } else {
+        // Gone or changed since: the row says so instead of waiting for a run it cannot join.
+        Record.State = TRowState::rsFailed;
+        Record.Reason = Opened ? QString::fromStdString(VexoC->LastError())
+                               : QStringLiteral("The file can no longer be opened.");
+      }
+    }
+    const int Row = AppendRow(Record, Summary);
+    if (Index >= 0) TaskRows.push_back(Row);
+  }
+  Restoring = false;
+  SetTitle(QStringLiteral(" [Ready]"));
+  SaveList();
+  UpdateListActions();
+}
+
+int TfrmMain::CurrentRow() const {
+  const QModelIndex Current = lvFiles->currentIndex();
+  if (Current.isValid() && lvFiles->selectionModel()->isRowSelected(Current.row()))
+    return Current.row();
+  const std::vector<int> Selected = lvFiles->SelectedRowsFromLast();
+  return Selected.empty() ? -1 : Selected.back();
+}
+
+void TfrmMain::UpdateListActions() {
+  const int Row = CurrentRow();
+  const bool Done = Row >= 0 && Row < Rows.Count() && Rows.Row(Row).State == TRowState::rsDone;
+  OpenOutput1->setEnabled(Done);
+  ShowInFolder1->setEnabled(Done);
+}
+
+void TfrmMain::OpenOutput(int ARow) {
+  if (ARow < 0 || ARow >= Rows.Count() || Rows.Row(ARow).State != TRowState::rsDone) return;
+  Desktop.OpenFile(Rows.Row(ARow).Output);
+}
+
+void TfrmMain::ShowOutputFolder(int ARow) {
+  if (ARow < 0 || ARow >= Rows.Count() || Rows.Row(ARow).State != TRowState::rsDone) return;
+  Desktop.OpenFolder(QFileInfo(Rows.Row(ARow).Output).absolutePath());
 }
 
 void TfrmMain::closeEvent(QCloseEvent* AEvent) {
@@ -328,6 +511,7 @@ void TfrmMain::closeEvent(QCloseEvent* AEvent) {
     return;
   }
   if (!Closing) {
+    SaveList();
     Closing = true;
     WriteSettings();
     hide();

@@ -17,6 +17,7 @@ void TfrmMain::ReadSettings() {
   const TSettingsValues Values = Settings.Read();
   txtOutput->setText(QString::fromStdString(Values.Output));
   chkSameFolder->setChecked(Values.SameFolder);
+  OpenFolder = QString::fromStdString(Values.OpenFolder);
   // The stored format by its exact text; an unknown or missing one selects the first entry.
   const int Stored = selFormat->findText(QString::fromStdString(Values.Format), Qt::MatchExactly);
   selFormat->setCurrentIndex(Stored >= 0 ? Stored : 0);
@@ -27,6 +28,7 @@ bool TfrmMain::WriteSettings() {
   Values.Output = txtOutput->text().toStdString();
   Values.SameFolder = chkSameFolder->isChecked();
   Values.Format = selFormat->currentText().toStdString();
+  Values.OpenFolder = OpenFolder.toStdString();
   std::string FailedPath;
   if (Settings.Write(Values, FailedPath)) return true;
   Dialogs.Message(this, TMessageKind::mkPlain, AppTitle,

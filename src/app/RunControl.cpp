@@ -5,12 +5,14 @@
 #include "AppBrand.h"
 #include "AppTexts.h"
 #include "FileList.h"
+#include "FilesAtOnce.h"
 #include "OutputFormats.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -20,8 +22,15 @@
 namespace pelorix {
 
 namespace {
-constexpr int RunThreads = 1; // one task at a time, on a worker thread
 constexpr int ProgressIntervalMs = 100;
+
+// The entry by its exact text, as the list shows it; the first one otherwise.
+const TOutputFormat* FormatOfEntry(const QString& AEntryText) {
+  const TOutputFormat* Format = &OutputFormats().front();
+  for (const TOutputFormat& Entry : OutputFormats())
+    if (QString::fromStdString(Entry.Text) == AEntryText) Format = &Entry;
+  return Format;
+}
 } // namespace
 
 void TfrmMain::ConnectConverter() {
@@ -71,8 +80,7 @@ void TfrmMain::StartRun() {
   }
   if (lvFiles->RowCount() == 0) {
     Dialogs.Message(this, TMessageKind::mkInformation, texts::InformationTitle, texts::ChooseAFile);
-    VexoC->ClearTasks();
-    TaskRows.clear();
+    ForgetTasks();
     Canceled = false;
     btnOpen->setFocus();
     return;
@@ -82,36 +90,38 @@ void TfrmMain::StartRun() {
     if (EntryText == LastFormatText &&
         !Dialogs.Ask(this, texts::InformationTitle, texts::ConvertAgainQuestion(EntryText)))
       return;
-    VexoC->ClearTasks();
-    TaskRows.clear();
+    ForgetTasks();
     Canceled = false;
     DoLoadFromList();
   }
 
-  TaskOutputs.assign(TaskRows.size(), QString());
+  RowInRun.assign(static_cast<size_t>(Rows.Count()), false);
   TaskOutcomes.assign(TaskRows.size(), TTaskOutcome::toNone);
-  // A task whose output cannot be set leaves the list; the next one takes its index.
+  // A task whose output cannot be set leaves the list, its row failed with the reason (the
+  // run's summary names it); the next task takes its index.
   const int Count = VexoC->TaskCount();
   int Index = 0;
   for (int Step = 0; Step < Count && Index < VexoC->TaskCount(); ++Step) {
+    const int Row = TaskRows[static_cast<size_t>(Index)];
+    RowInRun[static_cast<size_t>(Row)] = true;
     if (SetOutput(Index, EntryText)) {
       btnConvert->setFocus();
       ++Index;
       continue;
     }
-    const QString Why = QString::fromStdString(VexoC->LastError());
-    lvFiles->SetStatus(TaskRows[static_cast<size_t>(Index)], StatusFailed, Why);
+    Rows.Fail(Row, QString::fromStdString(VexoC->LastError()));
+    ShowRow(Row);
     VexoC->RemoveTask(Index);
     TaskRows.erase(TaskRows.begin() + Index);
-    TaskOutputs.erase(TaskOutputs.begin() + Index);
     TaskOutcomes.erase(TaskOutcomes.begin() + Index);
-    Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::ErrorFound);
   }
   VexoC->Probe().Close();
 
   if (VexoC->TaskCount() == 0) {
     // Nothing to convert: back to idle, the rows say why.
     SetTitle(QStringLiteral(" [Done]"));
+    SaveList();
+    ShowFailures();
     return;
   }
   RunActive = true;
@@ -119,25 +129,24 @@ void TfrmMain::StartRun() {
   CloseAfterRun = false;
   Canceled = false;
   SetRunControls(true);
-  SetTitle(QStringLiteral(" [Converting...]"));
-  VexoC->Start(RunThreads);
+  RunThreadCount = pelorix::FilesAtOnce(*FormatOfEntry(EntryText), Processors);
+  RunClock.start();
+  ShowRunTitle();
+  SaveList();
+  VexoC->Start(RunThreadCount);
 }
 
 bool TfrmMain::SetOutput(int AIndex, const QString& AEntryText) {
   const TTaskView Task = VexoC->Tasks(AIndex);
-  // The entry by its exact text, as the list shows it; the first one otherwise.
-  const TOutputFormat* Format = &OutputFormats().front();
-  for (const TOutputFormat& Entry : OutputFormats())
-    if (QString::fromStdString(Entry.Text) == AEntryText) Format = &Entry;
   // The same option building as the batch command line's, with automatic codec threads.
   TTaskOutput Output =
-      BuildTaskOutput(*Format, Task.SourcePath, SourceFactsOf(Task.Source),
+      BuildTaskOutput(*FormatOfEntry(AEntryText), Task.SourcePath, SourceFactsOf(Task.Source),
                       chkSameFolder->isChecked(), txtOutput->text().toStdString(), 0);
   if (AdjustOutput) AdjustOutput(Output.Options);
   const QString OutputPath = QString::fromStdString(Output.FileName);
   // A failed setting leaves no file: the converter opens the output under a temporary name.
   if (!VexoC->SetTaskOutput(AIndex, Output.FileName, &Output.Options)) return false;
-  TaskOutputs[static_cast<size_t>(AIndex)] = OutputPath;
+  Rows.SetOutput(TaskRows[static_cast<size_t>(AIndex)], OutputPath);
   return true;
 }
 
@@ -155,6 +164,7 @@ void TfrmMain::SetRunControls(bool ARunning) {
 
 void TfrmMain::ShowConvertCaption(bool ARunning) {
   btnConvert->setText(ARunning ? QStringLiteral("Stop") : QStringLiteral("Convert!"));
+  btnConvert->setAccessibleName(ARunning ? QStringLiteral("Stop") : QStringLiteral("Convert"));
   btnConvert->setIcon(
       style()->standardIcon(ARunning ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
 }
@@ -170,30 +180,29 @@ bool TfrmMain::TaskHasEnded(int AIndex) const {
          TaskOutcomes[static_cast<size_t>(AIndex)] != TTaskOutcome::toNone;
 }
 
+void TfrmMain::ShowRunTitle() {
+  const TRunTotals Totals = Rows.RunTotals(RowInRun);
+  SetTitle(
+      QStringLiteral(" [%1 of %2, %3%]").arg(Totals.Ended).arg(Totals.Count).arg(Totals.Percent));
+}
+
 void TfrmMain::VexoCProgress(int AIndex, int ACurrentDuration, int ATotalOutputDuration) {
   const int Row = RowOfTask(AIndex);
   // After "Stop" a row moves no more; its end tells how it ended.
   if (!RunActive || StopPending || Row < 0 || TaskHasEnded(AIndex)) return;
-  lvFiles->SetStatus(Row, ProgressCellText(ACurrentDuration, ATotalOutputDuration));
+  const bool Started = Rows.Row(Row).State != TRowState::rsConverting;
+  Rows.Report(Row, ACurrentDuration, ATotalOutputDuration, RunClock.elapsed());
+  ShowRow(Row);
+  ShowRunTitle();
+  if (Started) SaveList();
 }
 
-void TfrmMain::ShowTaskEnd(int ARow, int AIndex, const TTaskResult& AResult) {
-  const QString& Output = TaskOutputs[static_cast<size_t>(AIndex)];
-  switch (AResult.Outcome) {
-  case TTaskOutcome::toConverted:
-    lvFiles->SetStatus(ARow, StatusDone, Output);
-    break;
-  case TTaskOutcome::toFailed:
-    // A failed conversion is not "Done"; the converter left no partial file behind.
-    lvFiles->SetStatus(ARow, StatusFailed, QString::fromStdString(AResult.Reason));
-    break;
-  case TTaskOutcome::toIncomplete:
-    // What the output lacks is its tool tip; the file is kept for the user to judge.
-    lvFiles->SetStatus(ARow, StatusIncomplete, QString::fromStdString(AResult.Reason));
-    break;
-  default: // stopped, or never started
-    lvFiles->SetStatus(ARow, StatusCanceled);
-  }
+void TfrmMain::ShowTaskEnd(int ARow, const TTaskResult& AResult) {
+  // A failed conversion left no partial file behind (the converter writes under a temporary
+  // name); an incomplete one is kept for the user to judge, a stopped one holds what was
+  // converted.
+  Rows.End(ARow, AResult);
+  ShowRow(ARow);
 }
 
 void TfrmMain::VexoCTerminate(int AIndex, const TTaskResult& AResult) {
@@ -203,9 +212,8 @@ void TfrmMain::VexoCTerminate(int AIndex, const TTaskResult& AResult) {
     TaskOutcomes[static_cast<size_t>(AIndex)] = AResult.Outcome;
     // The name the output got: another program may have taken the one it was given.
     if (AIndex < VexoC->TaskCount())
-      TaskOutputs[static_cast<size_t>(AIndex)] =
-          QString::fromStdString(VexoC->Tasks(AIndex).OutputPath);
-    ShowTaskEnd(Row, AIndex, AResult);
+      Rows.SetOutput(Row, QString::fromStdString(VexoC->Tasks(AIndex).OutputPath));
+    ShowTaskEnd(Row, AResult);
     emit TaskEnded(Row);
   }
 
@@ -215,27 +223,52 @@ void TfrmMain::VexoCTerminate(int AIndex, const TTaskResult& AResult) {
     // What has not ended will not convert now; what ended keeps its own end.
     for (size_t Task = 0; Task < TaskOutcomes.size(); ++Task) {
       const int TaskRow = RowOfTask(static_cast<int>(Task));
-      if (TaskRow >= 0 && TaskOutcomes[Task] == TTaskOutcome::toNone)
-        lvFiles->SetStatus(TaskRow, StatusCanceled);
+      if (TaskRow >= 0 && TaskOutcomes[Task] == TTaskOutcome::toNone) {
+        Rows.SetNotStarted(TaskRow);
+        ShowRow(TaskRow);
+      }
     }
+    SaveList();
     if (AIndex == -1) EndRun();
     return;
   }
-  if (AIndex != -1) return;
+  if (AIndex != -1) {
+    ShowRunTitle();
+    SaveList();
+    return;
+  }
 
   SetTitle(QStringLiteral(" [Done]"));
   // Only a run that converted something counts as converted to this format.
   if (std::find(TaskOutcomes.begin(), TaskOutcomes.end(), TTaskOutcome::toConverted) !=
       TaskOutcomes.end())
     LastFormatText = selFormat->currentText();
-  VexoC->ClearTasks();
+  // The tasks are done with; the rows stay, and so does what they tell.
+  ForgetTasks();
+  SaveList();
   EndRun();
+}
+
+void TfrmMain::ShowFailures() {
+  QStringList Lines;
+  for (int Row = 0; Row < Rows.Count(); ++Row) {
+    if (static_cast<size_t>(Row) >= RowInRun.size() || !RowInRun[static_cast<size_t>(Row)])
+      continue;
+    const TRowRecord& Record = Rows.Row(Row);
+    if (Record.State != TRowState::rsFailed) continue;
+    Lines << QFileInfo(Record.Source).fileName() + QStringLiteral(": ") + Record.Reason;
+  }
+  if (Lines.isEmpty()) return;
+  Dialogs.Message(this, TMessageKind::mkPlain, AppTitle, texts::FailedFiles(Lines));
 }
 
 void TfrmMain::EndRun() {
   RunActive = false;
   StopPending = false;
   SetRunControls(false);
+  UpdateListActions();
+  // Closing during the run: the window goes without a box to answer.
+  if (!CloseAfterRun) ShowFailures();
   emit RunFinished();
   if (CloseAfterRun) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }

@@ -16,12 +16,18 @@ template <size_t N> QString Text(const std::array<char, N>& AField) {
 
 } // namespace
 
+int64_t SourceLengthUS(const TProbeSummary& ASource) {
+  int64_t Duration = -1;
+  if (ASource.VideoStreamCount > 0) Duration = std::max(Duration, ASource.Video.DurationUS);
+  if (ASource.AudioStreamCount > 0) Duration = std::max(Duration, ASource.Audio.DurationUS);
+  return Duration;
+}
+
 QString SourceSummary(const TProbeSummary& ASource) {
   QStringList Lines;
-  int64_t Duration = -1; // microseconds, the longest stream's
+  const int64_t Duration = SourceLengthUS(ASource);
   if (ASource.VideoStreamCount > 0) {
     const TVideoStreamInfo& Video = ASource.Video;
-    Duration = std::max(Duration, Video.DurationUS);
     Lines << QStringLiteral("Video: %1, %2x%3")
                  .arg(Text(Video.CodecName))
                  .arg(Video.Width)
@@ -29,7 +35,6 @@ QString SourceSummary(const TProbeSummary& ASource) {
   }
   if (ASource.AudioStreamCount > 0) {
     const TAudioStreamInfo& Audio = ASource.Audio;
-    Duration = std::max(Duration, Audio.DurationUS);
     Lines << QStringLiteral("Audio: %1, %2 channels, %3 Hz")
                  .arg(Text(Audio.CodecName))
                  .arg(Audio.Channels)

@@ -11,4 +11,7 @@ namespace pelorix {
 // first stream of each kind the source has, one per line.
 QString SourceSummary(const TProbeSummary& ASource);
 
+// The source's length in microseconds, its longest stream's; -1 when unknown.
+int64_t SourceLengthUS(const TProbeSummary& ASource);
+
 } // namespace pelorix

@@ -40,7 +40,8 @@ extern "C" {
   X(av_pkt_dump_log2) \
   X(avio_seek) \
   X(avio_size) \
-  X(av_interleaved_write_frame)
+  X(av_interleaved_write_frame) \
+  X(av_demuxer_iterate)
 
 namespace pelorix {
 

@@ -2,7 +2,9 @@
 // progress cell, and the settings file.
 #include "AppSettings.h"
 #include "FileList.h"
+#include "FilesAtOnce.h"
 #include "OutputFormats.h"
+#include "RowStates.h"
 #include "WindowTestSupport.h"
 
 #include <QApplication>
@@ -61,6 +63,67 @@ private slots:
     QCOMPARE(ProgressCellText(-5, 1000), QStringLiteral("{|0"));
     QCOMPARE(ProgressCellText(500, 0), QStringLiteral("{|")); // unknown total: busy bar
     QCOMPARE(ProgressCellText(500, -1), QStringLiteral("{|"));
+  }
+
+  // A converting row's texts: percent at once, speed and time left once it has run a second
+  // since its first report, measured from that report.
+  void ARowTellsItsProgressFromItsReports() {
+    TRowStates Rows;
+    Rows.Append(QStringLiteral("/m/a.3gp"));
+    QCOMPARE(StatusText(Rows.Row(0)), QStringLiteral("Ready"));
+    Rows.Report(0, 500, -1, 10000); // total unknown: a busy bar, no percent
+    QCOMPARE(StatusText(Rows.Row(0)), QStringLiteral("{|"));
+    QCOMPARE(ProgressDetail(Rows.Row(0)), QString());
+    Rows.Report(0, 1000, 20000, 10500);
+    QCOMPARE(StatusText(Rows.Row(0)), QStringLiteral("{|5"));
+    QCOMPARE(ProgressDetail(Rows.Row(0)), QStringLiteral("5%")); // half a second: no speed yet
+    // 4 s of output in 2 s since the first report (from 0.5 s): 2x, 16 s left take 8 s.
+    Rows.Report(0, 4500, 20000, 12000);
+    QCOMPARE(ProgressDetail(Rows.Row(0)), QStringLiteral("22%  2.0\u00d7  0:08 left"));
+    Rows.Report(0, 4500, 7204500, 12000); // two hours to go at 2x: one hour left
+    QCOMPARE(ProgressDetail(Rows.Row(0)), QStringLiteral("0%  2.0\u00d7  1:00:00 left"));
+
+    const std::pair<TTaskOutcome, const char*> Ends[] = {{TTaskOutcome::toConverted, "Done"},
+                                                         {TTaskOutcome::toFailed, "Failed"},
+                                                         {TTaskOutcome::toIncomplete, "Incomplete"},
+                                                         {TTaskOutcome::toStopped, "Canceled"},
+                                                         {TTaskOutcome::toNotStarted, "Canceled"}};
+    for (const auto& [Outcome, Text] : Ends) {
+      Rows.End(0, {Outcome, Outcome == TTaskOutcome::toFailed ? "broken" : ""});
+      QCOMPARE(StatusText(Rows.Row(0)), QLatin1String(Text));
+    }
+    Rows.End(0, {TTaskOutcome::toFailed, "Unsupported codec"});
+    QCOMPARE(StatusTip(Rows.Row(0)), QStringLiteral("Unsupported codec"));
+    Rows.SetReady(0);
+    QCOMPARE(StatusText(Rows.Row(0)), QStringLiteral("Ready"));
+    QCOMPARE(StatusTip(Rows.Row(0)), QString());
+  }
+
+  // The title's totals weigh each file by its length and count the files ended.
+  void ARunsTotalWeighsFilesByTheirLength() {
+    TRowStates Rows;
+    for (const int64_t Length : {1000, 3000, -1}) {
+      TRowRecord Row;
+      Row.Source = QStringLiteral("/m/x");
+      Row.LengthMs = Length;
+      Rows.Append(Row);
+    }
+    const std::vector<bool> InRun{true, true, false};
+    QCOMPARE(Rows.RunTotals(InRun).Percent, 0);
+    Rows.End(0, {TTaskOutcome::toConverted, ""});
+    Rows.Report(1, 1500, 3000, 0);
+    const TRunTotals Totals = Rows.RunTotals(InRun);
+    QCOMPARE(Totals.Ended, 1);
+    QCOMPARE(Totals.Count, 2);
+    QCOMPARE(Totals.Percent, 62); // (1000 + 1500) of 4000
+    // A file of unknown length weighs as much as the average of the others.
+    QCOMPARE(Rows.RunTotals({true, true, true}).Percent, 41); // 2500 of 6000
+  }
+
+  void AudioEntriesConvertAFilePerProcessor() {
+    for (const TOutputFormat& Format : OutputFormats())
+      QCOMPARE(FilesAtOnce(Format, 4), Format.AudioOnly ? 4 : 1);
+    QCOMPARE(FilesAtOnce(*FindOutputFormat("mp3"), 0), 1);
   }
 
   // The window's output record for the XviD entry, beside the source.

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 
 #include <atomic>
@@ -77,6 +78,33 @@ void WriteUndecodableWav(const QString& APath) {
   File.write(Riff);
 }
 
+// ASeconds of 16-bit stereo noise at 44.1 kHz, the same bytes every time.
+void WriteNoiseWav(const QString& APath, int ASeconds) {
+  const quint32 Rate = 44100, Bytes = Rate * 4 * static_cast<quint32>(ASeconds);
+  QFile File(APath);
+  File.open(QIODevice::WriteOnly);
+  QDataStream Out(&File);
+  Out.setByteOrder(QDataStream::LittleEndian);
+  File.write("RIFF");
+  Out << quint32(36 + Bytes);
+  File.write("WAVEfmt ");
+  Out << quint32(16) << quint16(1) << quint16(2) << Rate << quint32(Rate * 4) << quint16(4)
+      << quint16(16);
+  File.write("data");
+  Out << Bytes;
+  quint32 Seed = 12345;
+  QByteArray Block(static_cast<int>(Rate * 4), Qt::Uninitialized);
+  for (int Second = 0; Second < ASeconds; ++Second) {
+    for (qsizetype I = 0; I < Block.size(); I += 2) {
+      Seed = Seed * 1103515245u + 12345u;
+      const auto Sample = static_cast<qint16>((Seed >> 16) & 0x3fff) - 0x2000;
+      Block[I] = static_cast<char>(Sample & 0xff);
+      Block[I + 1] = static_cast<char>((Sample >> 8) & 0xff);
+    }
+    File.write(Block);
+  }
+}
+
 // Holds the first task's worker at its first picture until released.
 class TGate {
 public:
@@ -128,7 +156,7 @@ private slots:
     H.Button("btnConvert").click();
     // Converting: the five controls are off, "Browse" stays, the button stops.
     QVERIFY(W.Converting());
-    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Converting...]"));
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [0 of 1, 0%]"));
     QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Stop"));
     for (const char* Name :
          {"btnOpen", "btnFolderChange", "selFormat", "txtOutput", "chkSameFolder"})
@@ -158,6 +186,102 @@ private slots:
     QCOMPARE(Out.Height, 144);
     QCOMPARE(Out.Channels, 1);
     QCOMPARE(Out.SampleRate, 16000);
+    QVERIFY(H.Dialogs.Messages.isEmpty()); // nothing pops up when all converted
+  }
+
+  // While a file converts its row shows how far it has come, how fast and how long it has
+  // left, and the title the files ended and the run's percent. The sources are read at the
+  // pace they play, so every conversion lasts as long as its clip.
+  void RowsTellProgressSpeedAndTimeLeft() {
+    TWindowHarness H;
+    H.AdjustInput = [](TInputOptions& AOptions) { AOptions.ExtOptions = "re=1"; };
+    TfrmMain& W = H.Open();
+    H.Add({MediaFile(Clip), MediaFile(QStringLiteral("h264_aac.mp4"))});
+    QStringList Details, Titles;
+    connect(&H.Files(), &QTableWidget::itemChanged, this, [&](QTableWidgetItem* AItem) {
+      if (AItem->column() == 1 && AItem->row() == 0)
+        Details << AItem->data(ProgressDetailRole).toString();
+    });
+    connect(&W, &QWidget::windowTitleChanged, this,
+            [&](const QString& ATitle) { Titles << ATitle; });
+    QVERIFY(H.ConvertAndWait());
+
+    // First the percent alone, then speed and time left once the file has run a second.
+    const QRegularExpression Percent(QStringLiteral("^(\\d+)%$"));
+    const QRegularExpression Full(
+        QStringLiteral("^(\\d+)%  (\\d+\\.\\d)\u00d7  (\\d+):(\\d\\d) left$"));
+    QVERIFY2(!Details.filter(Percent).isEmpty(), qPrintable(Details.join(QLatin1Char('|'))));
+    const QStringList WithSpeed = Details.filter(Full);
+    QVERIFY2(!WithSpeed.isEmpty(), qPrintable(Details.join(QLatin1Char('|'))));
+    const QRegularExpressionMatch Last = Full.match(WithSpeed.last());
+    // Read at the pace it plays, a file converts at most about as fast as it plays.
+    QVERIFY(Last.captured(2).toDouble() > 0 && Last.captured(2).toDouble() <= 1.5);
+    QVERIFY(Last.captured(1).toInt() > 0 && Last.captured(1).toInt() <= 100);
+
+    const QRegularExpression Running(QStringLiteral("^Pelorix\\.org \\[(\\d) of 2, (\\d+)%\\]$"));
+    QStringList Run = Titles.filter(Running);
+    QVERIFY(Run.size() >= 3);
+    QCOMPARE(Run.first(), QStringLiteral("Pelorix.org [0 of 2, 0%]"));
+    QVERIFY(!Run.filter(QRegularExpression(QStringLiteral("\\[1 of 2, [1-9]\\d%\\]"))).isEmpty());
+    int Previous = 0;
+    for (const QString& Title : Run) { // the total never goes back
+      const int Now = Running.match(Title).captured(2).toInt();
+      QVERIFY2(Now >= Previous, qPrintable(Title));
+      Previous = Now;
+    }
+    QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Done]"));
+    QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusDone}));
+  }
+
+  // Two files that fail give one box at the end naming both, with their reasons; their rows
+  // read "Failed" with the reason as tool tip.
+  void TwoFailuresGiveOneSummaryBox() {
+    TWindowHarness H;
+    H.Open();
+    WriteUndecodableWav(H.WorkPath(QStringLiteral("first.wav")));
+    WriteUndecodableWav(H.WorkPath(QStringLiteral("second.wav")));
+    H.Add({H.WorkPath(QStringLiteral("first.wav")), MediaFile(Clip),
+           H.WorkPath(QStringLiteral("second.wav"))});
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(H.Statuses(), (QStringList{StatusFailed, StatusDone, StatusFailed}));
+    QCOMPARE(H.Dialogs.Messages.size(), 1);
+    const QStringList Lines = H.Dialogs.Messages[0].Text.split(QStringLiteral("\r\n"));
+    QCOMPARE(Lines.size(), 4);
+    QCOMPARE(Lines[0], QStringLiteral("2 files could not be converted:"));
+    QCOMPARE(Lines[2], QStringLiteral("first.wav: ") + H.Files().item(0, 1)->toolTip());
+    QCOMPARE(Lines[3], QStringLiteral("second.wav: ") + H.Files().item(2, 1)->toolTip());
+    QVERIFY(H.Files().item(2, 1)->toolTip().contains(QStringLiteral("Unsupported codec")));
+  }
+
+  // An audio entry's encoders use one core each: two files convert at once, both rows move.
+  // A video entry converts one file at a time.
+  void AnAudioEntryConvertsTwoFilesAtOnce() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    H.Control<QComboBox>("selFormat")->setCurrentText(QStringLiteral("MP3 Audio (*.mp3)"));
+    // Long enough that each file reports its progress a few times.
+    const QString First = H.WorkPath(QStringLiteral("first.wav"));
+    const QString Second = H.WorkPath(QStringLiteral("second.wav"));
+    WriteNoiseWav(First, 30);
+    WriteNoiseWav(Second, 30);
+    H.Add({First, Second});
+    int MostAtOnce = 0;
+    connect(&H.Files(), &QTableWidget::itemChanged, this, [&](QTableWidgetItem* AItem) {
+      if (AItem->column() != 1) return;
+      int Moving = 0;
+      for (int Row = 0; Row < H.Files().RowCount(); ++Row)
+        Moving += H.Files().Status(Row).startsWith(ProgressMark);
+      MostAtOnce = std::max(MostAtOnce, Moving);
+    });
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(W.FilesAtOnce(), 2);
+    QCOMPARE(MostAtOnce, 2);
+    QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusDone}));
+
+    H.Control<QComboBox>("selFormat")->setCurrentText(QStringLiteral("MP4 Video (*.mp4)"));
+    H.Add({MediaFile(Clip)});
+    QVERIFY(H.ConvertAndWait());
+    QCOMPARE(W.FilesAtOnce(), 1);
   }
 
   void ASecondRunAsksBeforeConvertingAgain() {
@@ -389,7 +513,10 @@ private slots:
     H.Add({MediaFile(Clip), MediaFile(QStringLiteral("tone.mp3")),
            MediaFile(QStringLiteral("h264_aac.mp4"))});
     QVERIFY(H.ConvertAndWait());
-    QCOMPARE(H.Dialogs.MessageTexts(), QStringList{QStringLiteral("Error found")});
+    // No box of its own: the run's summary names it with its reason.
+    QCOMPARE(H.Dialogs.Messages.size(), 1);
+    QVERIFY(H.Dialogs.Messages[0].Text.startsWith(
+        QStringLiteral("1 file could not be converted:\r\n\r\ntone.mp3: ")));
     QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusFailed, StatusDone}));
     QVERIFY(!H.Files().item(1, 1)->toolTip().isEmpty());
     QVERIFY(QFile::exists(H.OutFolder() + QLatin1Char('/') + XvidName));
@@ -408,7 +535,9 @@ private slots:
     QVERIFY(!W.Converting());
     QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Done]"));
     QCOMPARE(H.Statuses(), QStringList{StatusFailed});
-    QCOMPARE(H.Dialogs.MessageTexts(), QStringList{QStringLiteral("Error found")});
+    QCOMPARE(H.Dialogs.Messages.size(), 1);
+    QVERIFY(H.Dialogs.Messages[0].Text.startsWith(
+        QStringLiteral("1 file could not be converted:\r\n\r\nmpeg4_aac.3gp: ")));
     QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Convert!"));
     QVERIFY(H.Button("btnOpen").isEnabled());
     QVERIFY(W.LastFormat().isEmpty());

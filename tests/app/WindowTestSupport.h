@@ -44,12 +44,14 @@ public:
   QStringList Questions;
   QStringList FolderTitles;
   QStringList FileFilters;
+  QStringList FileFolders; // where each open dialog started
   QList<QUrl> Urls;
   int ClosingBanners = 0;
   int MoreSoftware = 0;
 
-  QStringList OpenFiles(QWidget*, const QString& AFilters) override {
+  QStringList OpenFiles(QWidget*, const QString& AFilters, const QString& AFolder) override {
     FileFilters << AFilters;
+    FileFolders << AFolder;
     return FileAnswers.isEmpty() ? QStringList() : FileAnswers.takeFirst();
   }
   QString PickFolder(QWidget*, const QString& ATitle) override {
@@ -74,6 +76,15 @@ public:
   }
 };
 
+// Records what the window hands to the desktop.
+class TScriptedDesktop final : public TDesktop {
+public:
+  QStringList OpenedFiles;
+  QStringList OpenedFolders;
+  void OpenFile(const QString& AFile) override { OpenedFiles << AFile; }
+  void OpenFolder(const QString& AFolder) override { OpenedFolders << AFolder; }
+};
+
 // A program folder of its own per test, so no test writes beside the real program.
 class TWindowHarness {
 public:
@@ -87,6 +98,8 @@ public:
   QString AppFolder() const { return AppDir.path() + QLatin1Char('/'); }
   QString OutFolder() const { return Work.filePath(QStringLiteral("out")); }
   QString WorkPath(const QString& AName) const { return Work.filePath(AName); }
+  // Where the window saves its list: the harness's own, kept across its windows.
+  QString DataFolder() const { return Work.filePath(QStringLiteral("data")); }
 
   // Stores settings as a previous session would have left them.
   void StoreSettings(const QString& AOutput, const QString& ASameFolder) const {
@@ -104,7 +117,12 @@ public:
     TWindowSetup Setup;
     Setup.AppFolder = AppFolder();
     Setup.Dialogs = &Dialogs;
+    Setup.Desktop = &Desktop;
+    Setup.DataFolder = DataFolder();
+    Setup.Processors = Processors;
     Setup.AdjustOutput = std::move(AAdjust);
+    Setup.AdjustInput = AdjustInput;
+    Window.reset();
     Window = std::make_unique<TfrmMain>(Setup);
     Window->show();
     return *Window;
@@ -138,6 +156,9 @@ public:
   }
 
   TScriptedDialogs Dialogs;
+  TScriptedDesktop Desktop;
+  int Processors = 2; // files at once for the audio entries, whatever the machine
+  std::function<void(TInputOptions&)> AdjustInput; // given to the next window opened
   std::unique_ptr<TfrmMain> Window;
 
 private:

@@ -24,7 +24,8 @@ std::string DefaultOutputFolder();
 #define PELORIX_SETTINGS_KEYS(X) \
   X(std::string, Output, "strOutput", DefaultOutputFolder()) \
   X(bool, SameFolder, "booSameFolder", false) \
-  X(std::string, Format, "strFormat", "")
+  X(std::string, Format, "strFormat", "") \
+  X(std::string, OpenFolder, "strOpenFolder", "")
 
 struct TSettingsValues {
 #define PELORIX_SETTINGS_FIELD(AType, AName, AKey, ADefault) AType AName = ADefault;

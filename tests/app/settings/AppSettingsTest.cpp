@@ -52,13 +52,15 @@ TEST_F(TAppSettingsTest, FirstStartGivesTheDefaultsAndAWriteIsReadBack) {
   EXPECT_EQ(First.Format, "");
 
   std::string Failed;
-  ASSERT_TRUE(Settings.Write({"/data/out", true, "MP4 Video (*.mp4)"}, Failed));
+  ASSERT_TRUE(Settings.Write({"/data/out", true, "MP4 Video (*.mp4)", "/data/clips"}, Failed));
   EXPECT_EQ(Text(Settings.FilePath()),
-            "[Main]\nstrOutput=/data/out\nbooSameFolder=1\nstrFormat=MP4 Video (*.mp4)\n");
+            "[Main]\nstrOutput=/data/out\nbooSameFolder=1\nstrFormat=MP4 "
+            "Video (*.mp4)\nstrOpenFolder=/data/clips\n");
   const TSettingsValues Back = TAppSettings(Prog()).Read();
   EXPECT_EQ(Back.Output, "/data/out");
   EXPECT_TRUE(Back.SameFolder);
   EXPECT_EQ(Back.Format, "MP4 Video (*.mp4)");
+  EXPECT_EQ(Back.OpenFolder, "/data/clips");
   ASSERT_TRUE(Settings.Write({"/data/out", false, ""}, Failed));
   EXPECT_FALSE(TAppSettings(Prog()).Read().SameFolder);
 }
