@@ -98,7 +98,8 @@ TEST_F(TMeasureTest, CoarserEncodingsScoreLower) {
 
 TEST_F(TMeasureTest, ShorterOrSmallerFilesAreComparedOverWhatTheyShare) {
   const std::string Source = test::TestMedia("camera.mp4");
-  const TMeasure Short = Measure(Source, Encoded("short.mkv", {{"qscale", "2"}, {"vframes", "10"}}));
+  const TMeasure Short =
+      Measure(Source, Encoded("short.mkv", {{"qscale", "2"}, {"vframes", "10"}}));
   EXPECT_EQ(Short.Status, 0);
   EXPECT_EQ(Short.Pictures, "25/10");
   EXPECT_EQ(Short.Compared, 10);

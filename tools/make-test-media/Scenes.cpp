@@ -87,7 +87,8 @@ double Sample(const std::vector<uint8_t>& APlane, int AWidth, double AX, int AY)
 // xorshift32 grain, as a camera sensor adds it: each picture its own.
 struct TGrain {
   uint32_t State;
-  explicit TGrain(int64_t AIndex) : State(static_cast<uint32_t>(AIndex) * 2654435761u ^ 0x9E3779B9u) {
+  explicit TGrain(int64_t AIndex)
+      : State(static_cast<uint32_t>(AIndex) * 2654435761u ^ 0x9E3779B9u) {
     if (State == 0) State = 1;
   }
   int Next(int AAmplitude) {
@@ -118,7 +119,8 @@ void FillCameraScene(AVFrame& AFrame, int64_t AIndex) {
       const double Dx = X - BallX, Dy = Y - BallY;
       if (Dx * Dx + Dy * Dy < Radius * Radius)
         Luma = 60 + 150 * ValueNoise(Dx + 1000, Dy + 1000, 6, 77u) * (1 - 0.4 * Dy / Radius);
-      At(AFrame, 0, X, Y) = static_cast<uint8_t>(std::clamp<int>(std::lround(Luma) + Grain.Next(2), 16, 235));
+      At(AFrame, 0, X, Y) =
+          static_cast<uint8_t>(std::clamp<int>(std::lround(Luma) + Grain.Next(2), 16, 235));
     }
   for (int Y = 0; Y < (Height + 1) / 2; ++Y)
     for (int X = 0; X < (Width + 1) / 2; ++X) {
@@ -130,8 +132,10 @@ void FillCameraScene(AVFrame& AFrame, int64_t AIndex) {
         U = 90;
         V = 170;
       }
-      At(AFrame, 1, X, Y) = static_cast<uint8_t>(std::clamp<int>(std::lround(U) + Grain.Next(1), 16, 240));
-      At(AFrame, 2, X, Y) = static_cast<uint8_t>(std::clamp<int>(std::lround(V) + Grain.Next(1), 16, 240));
+      At(AFrame, 1, X, Y) =
+          static_cast<uint8_t>(std::clamp<int>(std::lround(U) + Grain.Next(1), 16, 240));
+      At(AFrame, 2, X, Y) =
+          static_cast<uint8_t>(std::clamp<int>(std::lround(V) + Grain.Next(1), 16, 240));
     }
 }
 
@@ -146,9 +150,9 @@ void FillCartoon(AVFrame& AFrame, int64_t AIndex) {
   // A sun that stays, a ball and a box that move.
   const TShape Shapes[] = {
       {Width * 0.82, Height * 0.2, Height * 0.09, 210, 60, 150},
-      {std::fmod(AIndex * 5.0, Width + 300.0) - 150, Horizon - Height * 0.12 -
-                                                          std::abs(std::sin(AIndex * 0.12)) * Height * 0.25,
-       Height * 0.08, 120, 100, 200},
+      {std::fmod(AIndex * 5.0, Width + 300.0) - 150,
+       Horizon - Height * 0.12 - std::abs(std::sin(AIndex * 0.12)) * Height * 0.25, Height * 0.08,
+       120, 100, 200},
   };
   const double BoxLeft = Width * 0.15 + Width * 0.1 * std::sin(AIndex * 0.05);
   const double BoxTop = Horizon - Height * 0.2, BoxSize = Height * 0.22;

@@ -41,7 +41,8 @@ double WindowSsim(const TBlockSums& S, double ACount) {
   const double C1 = 0.01 * 0.01 * 255 * 255 * ACount * ACount;
   const double C2 = 0.03 * 0.03 * 255 * 255 * ACount * (ACount - 1);
   const double Means = S.Reference * S.Distorted;
-  const double Variances = S.Squares * ACount - S.Reference * S.Reference - S.Distorted * S.Distorted;
+  const double Variances =
+      S.Squares * ACount - S.Reference * S.Reference - S.Distorted * S.Distorted;
   const double Covariance = S.Products * ACount - Means;
   return (2 * Means + C1) * (2 * Covariance + C2) /
          ((S.Reference * S.Reference + S.Distorted * S.Distorted + C1) * (Variances + C2));

@@ -58,7 +58,8 @@ int main(int argc, char** argv) {
     const bool HaveA = Reference.Next(Width, Height, A);
     const bool HaveB = HaveA && Distorted.Next(Width, Height, B);
     if (!HaveB) {
-      const int64_t ReferenceCount = Compared + (HaveA ? 1 : 0) + CountRest(Reference, Width, Height, A);
+      const int64_t ReferenceCount =
+          Compared + (HaveA ? 1 : 0) + CountRest(Reference, Width, Height, A);
       const int64_t DistortedCount = Compared + CountRest(Distorted, Width, Height, B);
       if (Compared == 0) return Fail("no pictures to compare");
       std::printf("pictures=%lld/%lld compared=%lld psnr=%.3f ssim=%.5f\n",

@@ -23,6 +23,8 @@ struct TArguments {
   bool Quiet = false;
   bool Realtime = false;
   bool ListFormats = false;
+  // The quality level; streams that already fit the format are copied unless --no-copy.
+  TEncodingChoice Choice{TQualityLevel::qlBalanced, true};
   std::vector<std::string> Files;
 };
 
