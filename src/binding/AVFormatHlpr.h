@@ -20,6 +20,7 @@ extern "C" {
   X(avio_closep) \
   X(av_find_input_format) \
   X(av_guess_format) \
+  X(avformat_query_codec) \
   X(avformat_open_input) \
   X(avformat_find_stream_info) \
   X(av_probe_input_buffer2) \

@@ -1,9 +1,11 @@
 #include "OutputFormats.h"
 
 #include "OutputClaim.h"
+#include "StreamCopy.h"
 #include "VexoConverter.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -24,11 +26,12 @@ const std::vector<int32_t> AacPhoneRates = {7350,  8000,  11025, 12000, 16000,
                                             22050, 24000, 32000, 44100, 48000};
 const std::vector<int32_t> OpusRates = {8000, 12000, 16000, 24000, 48000};
 
-// H.264 at 3 bit/s per pixel: 1920x1080 6.2 Mbit/s, 1280x720 2.8 Mbit/s, 640x480 0.9 Mbit/s,
-// 176x144 76 kbit/s. VP9 needs about two thirds of that, MPEG-4 Visual half as much again.
-constexpr TVideoRateRule H264Rate{0, 3.0, 64000, 12000000};
-constexpr TVideoRateRule Vp9Rate{0, 2.0, 48000, 8000000};
-constexpr TVideoRateRule Mpeg4PhoneRate{0, 4.5, 64000, 768000};
+// The caps of the constant-quality entries: H.264 at 12 bit/s per pixel, 24.9 Mbit/s at
+// 1920x1080, 11.1 Mbit/s at 1280x720, about four times what the balanced level writes of a
+// grainy camera clip; MPEG-4 Visual at 16 bit/s per pixel, 1.1 Mbit/s at 352x198. A source no
+// encoder can squeeze (noise in every sample) then stays within a known size.
+constexpr TVideoRateRule H264Cap{0, 12.0, 500000, 40000000};
+constexpr TVideoRateRule Mpeg4PhoneCap{0, 16.0, 400000, 4000000};
 
 std::vector<TOutputFormat> MakeTable() {
   std::vector<TOutputFormat> Table;
@@ -38,7 +41,7 @@ std::vector<TOutputFormat> MakeTable() {
   XviD.Text = "XviD Video (*.avi)";
   XviD.VideoCodec = "libxvid";
   XviD.AudioCodec = "libmp3lame";
-  XviD.VideoRate.FixedBitrate = 1500000;
+  XviD.VideoRate.FixedBitrate = 1500000; // x 0.7, 1, 1.5 by level
   XviD.AudioBitratePerChannel = 0; // the source's rate
   XviD.MaxAudioBitrate = 320000;
   XviD.MaxChannels = 2;
@@ -50,9 +53,15 @@ std::vector<TOutputFormat> MakeTable() {
   Mp4.Container = "mp4";
   Mp4.VideoCodec = "libx264";
   Mp4.AudioCodec = "aac";
-  // "ultrafast": on the 720p bench clip "superfast" already takes more CPU than the XviD entry.
-  Mp4.Settings = "pix_fmt=yuv420p\npreset=ultrafast\nmovflags=+faststart";
-  Mp4.VideoRate = H264Rate;
+  Mp4.Settings = "movflags=+faststart";
+  Mp4.VideoSettings = "pix_fmt=yuv420p";
+  // Rate factor and preset by level, chosen on the quality benchmark's clips
+  // (bench/quality-bench): against x264's own defaults ("medium", 23) the balanced level keeps
+  // the picture within a quarter of a decibel at about 1.1 times the size, in under half the
+  // CPU time; "smaller" writes about half of balanced's bytes, "better" adds about 2 dB.
+  Mp4.VideoQuality = {"crf=25\npreset=veryfast", "crf=20.5\npreset=veryfast",
+                      "crf=17.5\npreset=faster"};
+  Mp4.VideoRate = H264Cap;
   Mp4.AudioBitratePerChannel = 64000;
   Mp4.MaxChannels = 2;
   Mp4.SampleRates = AacRates;
@@ -64,8 +73,13 @@ std::vector<TOutputFormat> MakeTable() {
   WebM.Container = "webm";
   WebM.VideoCodec = "libvpx-vp9";
   WebM.AudioCodec = "libopus";
-  WebM.Settings = "pix_fmt=yuv420p\nrow-mt=1\ndeadline=realtime\ncpu-used=8";
-  WebM.VideoRate = Vp9Rate;
+  // Constant quality needs the bit rate 0 (with a rate the encoder bounds the quality by it);
+  // libvpx's constant-quality mode has no rate bound, so the entry has no cap.
+  WebM.VideoSettings = "pix_fmt=yuv420p\nrow-mt=1\nb=0";
+  // On the camera clip the balanced level writes about half of the MP4 entry's bytes at the same
+  // picture quality, taking about three times its CPU time.
+  WebM.VideoQuality = {"crf=46\ndeadline=good\ncpu-used=6", "crf=33\ndeadline=good\ncpu-used=5",
+                       "crf=24\ndeadline=good\ncpu-used=5"};
   WebM.AudioBitratePerChannel = 48000;
   WebM.MaxChannels = 2;
   WebM.SampleRates = OpusRates;
@@ -75,7 +89,7 @@ std::vector<TOutputFormat> MakeTable() {
   TOutputFormat Mkv = Mp4;
   Mkv.Text = "Matroska Video (*.mkv)";
   Mkv.Container = "matroska";
-  Mkv.Settings = "pix_fmt=yuv420p\npreset=ultrafast";
+  Mkv.Settings.clear();
   Mkv.MaxChannels = 6;
   Add(Mkv);
 
@@ -84,12 +98,16 @@ std::vector<TOutputFormat> MakeTable() {
   Phone.Container = "3gp";
   Phone.VideoCodec = "mpeg4";
   Phone.AudioCodec = "aac";
-  Phone.Settings = "pix_fmt=yuv420p";
-  Phone.VideoRate = Mpeg4PhoneRate;
+  Phone.VideoSettings = "pix_fmt=yuv420p";
+  // A fixed quantiser by level.
+  Phone.VideoQuality = {"qscale=9", "qscale=5", "qscale=3"};
+  Phone.VideoRate = Mpeg4PhoneCap;
   Phone.AudioBitratePerChannel = 48000;
   Phone.MaxChannels = 2;
   Phone.SampleRates = AacPhoneRates;
   Phone.MaxWidth = 352;
+  // Phones play MPEG-4 Visual's simple profile; a copy keeps other profiles' B-pictures.
+  Phone.CopyProfiles = {FF_PROFILE_MPEG4_SIMPLE};
   Phone.DropSubtitles = true;
   Add(Phone);
 
@@ -162,7 +180,7 @@ std::vector<TOutputFormat> MakeTable() {
   Vorbis.AudioCodec = "libvorbis";
   // Quality 4 (about 128 kbit/s in stereo): the encoder refuses many bit rates at low
   // sample rates, a quality suits every rate.
-  Vorbis.Settings = "aq=4";
+  Vorbis.AudioSettings = "aq=4";
   Vorbis.AudioOnly = true;
   Vorbis.AudioBitratePerChannel = -1;
   Vorbis.MaxChannels = 6;
@@ -196,6 +214,37 @@ int32_t EvenDown(int64_t AValue) {
 }
 
 } // namespace
+
+std::string QualityLevelName(TQualityLevel ALevel) {
+  switch (ALevel) {
+  case TQualityLevel::qlSmaller:
+    return "smaller";
+  case TQualityLevel::qlBetter:
+    return "better";
+  case TQualityLevel::qlBalanced:
+    break;
+  }
+  return "balanced";
+}
+
+std::optional<TQualityLevel> QualityLevelNamed(const std::string& AName) {
+  for (TQualityLevel Level :
+       {TQualityLevel::qlSmaller, TQualityLevel::qlBalanced, TQualityLevel::qlBetter})
+    if (SameIgnoringCase(AName, QualityLevelName(Level))) return Level;
+  return std::nullopt;
+}
+
+std::string QualityLevelText(TQualityLevel ALevel) {
+  switch (ALevel) {
+  case TQualityLevel::qlSmaller:
+    return "Smaller file";
+  case TQualityLevel::qlBetter:
+    return "Better quality";
+  case TQualityLevel::qlBalanced:
+    break;
+  }
+  return "Balanced";
+}
 
 const std::vector<TOutputFormat>& OutputFormats() {
   static const std::vector<TOutputFormat> Table = MakeTable();
@@ -255,12 +304,17 @@ TSourceFacts SourceFactsOf(const TProbeSummary& ASource) {
     Facts.Channels = ASource.Audio.Channels;
     Facts.SampleRate = ASource.Audio.SampleRate;
     Facts.AudioBitrate = ASource.Audio.BitRate;
+    Facts.AudioCodec = ASource.Audio.CodecName.data();
   }
   Facts.HasVideo = ASource.VideoStreamCount > 0 && !ASource.Video.AttachedPicture;
   if (Facts.HasVideo) {
     Facts.Width = ASource.Video.DisplayWidth;
     Facts.Height = ASource.Video.DisplayHeight;
     Facts.Interlaced = ASource.Video.Interlaced;
+    Facts.VideoCodec = ASource.Video.CodecName.data();
+    Facts.PixelFormat = ASource.Video.PixelFormat;
+    Facts.Profile = ASource.Video.Profile;
+    Facts.Turned = ASource.Video.Rotation > 0 || ASource.Video.Mirrored;
   }
   return Facts;
 }
@@ -289,9 +343,17 @@ std::pair<int32_t, int32_t> OutputFrameSize(const TOutputFormat& AFormat, int32_
   return {EvenDown(Width), EvenDown(Height)};
 }
 
-int32_t VideoBitrateFor(const TOutputFormat& AFormat, int32_t AWidth, int32_t AHeight) {
+bool HasConstantQuality(const TOutputFormat& AFormat) {
+  return std::any_of(AFormat.VideoQuality.begin(), AFormat.VideoQuality.end(),
+                     [](const std::string& ASettings) { return !ASettings.empty(); });
+}
+
+int32_t VideoBitrateFor(const TOutputFormat& AFormat, int32_t AWidth, int32_t AHeight,
+                        TQualityLevel ALevel) {
   const TVideoRateRule& Rule = AFormat.VideoRate;
-  if (Rule.FixedBitrate > 0) return Rule.FixedBitrate;
+  if (Rule.FixedBitrate > 0)
+    return static_cast<int32_t>(
+        std::lround(Rule.FixedBitrate * AFormat.RateScale[static_cast<size_t>(ALevel)]));
   if (Rule.BitsPerPixel <= 0) return -1;
   const auto [Width, Height] = OutputFrameSize(AFormat, AWidth, AHeight);
   if (Width <= 0) return Rule.MinVideoBitrate > 0 ? Rule.MinVideoBitrate : -1;
@@ -301,7 +363,8 @@ int32_t VideoBitrateFor(const TOutputFormat& AFormat, int32_t AWidth, int32_t AH
 
 TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASourceName,
                             const TSourceFacts& AFacts, bool ASameFolder,
-                            const std::string& AFolder, int32_t AThreadCount) {
+                            const std::string& AFolder, int32_t AThreadCount,
+                            const TEncodingChoice& AChoice) {
   const std::string Extension = FormatExtension(AFormat.Text);
   const std::string Label = FormatLabel(AFormat.Text);
   TTaskOutput Result;
@@ -318,28 +381,48 @@ TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASo
   InitOutputOptions(O);
   O.FileFormat = AFormat.Container;
   O.ExtOptions = AFormat.Settings;
+  const auto AddSettings = [&O](const std::string& ALines) {
+    if (ALines.empty()) return;
+    O.ExtOptions += std::string(O.ExtOptions.empty() ? "" : "\n") + ALines;
+  };
   // Video that is there stays, whatever the source's name says (".ogg" with Theora).
   O.DisableVideo = AFormat.AudioOnly || IsAudioExtension(Extension) || !AFacts.HasVideo;
-  O.VideoCodec = AFormat.VideoCodec;
-  O.AudioCodec = AFormat.AudioCodec;
+  const TStreamCopy Copy = StreamsToCopy(AFormat, AFacts, AChoice);
+  Result.VideoCopied = Copy.Video && !O.DisableVideo;
+  Result.AudioCopied = Copy.Audio;
+  O.VideoCodec = Result.VideoCopied ? "copy" : AFormat.VideoCodec;
+  O.AudioCodec = Result.AudioCopied ? "copy" : AFormat.AudioCodec;
 
-  O.AudioChannels = CappedChannels(AFormat, AFacts.Channels);
-  O.AudioSampleRate = CappedSampleRate(AFormat, AFacts.SampleRate);
-  if (AFormat.AudioBitratePerChannel == 0)
-    O.AudioBitrate = AFacts.AudioBitrate;
-  else if (AFormat.AudioBitratePerChannel > 0 && O.AudioChannels > 0)
-    O.AudioBitrate = AFormat.AudioBitratePerChannel * O.AudioChannels;
-  if (AFormat.MaxAudioBitrate > 0 && O.AudioBitrate > AFormat.MaxAudioBitrate)
-    O.AudioBitrate = AFormat.MaxAudioBitrate;
+  if (!Result.AudioCopied) {
+    O.AudioChannels = CappedChannels(AFormat, AFacts.Channels);
+    O.AudioSampleRate = CappedSampleRate(AFormat, AFacts.SampleRate);
+    if (AFormat.AudioBitratePerChannel == 0)
+      O.AudioBitrate = AFacts.AudioBitrate;
+    else if (AFormat.AudioBitratePerChannel > 0 && O.AudioChannels > 0)
+      O.AudioBitrate = AFormat.AudioBitratePerChannel * O.AudioChannels;
+    if (AFormat.MaxAudioBitrate > 0 && O.AudioBitrate > AFormat.MaxAudioBitrate)
+      O.AudioBitrate = AFormat.MaxAudioBitrate;
+    AddSettings(AFormat.AudioSettings);
+  }
 
-  if (!O.DisableVideo && AFormat.Target == 0) {
+  if (!O.DisableVideo && !Result.VideoCopied && AFormat.Target == 0) {
     const auto [Width, Height] = OutputFrameSize(AFormat, AFacts.Width, AFacts.Height);
     if (Width > 0) O.FrameSize = std::to_string(Width) + "x" + std::to_string(Height);
-    O.VideoBitrate = VideoBitrateFor(AFormat, AFacts.Width, AFacts.Height);
+    AddSettings(AFormat.VideoSettings);
+    const int32_t Rate = VideoBitrateFor(AFormat, AFacts.Width, AFacts.Height, AChoice.Level);
+    if (HasConstantQuality(AFormat)) {
+      AddSettings(AFormat.VideoQuality[static_cast<size_t>(AChoice.Level)]);
+      // The cap: at most Rate on average over any two seconds.
+      if (Rate > 0) {
+        O.VideoMaxRate = Rate;
+        O.VideoBufferSize = Rate > INT32_MAX / 2 ? INT32_MAX : 2 * Rate;
+      }
+    } else {
+      O.VideoBitrate = Rate;
+    }
   }
-  if (!O.DisableVideo && AFacts.Interlaced)
-    O.ExtOptions += std::string(O.ExtOptions.empty() ? "" : "\n") +
-                    (AFormat.KeepsFields ? "flags=+ildct+ilme" : "deinterlace_fields=");
+  if (!O.DisableVideo && !Result.VideoCopied && AFacts.Interlaced)
+    AddSettings(AFormat.KeepsFields ? "flags=+ildct+ilme" : "deinterlace_fields=");
   O.DisableSubtitle = AFormat.DropSubtitles;
   // The target guesses the norm from the source's video, else takes the fallback, PAL. A
   // source without video gets the fallback here: the guess would fail on its frame rate.
@@ -351,14 +434,15 @@ TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASo
 
 bool SetFormatOutput(TVexoConverter& AConverter, int AIndex, const TOutputFormat& AFormat,
                      bool ASameFolder, const std::string& AFolder, int32_t AThreadCount,
-                     std::string* AFileName) {
+                     std::string* AFileName, const TEncodingChoice& AChoice, TTaskOutput* AOutput) {
   const TTaskView Task = AConverter.Tasks(AIndex);
   if (AFileName) AFileName->clear();
   if (Task.State != TTaskState::tsListed && Task.State != TTaskState::tsConfigured)
     return AConverter.SetTaskOutput(AIndex, ""); // started: the converter says so
   TTaskOutput Output = BuildTaskOutput(AFormat, Task.SourcePath, SourceFactsOf(Task.Source),
-                                       ASameFolder, AFolder, AThreadCount);
+                                       ASameFolder, AFolder, AThreadCount, AChoice);
   if (AFileName) *AFileName = Output.FileName;
+  if (AOutput) *AOutput = Output;
   return AConverter.SetTaskOutput(AIndex, Output.FileName, &Output.Options);
 }
 

@@ -10,7 +10,9 @@
 #include "ProbeSummary.h"
 #include "TaskOptions.h"
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,10 +20,31 @@ namespace pelorix {
 
 class TVexoConverter;
 
-// How an entry picks its video bit rate. A fixed rate is used as is; otherwise the rate is
-// the output picture's area (width x height, after the entry's size limits) times
-// BitsPerPixel, in bit/s, kept within MinVideoBitrate .. MaxVideoBitrate. At 30 pictures a
-// second, 3 bit/s per pixel is 0.1 bit per pixel and picture.
+// The quality a user asks of the video entries; each entry maps a level to its encoder's
+// values (TOutputFormat::VideoQuality, RateScale).
+enum class TQualityLevel { qlSmaller, qlBalanced, qlBetter };
+constexpr size_t QualityLevelCount = 3;
+
+// "smaller", "balanced", "better": the names the command line and the settings file use.
+std::string QualityLevelName(TQualityLevel ALevel);
+// The level named AName (a QualityLevelName, in any ASCII case); none for anything else.
+std::optional<TQualityLevel> QualityLevelNamed(const std::string& AName);
+// "Smaller file", "Balanced", "Better quality": as the window lists them.
+std::string QualityLevelText(TQualityLevel ALevel);
+
+// What a user chose beside the format: the level, and whether source streams that already fit
+// the entry are copied rather than encoded again.
+struct TEncodingChoice {
+  TQualityLevel Level = TQualityLevel::qlBalanced;
+  bool CopyFitting = false;
+};
+
+// How an entry picks its video bit rate. A fixed rate is used as is (times the level's
+// RateScale); otherwise the rate is the output picture's area (width x height, after the
+// entry's size limits) times BitsPerPixel, in bit/s, kept within MinVideoBitrate ..
+// MaxVideoBitrate. At 30 pictures a second, 3 bit/s per pixel is 0.1 bit per pixel and picture.
+// An entry at constant quality takes this rate as its cap: the largest rate, over a buffer of
+// two seconds of it (see BuildTaskOutput).
 struct TVideoRateRule {
   int32_t FixedBitrate = 0; // > 0: this rate whatever the size
   double BitsPerPixel = 0;
@@ -34,7 +57,17 @@ struct TOutputFormat {
   std::string Container; // the muxer; empty: chosen by the library from the extension
   std::string VideoCodec; // empty: the container's default (or none for audio only)
   std::string AudioCodec;
-  std::string Settings; // encoder and muxer settings, "name=value" lines (ExtOptions)
+  std::string Settings; // muxer settings, "name=value" lines (ExtOptions), always applied
+  // Encoder settings, "name=value" lines, applied only when the stream is encoded (a copied
+  // stream takes none of them).
+  std::string VideoSettings;
+  std::string AudioSettings;
+  // Constant quality: per level (smaller, balanced, better) the video encoder's quality and
+  // preset as "name=value" lines, added to VideoSettings; VideoRate then gives the cap. All
+  // empty: the entry encodes at VideoRate's rate.
+  std::array<std::string, QualityLevelCount> VideoQuality;
+  // A fixed-rate entry's rate per level, as a factor of VideoRate.FixedBitrate.
+  std::array<double, QualityLevelCount> RateScale{0.7, 1.0, 1.5};
   bool AudioOnly = false;
   int32_t Target = 0; // a disc target of TOutputOptions (3 "dvd"); it sets size and rates
   TVideoRateRule VideoRate;
@@ -45,6 +78,8 @@ struct TOutputFormat {
   int32_t MaxAudioBitrate = 0; // 0: no limit
   int32_t MaxChannels = 0; // 0: no limit
   std::vector<int32_t> SampleRates;
+  // A copied video stream must have one of these profiles (FF_PROFILE_*); empty: any.
+  std::vector<int32_t> CopyProfiles;
   // Video: the largest output width (the height follows the source's shape); frame sizes
   // are always made even, which the 4:2:0 encoders need.
   int32_t MaxWidth = 0; // 0: no limit
@@ -90,6 +125,12 @@ struct TSourceFacts {
   int32_t Width = -1, Height = -1; // as the pictures play, turned as the source says
   bool Interlaced = false; // field-coded video
   int32_t Channels = -1, SampleRate = -1, AudioBitrate = -1; // -1 without audio
+  // What a copy of the streams would carry: the codecs' names as the libraries give them
+  // ("h264", "aac"; empty without the stream), the video's pixel format (AVPixelFormat) and
+  // profile (-1 unknown), and whether its pictures play turned or mirrored.
+  std::string VideoCodec, AudioCodec;
+  int32_t PixelFormat = -1, Profile = -1;
+  bool Turned = false;
 };
 TSourceFacts SourceFactsOf(const TProbeSummary& ASource);
 
@@ -100,11 +141,18 @@ int32_t CappedSampleRate(const TOutputFormat& AFormat, int32_t ARate); // neares
 // the shape kept. {-1, -1} for an unknown size.
 std::pair<int32_t, int32_t> OutputFrameSize(const TOutputFormat& AFormat, int32_t AWidth,
                                             int32_t AHeight);
-int32_t VideoBitrateFor(const TOutputFormat& AFormat, int32_t AWidth, int32_t AHeight);
+// The entry's video rate for a source of AWidth x AHeight at ALevel: a fixed rate scaled by the
+// level, or the area rule's rate (the cap of a constant-quality entry); -1 for none.
+int32_t VideoBitrateFor(const TOutputFormat& AFormat, int32_t AWidth, int32_t AHeight,
+                        TQualityLevel ALevel = TQualityLevel::qlBalanced);
+// Whether the entry encodes its video at a constant quality (with a cap) rather than a rate.
+bool HasConstantQuality(const TOutputFormat& AFormat);
 
 struct TTaskOutput {
   std::string FileName;
   TOutputOptions Options;
+  // The source's streams that go into the output unchanged (see StreamCopy.h).
+  bool VideoCopied = false, AudioCopied = false;
 };
 
 // A task's output file name and options for AFormat, as a conversion run makes them for every
@@ -114,16 +162,20 @@ struct TTaskOutput {
 // AThreadCount goes to ThreadCount (0: automatic). The output's name is free when this returns;
 // hand it to SetTaskOutput before building the next task's, so two sources of the same name
 // get different outputs.
+// AChoice picks the level's encoder values and whether streams that fit are copied.
 TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASourceName,
                             const TSourceFacts& AFacts, bool ASameFolder,
-                            const std::string& AFolder, int32_t AThreadCount = 0);
+                            const std::string& AFolder, int32_t AThreadCount = 0,
+                            const TEncodingChoice& AChoice = {});
 
 // BuildTaskOutput for task AIndex of AConverter from its view (source and summary), then
 // SetTaskOutput. False (the reason in the converter's LastError) when the task has started or
 // its output cannot be set; the task stays in the list either way. AFileName receives the
-// output's name. Raises TTaskIndexError for a bad index.
+// output's name; AOutput, when given, all that was built (name, options, the streams copied).
+// Raises TTaskIndexError for a bad index.
 bool SetFormatOutput(TVexoConverter& AConverter, int AIndex, const TOutputFormat& AFormat,
                      bool ASameFolder, const std::string& AFolder, int32_t AThreadCount = 0,
-                     std::string* AFileName = nullptr);
+                     std::string* AFileName = nullptr, const TEncodingChoice& AChoice = {},
+                     TTaskOutput* AOutput = nullptr);
 
 } // namespace pelorix

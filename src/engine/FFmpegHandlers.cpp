@@ -146,7 +146,8 @@ void TCustomFFmpeg::OptBitRate(const std::string& AName, const std::string& AVal
   const int Kind = AName[0] == 'a' ? ckAudio : ckVideo;
   int64_t Rate = 0;
   AVUtil().av_opt_get_int(LibOptions.CodecOptions[Kind].get(), "b", 0, &Rate);
-  if (Rate < 1000)
+  // 0 is no rate: the encoder's own quality control (a constant quality) decides.
+  if (Rate > 0 && Rate < 1000)
     Log(1, "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not "
            "kbits/s");
 }

@@ -50,6 +50,7 @@ struct TVideoStreamInfo {
   int32_t Width = -1;
   float DisplayAspect = -1.0f; // width * sample aspect / height; not finite for a 0 divisor
   int32_t PixelFormat = -1; // AVPixelFormat
+  int32_t Profile = -1; // the codec's profile (FF_PROFILE_*); -1 unknown
   int32_t FrameRateNum = -1; // the stream's real base frame rate
   int32_t FrameRateDen = -1;
   // The picture as it plays: the stored one mirrored left to right when Mirrored, then turned

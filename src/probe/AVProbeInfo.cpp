@@ -123,6 +123,7 @@ void TAVProbe::VideoStreamInfo(int32_t AIndex, TVideoStreamInfo& AInfo) const {
   AInfo.Width = Codec.width;
   AInfo.DisplayAspect = DisplayAspectOf(Codec.width, Codec.height, Codec.sample_aspect_ratio);
   AInfo.PixelFormat = Codec.format;
+  AInfo.Profile = Codec.profile == FF_PROFILE_UNKNOWN ? -1 : Codec.profile;
   AInfo.FrameRateNum = Stream->r_frame_rate.num;
   AInfo.FrameRateDen = Stream->r_frame_rate.den;
   const TPictureTurn Turn = TurnOfStream(Stream);

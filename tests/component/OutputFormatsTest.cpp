@@ -92,13 +92,30 @@ TEST(TOutputFormatsTest, FrameSizesAreEvenAndThePhoneEntryKeepsTheShapeAt352Wide
   EXPECT_EQ(OutputFrameSize(Entry("mp4"), -1, -1), TSize(-1, -1));
 }
 
-TEST(TOutputFormatsTest, VideoRatesGrowWithThePictureWithinLimits) {
+TEST(TOutputFormatsTest, VideoRatesAndCapsGrowWithThePictureWithinLimits) {
+  using enum TQualityLevel;
   EXPECT_EQ(VideoBitrateFor(Entry("avi"), 176, 144), 1500000);
-  EXPECT_EQ(VideoBitrateFor(Entry("mp4"), 1920, 1080), 6220800);
-  EXPECT_EQ(VideoBitrateFor(Entry("mp4"), 176, 144), 76032);
-  EXPECT_EQ(VideoBitrateFor(Entry("mp4"), 16, 16), 64000);
-  EXPECT_EQ(VideoBitrateFor(Entry("3gp"), 1280, 720), 313632); // after the 352 limit
+  EXPECT_EQ(VideoBitrateFor(Entry("avi"), 1920, 1080, qlSmaller), 1050000);
+  EXPECT_EQ(VideoBitrateFor(Entry("avi"), 176, 144, qlBetter), 2250000);
+  // The caps of the constant-quality entries do not move with the level.
+  EXPECT_EQ(VideoBitrateFor(Entry("mp4"), 1920, 1080, qlBetter), 24883200);
+  EXPECT_EQ(VideoBitrateFor(Entry("mkv"), 1280, 720, qlSmaller), 11059200);
+  EXPECT_EQ(VideoBitrateFor(Entry("mp4"), 16, 16), 500000);
+  EXPECT_EQ(VideoBitrateFor(Entry("mp4"), 8000, 8000), 40000000);
+  EXPECT_EQ(VideoBitrateFor(Entry("3gp"), 1280, 720), 1115136); // after the 352 limit
+  EXPECT_EQ(VideoBitrateFor(Entry("webm"), 1280, 720), -1); // no cap in its quality mode
   EXPECT_EQ(VideoBitrateFor(Entry("mpg"), 1280, 720), -1); // the target's own
+}
+
+TEST(TOutputFormatsTest, QualityLevelsHaveOneNameEach) {
+  using enum TQualityLevel;
+  for (TQualityLevel Level : {qlSmaller, qlBalanced, qlBetter})
+    EXPECT_EQ(QualityLevelNamed(QualityLevelName(Level)), Level);
+  EXPECT_EQ(QualityLevelNamed("Better"), qlBetter);
+  EXPECT_EQ(QualityLevelNamed("best"), std::nullopt);
+  EXPECT_EQ(QualityLevelNamed(""), std::nullopt);
+  EXPECT_EQ(QualityLevelText(qlSmaller), "Smaller file");
+  EXPECT_EQ(QualityLevelText(qlBetter), "Better quality");
 }
 
 TSourceFacts ClipFacts(const std::string& AName) {

@@ -161,6 +161,9 @@ TEST_F(TOptionDispatcherTest, LowBitRateWarnsForItsOwnKind) {
   EXPECT_EQ(Recorder.LogLines().size(), 1u);
   Engine.SetOption("ab", "128");
   EXPECT_EQ(Recorder.LogLines(), (std::vector<TLogLine>{Warning, Warning}));
+  // 0 asks for no rate at all (a constant-quality encoder), which is no slip of the unit.
+  Engine.SetOption("b", "0");
+  EXPECT_EQ(Recorder.LogLines().size(), 2u);
 }
 
 TEST_F(TOptionDispatcherTest, RenamedSettingsStillReachTheEncoder) {

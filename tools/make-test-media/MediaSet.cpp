@@ -40,6 +40,32 @@ void WriteH264AacMp4(const std::filesystem::path& APath) {
   Muxer.Write(2.0);
 }
 
+// H.264 as MPEG-TS stores it, with start codes before every unit (Annex B), + AAC in ADTS.
+void WriteH264AacTs(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mpegts");
+  // Without macroblock-tree rate control (see WriteH264AacMp4).
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .Width = 160,
+                  .Height = 120,
+                  .BitRate = 0,
+                  .EncoderOptions = {{"x264-params", "mbtree=0"}}});
+  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(1.0);
+}
+
+// A second of the camera scene (detail, pan, grain), small: what the quality levels tell apart.
+void WriteCameraMp4(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .Width = 320,
+                  .Height = 180,
+                  .BitRate = 0,
+                  .Content = TPictureContent::pcCameraScene,
+                  .EncoderOptions = {{"preset", "ultrafast"}, {"qp", "18"}}});
+  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(1.0);
+}
+
 void WriteMpeg4Mp3Avi(const std::filesystem::path& APath) {
   TMuxer Muxer(APath, "avi");
   Muxer.AddVideo({});
@@ -187,6 +213,22 @@ void WriteBench720pH264AacMp4(const std::filesystem::path& APath) {
 // the threaded conversions to have work to share.
 void WriteBench1080pH264AacMp4(const std::filesystem::path& APath) {
   WriteBenchGrainH264AacMp4(APath, 1920, 1080, 10.0);
+}
+
+// The quality benchmark's clips: 5 s of 1280x720 at 25 fps, a camera scene or a cartoon, kept
+// nearly as painted (H.264 at quantiser 12) so that the clip is the reference the converted
+// files are measured against, + AAC stereo.
+void WriteBenchSceneMp4(const std::filesystem::path& APath, TPictureContent AContent) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddVideo({.Encoder = "libx264",
+                  .Width = 1280,
+                  .Height = 720,
+                  .GopSize = 50,
+                  .BitRate = 0,
+                  .Content = AContent,
+                  .EncoderOptions = {{"preset", "ultrafast"}, {"qp", "12"}}});
+  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(5.0);
 }
 
 // Ten minutes of the two tones as AAC: the audio benchmark re-encodes it.
@@ -775,6 +817,14 @@ const std::vector<TMediaFile>& MediaFiles() {
       {"h264_aac.mp4",
        "MP4; H.264 160x120 25 fps with B-frames + AAC 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
        WriteH264AacMp4},
+      {"h264_aac.ts",
+       "MPEG-TS; H.264 160x120 25 fps with start codes + AAC 44100 Hz stereo (L 440 Hz, R 1000 "
+       "Hz); 1 s",
+       WriteH264AacTs},
+      {"camera.mp4",
+       "MP4; H.264 320x180 25 fps at quantiser 18, a camera scene (detail at every scale, a slow "
+       "pan, a moving ball, grain) + AAC 44100 Hz stereo (L 440 Hz, R 1000 Hz); 1 s",
+       WriteCameraMp4},
       {"mpeg4_mp3.avi",
        "AVI; MPEG-4 Visual 176x144 25 fps + MP3 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s",
        WriteMpeg4Mp3Avi},
@@ -932,6 +982,18 @@ const std::vector<TMediaFile>& BenchFiles() {
        "MP4; H.264 1920x1080 25 fps with grain, GOP 50, 2 B-frames + AAC 44100 Hz stereo "
        "(L 440 Hz, R 1000 Hz); 10 s",
        WriteBench1080pH264AacMp4},
+      {"bench_camera_720p.mp4",
+       "MP4; H.264 1280x720 25 fps at quantiser 12, a camera scene: detail at every scale, a slow "
+       "pan, a moving ball, grain + AAC 44100 Hz stereo (L 440 Hz, R 1000 Hz); 5 s",
+       [](const std::filesystem::path& APath) {
+         WriteBenchSceneMp4(APath, TPictureContent::pcCameraScene);
+       }},
+      {"bench_cartoon_720p.mp4",
+       "MP4; H.264 1280x720 25 fps at quantiser 12, a cartoon: flat colours, dark outlines, a "
+       "bouncing ball and a sliding box + AAC 44100 Hz stereo (L 440 Hz, R 1000 Hz); 5 s",
+       [](const std::filesystem::path& APath) {
+         WriteBenchSceneMp4(APath, TPictureContent::pcCartoon);
+       }},
       {"bench_aac_10min.m4a", "M4A; AAC 44100 Hz stereo 128 kbit/s (L 440 Hz, R 1000 Hz); 600 s",
        WriteBenchAac10MinM4a},
   };

@@ -115,6 +115,7 @@ TEncoderStream& TMuxer::AddVideo(const TVideoSettings& ASettings) {
   Encoder.Interlaced = ASettings.Interlaced;
   Encoder.CornerMark = ASettings.CornerMark;
   Encoder.NoiseAmplitude = ASettings.NoiseAmplitude;
+  Encoder.Content = ASettings.Content;
   Encoder.FrameSteps = ASettings.FrameSteps;
   Encoder.LastPictureHold = ASettings.LastPictureHold;
   Encoder.RepeatPackets = ASettings.RepeatPackets;
@@ -312,7 +313,12 @@ void TMuxer::EncodeNext(TEncoderStream& AEncoder) {
       Frame.interlaced_frame = 1;
       Frame.top_field_first = 1;
     }
-    FillTestPattern(Frame, AEncoder.PictureIndex, AEncoder.Interlaced);
+    if (AEncoder.Content == TPictureContent::pcCameraScene)
+      FillCameraScene(Frame, AEncoder.PictureIndex);
+    else if (AEncoder.Content == TPictureContent::pcCartoon)
+      FillCartoon(Frame, AEncoder.PictureIndex);
+    else
+      FillTestPattern(Frame, AEncoder.PictureIndex, AEncoder.Interlaced);
     if (AEncoder.CornerMark) MarkCorners(Frame);
     if (AEncoder.NoiseAmplitude > 0)
       AddNoise(Frame, AEncoder.PictureIndex, AEncoder.NoiseAmplitude);

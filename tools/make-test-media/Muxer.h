@@ -6,6 +6,7 @@
 #pragma once
 
 #include "MediaObjects.h"
+#include "Scenes.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -25,6 +26,8 @@ struct TVideoSettings {
   AVRational SampleAspect{0, 1}; // 0/1 = unknown
   bool Interlaced = false; // top field first, fields half a frame apart
   int BFrames = -1; // -1 leaves the encoder's own choice
+  // What the pictures show (Scenes.h); the test pattern by default.
+  TPictureContent Content = TPictureContent::pcTestPattern;
   // Each picture gets its own pseudo-random grain of up to +-NoiseAmplitude on every sample,
   // so that the encoder cannot predict one picture from the last. 0 = a clean pattern.
   int NoiseAmplitude = 0;
@@ -79,6 +82,7 @@ struct TEncoderStream {
   bool Interlaced = false;
   bool CornerMark = false;
   int NoiseAmplitude = 0;
+  TPictureContent Content = TPictureContent::pcTestPattern;
   std::vector<double> ToneHz; // empty for video
   int64_t NextPts = 0; // in Codec->time_base: picture time or sample position
   int64_t PictureIndex = 0; // pictures made so far (what the test pattern shows)

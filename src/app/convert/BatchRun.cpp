@@ -70,8 +70,13 @@ void TBatch::SetOutputs() {
       Args.FolderGiven ? Args.Folder : TAppSettings(ProgramFolder()).Read().Output;
   for (size_t Task = 0; Task < TaskFiles.size();) {
     TFile& File = Files[TaskFiles[Task]];
+    TTaskOutput Built;
     if (SetFormatOutput(Converter, static_cast<int>(Task), *Args.Format, Args.SameFolder, Folder,
-                        Threads, &File.Output)) {
+                        Threads, &File.Output, Args.Choice, &Built)) {
+      File.Copied = Built.VideoCopied && Built.AudioCopied ? "video and audio"
+                    : Built.VideoCopied                    ? "video"
+                    : Built.AudioCopied                    ? "audio"
+                                                           : "";
       ++Task;
       continue;
     }
@@ -196,7 +201,7 @@ int TBatch::Report() {
       File.Output.clear();
     }
     AllConverted = AllConverted && File.Result.Outcome == TTaskOutcome::toConverted;
-    std::printf("%s\n", ResultLine(File.Source, File.Output, File.Result).c_str());
+    std::printf("%s\n", ResultLine(File.Source, File.Output, File.Result, File.Copied).c_str());
   }
   std::fflush(stdout);
   if (Stopped) return ExitStopped;

@@ -28,6 +28,7 @@ private:
   struct TFile {
     std::string Source;
     std::string Output;
+    std::string Copied; // "video", "audio", "video and audio": the streams taken unchanged
     TTaskResult Result; // toNone while it waits or runs
     bool Running = false; // reported progress and has not ended
     int64_t DoneMs = 0, TotalMs = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 namespace pelorix {
 namespace {
@@ -14,6 +15,8 @@ const char* const UsageText =
     "  -o FOLDER       output folder (default: the window's, else ~/orvaneVideo)\n"
     "  --same-folder   write every output beside its source\n"
     "  -j JOBS         files converted at once (default 1)\n"
+    "  --quality LEVEL smaller, balanced or better (default balanced)\n"
+    "  --no-copy       encode every stream again, even one that already fits the format\n"
     "  -q              print only the results\n"
     "  --realtime      read the sources no faster than they play\n"
     "  --keep-partial  keep an incomplete output (it holds less than the source) under its name\n"
@@ -66,6 +69,13 @@ int ParseArguments(int AArgc, char** AArgv, TArguments& AArgs) {
         return UsageError("-j needs a number of files from 1 to 999");
     } else if (Arg == "-q") {
       AArgs.Quiet = true;
+    } else if (Arg == "--quality") {
+      std::string Level;
+      const auto Named = Value(Level) ? QualityLevelNamed(Level) : std::nullopt;
+      if (!Named) return UsageError("--quality needs smaller, balanced or better");
+      AArgs.Choice.Level = *Named;
+    } else if (Arg == "--no-copy") {
+      AArgs.Choice.CopyFitting = false;
     } else if (Arg == "--realtime") {
       AArgs.Realtime = true;
     } else if (Arg == "--keep-partial") {

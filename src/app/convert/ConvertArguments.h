@@ -24,6 +24,8 @@ struct TArguments {
   bool Realtime = false;
   bool KeepPartial = false; // an incomplete output stays
   bool ListFormats = false;
+  // The quality level; streams that already fit the format are copied unless --no-copy.
+  TEncodingChoice Choice{TQualityLevel::qlBalanced, true};
   std::vector<std::string> Files;
 };
 

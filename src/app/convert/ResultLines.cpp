@@ -3,7 +3,7 @@
 namespace pelorix {
 
 std::string ResultLine(const std::string& ASource, const std::string& AOutput,
-                       const TTaskResult& AResult) {
+                       const TTaskResult& AResult, const std::string& ACopied) {
   switch (AResult.Outcome) {
   case TTaskOutcome::toSkipped:
     return "skipped: " + ASource + " (" + AResult.Reason + ")";
@@ -13,7 +13,8 @@ std::string ResultLine(const std::string& ASource, const std::string& AOutput,
     return "incomplete: " + ASource + (AOutput.empty() ? "" : " -> " + AOutput) + " (" +
            AResult.Reason + ")";
   case TTaskOutcome::toConverted:
-    return "converted: " + ASource + " -> " + AOutput;
+    return "converted: " + ASource + " -> " + AOutput +
+           (ACopied.empty() ? "" : " (" + ACopied + " copied)");
   case TTaskOutcome::toStopped:
     return "stopped: " + ASource + " -> " + AOutput + " (cut short)";
   case TTaskOutcome::toNotStarted:

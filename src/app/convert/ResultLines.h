@@ -9,8 +9,9 @@
 namespace pelorix {
 
 // "converted: SOURCE -> OUTPUT", "failed: SOURCE: REASON", ...; toNone (a file that never got
-// its turn) reads as not started.
+// its turn) reads as not started. A converted file whose streams ACopied ("video", "audio",
+// "video and audio") went over unchanged says so: "converted: SOURCE -> OUTPUT (video copied)".
 std::string ResultLine(const std::string& ASource, const std::string& AOutput,
-                       const TTaskResult& AResult);
+                       const TTaskResult& AResult, const std::string& ACopied = "");
 
 } // namespace pelorix

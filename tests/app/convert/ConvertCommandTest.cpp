@@ -1,5 +1,6 @@
 // pelorix-convert as a user runs it: usage errors, the format list, output names, the result
 // lines and exit statuses, several files at once and Ctrl-C, with real conversions.
+#include "DecodedVideo.h"
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
 #include "PlaybackChecks.h"
@@ -154,6 +155,8 @@ TEST_F(TConvertCommandTest, UsageErrorsExitWithTwoAndConvertNothing) {
       {"-j", "two", "-o", Out(), Clip},
       {"-o", Out(), "--same-folder", Clip},
       {"--bogus", "-o", Out(), Clip},
+      {"--quality", "best", "-o", Out(), Clip},
+      {"-o", Out(), Clip, "--quality"},
   };
   for (const auto& Arguments : Cases) {
     TProgramRun Run(Arguments);
@@ -176,7 +179,9 @@ TEST_F(TConvertCommandTest, Mp4OfAPhoneClipHasH264AndAacAndASecondRunNumbersTheN
   {
     TProgramRun Run({"-f", "mp4", "-o", Out(), Clip});
     EXPECT_EQ(Run.Wait(), 0);
-    EXPECT_EQ(Run.Lines.back(), "converted: " + Clip + " -> " + Out("mpeg4_aac (MP4 Video).mp4"));
+    // The phone clip's AAC already fits the entry: only its video is encoded again.
+    EXPECT_EQ(Run.Lines.back(),
+              "converted: " + Clip + " -> " + Out("mpeg4_aac (MP4 Video).mp4") + " (audio copied)");
   }
   const test::TMediaFacts Facts = test::ReadMediaFacts(Out("mpeg4_aac (MP4 Video).mp4"));
   ASSERT_EQ(Facts.Streams.size(), 2u);
@@ -188,8 +193,9 @@ TEST_F(TConvertCommandTest, Mp4OfAPhoneClipHasH264AndAacAndASecondRunNumbersTheN
 
   TProgramRun Again({"-q", "-f", "MP4 Video", "-o", Out(), Clip});
   EXPECT_EQ(Again.Wait(), 0);
-  EXPECT_EQ(Again.Lines, std::vector<std::string>{"converted: " + Clip + " -> " +
-                                                  Out("mpeg4_aac (MP4 Video [1]).mp4")});
+  EXPECT_EQ(Again.Lines,
+            std::vector<std::string>{"converted: " + Clip + " -> " +
+                                     Out("mpeg4_aac (MP4 Video [1]).mp4") + " (audio copied)"});
 }
 
 TEST_F(TConvertCommandTest, SkippedAndFailedFilesAreReportedAndTheRunExitsWithOne) {
@@ -286,6 +292,32 @@ TEST_F(TConvertCommandTest, CtrlCFinishesTheRunningFileAndStartsNoOther) {
   EXPECT_FALSE(fs::exists(Out("c (Matroska Video).mkv")));
 }
 
+// An H.264 + AAC clip already is what the Matroska entry writes: both streams go over as they
+// are, the pictures decode as the source's; asked not to, or for a smaller file, it encodes.
+TEST_F(TConvertCommandTest, StreamsThatFitAreCopiedUnlessTurnedOffOrASmallerFileIsAsked) {
+  const std::string Clip = test::TestMedia("h264_aac.mp4");
+  TProgramRun Copied({"-q", "-f", "mkv", "-o", Out(), Clip});
+  EXPECT_EQ(Copied.Wait(), 0);
+  const std::string CopyName = Out("h264_aac (Matroska Video).mkv");
+  EXPECT_EQ(Copied.Lines, std::vector<std::string>{"converted: " + Clip + " -> " + CopyName +
+                                                   " (video and audio copied)"});
+  const auto Source = test::DecodeVideo(Clip).Pictures;
+  const auto Copy = test::DecodeVideo(CopyName).Pictures;
+  ASSERT_EQ(Copy.size(), 50u);
+  ASSERT_EQ(Copy.size(), Source.size());
+  for (size_t I = 0; I < Copy.size(); ++I) EXPECT_TRUE(Copy[I].Planes == Source[I].Planes) << I;
+
+  for (const std::vector<std::string>& Arguments :
+       {std::vector<std::string>{"--no-copy"}, std::vector<std::string>{"--quality", "smaller"}}) {
+    std::vector<std::string> Full = Arguments;
+    Full.insert(Full.end(), {"-q", "-f", "mkv", "-o", Out(), Clip});
+    TProgramRun Encoded(Full);
+    EXPECT_EQ(Encoded.Wait(), 0);
+    ASSERT_EQ(Encoded.Lines.size(), 1u);
+    EXPECT_EQ(Encoded.Lines[0].find("copied"), std::string::npos) << Encoded.Lines[0];
+  }
+}
+
 // Every source is opened when its turn comes, not all of them at the add: a batch larger than
 // the open-file limit converts whole.
 TEST_F(TConvertCommandTest, ABatchOfMoreSourcesThanOpenFilesAllowedConvertsEveryFile) {
@@ -297,7 +329,7 @@ TEST_F(TConvertCommandTest, ABatchOfMoreSourcesThanOpenFilesAllowedConvertsEvery
   ASSERT_EQ(Run.Lines.size(), 100u);
   for (int I = 0; I < 100; ++I) {
     const std::string Output = Out(std::to_string(I) + " (WAV Audio).wav");
-    EXPECT_EQ(Run.Lines[I], "converted: " + Arguments[5 + I] + " -> " + Output);
+    EXPECT_EQ(Run.Lines[I], "converted: " + Arguments[5 + I] + " -> " + Output + " (audio copied)");
     EXPECT_GT(fs::file_size(Output), 8000u) << Output;
   }
 }
