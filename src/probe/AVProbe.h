@@ -91,6 +91,9 @@ public:
 
   // The file name recorded in the container, at most 1024 bytes; empty without one.
   std::string OpenedFileName() const;
+  // The short name of the demuxer that reads the container ("mov,mp4,m4a,3gp,3g2,mj2",
+  // "image2"); empty without one.
+  std::string ContainerName() const;
 
   const std::string& LastError() const { return LastErrorText; }
   const std::string& FormatName() const { return OpenFormatName; }

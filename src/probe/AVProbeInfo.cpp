@@ -142,4 +142,9 @@ std::string TAVProbe::OpenedFileName() const {
   return CutText(Context->url, MaxFileNameBytes);
 }
 
+std::string TAVProbe::ContainerName() const {
+  if (!Context || !Context->iformat || !Context->iformat->name) return {};
+  return Context->iformat->name;
+}
+
 } // namespace pelorix
