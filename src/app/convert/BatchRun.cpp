@@ -199,6 +199,11 @@ void TBatch::Convert() {
     }
     if (Feeding && TimeUp()) Feeding = false; // the running files finish
     if (Feeding) Feed([&] { return Signals.StopRequested() || TimeUp(); });
+    // A file handed over just after a run's end waits for the next run.
+    if (Out > 0 && !RunActive) {
+      RunActive = true;
+      Converter.Start(Jobs);
+    }
     if (Out == 0 && !RunActive) break;
     for (const TRunEvent& Event : Events.Take(std::chrono::milliseconds(200))) Apply(Event);
     if (Progress) Draw(RunStart);
@@ -216,10 +221,6 @@ void TBatch::Convert() {
 void TBatch::Feed(const std::function<bool()>& AStopNow) {
   while (Out < Jobs && NextFile < Files.size() && !AStopNow())
     if (AddFile(NextFile++)) ++Out;
-  if (Out > 0 && !RunActive) {
-    RunActive = true;
-    Converter.Start(Jobs);
-  }
 }
 
 bool TBatch::AddFile(size_t AIndex) {
@@ -237,8 +238,10 @@ bool TBatch::AddFile(size_t AIndex) {
     if (!TemplateOutputName(NameRule, File.Source, Folder, File.Output, Error))
       return EndNow({TTaskOutcome::toFailed, Error});
     if (!File.Walked) {
-      if (const std::string Clash = NameClash(File.Output); !Clash.empty())
+      if (const std::string Clash = NameClash(File.Output); !Clash.empty()) {
+        File.Output.clear(); // the other file's
         return EndNow({TTaskOutcome::toFailed, Clash});
+      }
       if (AlreadyThere(AIndex)) return EndNow(SkippedResult(ExistsReason(File.Output)));
     }
   }
@@ -267,6 +270,7 @@ bool TBatch::AddFile(size_t AIndex) {
   if (File.Walked && FixedNames) {
     if (const std::string Clash = NameClash(File.Output); !Clash.empty()) {
       Withdraw();
+      File.Output.clear(); // the other file's
       return EndNow({TTaskOutcome::toFailed, Clash});
     }
     if (AlreadyThere(AIndex)) {
@@ -283,6 +287,7 @@ bool TBatch::AddFile(size_t AIndex) {
     File.Output.clear();
     return EndNow({TTaskOutcome::toFailed, Converter.LastError()});
   }
+  File.HandedOver = true;
   return true;
 }
 
@@ -359,7 +364,7 @@ void TBatch::Ended(size_t AIndex) {
   File.Seconds = std::chrono::duration<double>(TClock::now() - File.Began).count();
   const TTaskOutcome Outcome = File.Result.Outcome;
   // A file that failed while converting is not left behind half written.
-  if (Outcome == TTaskOutcome::toFailed && !File.Output.empty() && !File.AlreadyDone) {
+  if (Outcome == TTaskOutcome::toFailed && File.HandedOver && !File.Output.empty()) {
     std::error_code Ignored;
     fs::remove(fs::path(File.Output), Ignored);
   }

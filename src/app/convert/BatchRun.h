@@ -39,6 +39,7 @@ private:
     std::string Output;
     TTaskResult Result; // toNone while it waits or runs
     bool AlreadyDone = false; // skipped, its output is there
+    bool HandedOver = false; // a task of the converter, with its output set
     std::string Record; // the output whose partial record this run wrote before it started
     bool Running = false; // reported progress and has not ended
     int64_t DoneMs = 0, TotalMs = 0;
@@ -54,7 +55,7 @@ private:
   bool GatherSources();
   void Convert();
   // Hands files to the converter while fewer than the run's jobs are out and AStopNow says
-  // nothing, and starts a run when none is active.
+  // nothing.
   void Feed(const std::function<bool()>& AStopNow);
   // One file to the converter; false when it ended without a task (told, or left out).
   bool AddFile(size_t AIndex);

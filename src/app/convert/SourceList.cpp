@@ -82,8 +82,7 @@ bool ReadSourceList(const std::string& AListName, bool ANullSeparated,
   return true;
 }
 
-bool WalkFolder(const std::string& AFolder, std::vector<std::string>& AFiles,
-                std::string& AError) {
+bool WalkFolder(const std::string& AFolder, std::vector<std::string>& AFiles, std::string& AError) {
   std::error_code Error;
   if (Walk(AFolder, AFiles, Error)) return true;
   AError = "cannot read the folder " + AFolder + ": " + Error.message();

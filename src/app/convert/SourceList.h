@@ -18,7 +18,6 @@ bool ReadSourceList(const std::string& AListName, bool ANullSeparated,
 // entries sorted by name (byte order), a subfolder's files where its name falls. Links to files
 // are followed, links to folders are not (a walk never loops). False with AError when AFolder
 // cannot be read; unreadable subfolders are passed over.
-bool WalkFolder(const std::string& AFolder, std::vector<std::string>& AFiles,
-                std::string& AError);
+bool WalkFolder(const std::string& AFolder, std::vector<std::string>& AFiles, std::string& AError);
 
 } // namespace pelorix

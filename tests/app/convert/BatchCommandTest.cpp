@@ -49,15 +49,14 @@ TEST_F(TBatchCommandTest, ArgumentsListsAndWalkedFoldersMakeOneBatchInOrder) {
   TProgramRun Run({"-q", "-f", "wav", "-o", Out(), First, "--from-file",
                    (Dir / "list.txt").string(), "--recursive", (Dir / "in").string()});
   EXPECT_EQ(Run.Wait(), 1); // the named garbage is skipped
-  EXPECT_EQ(Run.Lines,
-            (std::vector<std::string>{
-                "converted: " + First + " -> " + Out("first (WAV Audio).wav"),
-                "converted: " + Listed + " -> " + Out("listed (WAV Audio).wav"),
-                "skipped: " + Garbage + " (not a media file)",
-                "converted: " + Deep + " -> " + Out("z (WAV Audio).wav"),
-                "converted: " + Top + " -> " + Out("a (WAV Audio).wav"),
-                "converted: " + Video + " -> " + Out("clip (WAV Audio).wav"),
-            }));
+  EXPECT_EQ(Run.Lines, (std::vector<std::string>{
+                           "converted: " + First + " -> " + Out("first (WAV Audio).wav"),
+                           "converted: " + Listed + " -> " + Out("listed (WAV Audio).wav"),
+                           "skipped: " + Garbage + " (not a media file)",
+                           "converted: " + Deep + " -> " + Out("z (WAV Audio).wav"),
+                           "converted: " + Top + " -> " + Out("a (WAV Audio).wav"),
+                           "converted: " + Video + " -> " + Out("clip (WAV Audio).wav"),
+                       }));
 
   // NUL-separated names from standard input, one with a line feed in it.
   const std::string Odd = Copy("mono8k.wav", "two\nlines.wav");
@@ -70,8 +69,8 @@ TEST_F(TBatchCommandTest, ArgumentsListsAndWalkedFoldersMakeOneBatchInOrder) {
   EXPECT_TRUE(fs::exists(Out("first (FLAC Audio).flac")));
 
   // A list that cannot be read is a usage error; nothing is converted.
-  TProgramRun Missing({"-q", "-f", "flac", "-o", Out("none"), "--from-file",
-                       (Dir / "no-such-list").string()});
+  TProgramRun Missing(
+      {"-q", "-f", "flac", "-o", Out("none"), "--from-file", (Dir / "no-such-list").string()});
   EXPECT_EQ(Missing.Wait(), 2);
   EXPECT_FALSE(fs::exists(Out("none")));
 }
@@ -94,7 +93,8 @@ TEST_F(TBatchCommandTest, JsonLinesTellEveryFileAndTheRun) {
   EXPECT_EQ(Video["outcome"], "converted");
   EXPECT_EQ(Video["reason"], "");
   EXPECT_EQ(Video["input_bytes"], fs::file_size(Clip));
-  EXPECT_EQ(Video["output_bytes"], fs::file_size(Out("clip \"one\"\t\xc3\xb6 (Matroska Video).mkv")));
+  EXPECT_EQ(Video["output_bytes"],
+            fs::file_size(Out("clip \"one\"\t\xc3\xb6 (Matroska Video).mkv")));
   EXPECT_EQ(Video["streams"]["encoded"], TJson({"video", "audio"}));
   EXPECT_EQ(Video["streams"]["copied"], TJson::array());
   EXPECT_GT(Video["seconds"].get<double>(), 0);
@@ -118,8 +118,8 @@ TEST_F(TBatchCommandTest, JsonLinesTellEveryFileAndTheRun) {
   EXPECT_EQ(Summary["failed"], 0);
   EXPECT_EQ(Summary["exit_status"], 1);
   EXPECT_EQ(Summary["input_bytes"], fs::file_size(Clip) + fs::file_size(Tone));
-  EXPECT_EQ(Summary["output_bytes"], Video["output_bytes"].get<int64_t>() +
-                                         Lines[2]["output_bytes"].get<int64_t>());
+  EXPECT_EQ(Summary["output_bytes"],
+            Video["output_bytes"].get<int64_t>() + Lines[2]["output_bytes"].get<int64_t>());
 }
 
 // The output's path follows from the source's path alone: {dir} below --base, {name}, {ext} and
@@ -146,10 +146,11 @@ TEST_F(TBatchCommandTest, NameTemplatesAndMirroredTreesNameOutputsFromTheSourceP
 
   TProgramRun Clash({"-q", "-f", "flac", "-o", Out("flat"), "--name-template", "{name}", X, Y});
   EXPECT_EQ(Clash.Wait(), 1);
-  EXPECT_EQ(Clash.Lines, (std::vector<std::string>{
-                             "converted: " + X + " -> " + Out("flat/clip.flac"),
-                             "failed: " + Y + ": its output name is also " + X +
-                                 "'s; --name-template can tell them apart"}));
+  EXPECT_EQ(Clash.Lines,
+            (std::vector<std::string>{"converted: " + X + " -> " + Out("flat/clip.flac"),
+                                      "failed: " + Y + ": its output name is also " + X +
+                                          "'s; --name-template can tell them apart"}));
+  EXPECT_NEAR(test::ReadMediaFacts(Out("flat/clip.flac")).Duration(), 1.0, 0.05); // still X's
 
   TProgramRun Outside(
       {"-q", "-f", "flac", "-o", Out("outside"), "--mirror-tree", "--base", Base + "/x", Y});
@@ -176,16 +177,17 @@ TEST_F(TBatchCommandTest, SigtermAndTheTimeLimitStartNoMoreFiles) {
     Run.Signal(SIGTERM);
     EXPECT_EQ(Run.Wait(), 3);
     EXPECT_EQ(std::vector<std::string>(Run.Lines.end() - 3, Run.Lines.end()),
-              (std::vector<std::string>{
-                  "stopped: " + A + " -> " + Out("a (Matroska Video).mkv") + " (cut short)",
-                  "not started: " + B, "not started: " + C}));
+              (std::vector<std::string>{"stopped: " + A + " -> " + Out("a (Matroska Video).mkv") +
+                                            " (cut short)",
+                                        "not started: " + B, "not started: " + C}));
   }
   // Each file takes its two seconds: the limit of 60 ms has passed when the first ends.
-  TProgramRun Limited({"-q", "--realtime", "--max-minutes", "0.001", "-f", "mkv", "-o",
-                       Out("limited"), A, B, C});
+  TProgramRun Limited(
+      {"-q", "--realtime", "--max-minutes", "0.001", "-f", "mkv", "-o", Out("limited"), A, B, C});
   EXPECT_EQ(Limited.Wait(), 3);
   ASSERT_EQ(Limited.Lines.size(), 3u);
-  EXPECT_TRUE(Limited.Lines[0] == "converted: " + A + " -> " + Out("limited/a (Matroska Video).mkv") ||
+  EXPECT_TRUE(Limited.Lines[0] ==
+                  "converted: " + A + " -> " + Out("limited/a (Matroska Video).mkv") ||
               Limited.Lines[0] == "not started: " + A)
       << Limited.Lines[0];
   EXPECT_EQ(Limited.Lines[1], "not started: " + B);

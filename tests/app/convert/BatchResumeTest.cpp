@@ -64,7 +64,8 @@ void CheckFinalOutputs(const fs::path& AFolder, const std::vector<std::string>& 
 
 // No source is converted twice across the runs: at most one "converted" line each (a file
 // converted just before a kill may have none; its output is then passed over as there).
-void CheckConvertedOnce(const std::vector<TJson>& ARecords, const std::vector<std::string>& ASources) {
+void CheckConvertedOnce(const std::vector<TJson>& ARecords,
+                        const std::vector<std::string>& ASources) {
   std::map<std::string, int> Converted;
   for (const TJson& Record : ARecords)
     if (Record["outcome"] == "converted") ++Converted[Record["source"].get<std::string>()];
@@ -79,8 +80,8 @@ TEST_F(TBatchResumeTest, ABatchCutOffInEveryWayResumesToOneWholeOutputPerFile) {
     Sources.push_back(Copy("tone.wav", "in/" + Name + ".wav"));
     Expected.push_back(Name + " (FLAC Audio).flac");
   }
-  std::vector<std::string> Command{"--json", "--realtime", "-j", "2", "--skip-existing",
-                                   "--redo-stopped", "-f", "flac", "-o", Out()};
+  std::vector<std::string> Command{"--json",         "--realtime", "-j",   "2",  "--skip-existing",
+                                   "--redo-stopped", "-f",         "flac", "-o", Out()};
   Command.insert(Command.end(), Sources.begin(), Sources.end());
 
   std::vector<std::string> Lines;
@@ -88,8 +89,8 @@ TEST_F(TBatchResumeTest, ABatchCutOffInEveryWayResumesToOneWholeOutputPerFile) {
     int Signal;
     bool Group;
   };
-  for (const TCut Cut : {TCut{SIGINT, false}, TCut{SIGTERM, false}, TCut{SIGKILL, false},
-                         TCut{SIGKILL, true}}) {
+  for (const TCut Cut :
+       {TCut{SIGINT, false}, TCut{SIGTERM, false}, TCut{SIGKILL, false}, TCut{SIGKILL, true}}) {
     SCOPED_TRACE(std::string(strsignal(Cut.Signal)) + (Cut.Group ? " to the group" : ""));
     TProgramRun Run(PELORIX_CONVERT_PROGRAM, Command, {{}, 0, "", "", true});
     // Cut off once a file has converted, while others run.

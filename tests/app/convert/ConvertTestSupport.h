@@ -59,8 +59,7 @@ public:
 #ifdef PELORIX_TSAN_SUPPRESSIONS
       ::setenv("TSAN_OPTIONS", "suppressions=" PELORIX_TSAN_SUPPRESSIONS, 1);
 #endif
-      for (const auto& [Name, Value] : ASetup.Environment)
-        ::setenv(Name.c_str(), Value.c_str(), 1);
+      for (const auto& [Name, Value] : ASetup.Environment) ::setenv(Name.c_str(), Value.c_str(), 1);
       if (ASetup.OpenFileLimit > 0) {
         const rlimit Limit{ASetup.OpenFileLimit, ASetup.OpenFileLimit};
         if (::setrlimit(RLIMIT_NOFILE, &Limit) != 0) ::_exit(126);
