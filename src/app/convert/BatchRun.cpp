@@ -3,6 +3,7 @@
 #include "AppSettings.h"
 #include "ConvertProgress.h"
 #include "JsonResults.h"
+#include "OutputClaim.h"
 #include "OutputFormats.h"
 #include "PartialRecords.h"
 #include "ProgramFolder.h"
@@ -287,7 +288,6 @@ bool TBatch::AddFile(size_t AIndex) {
     File.Output.clear();
     return EndNow({TTaskOutcome::toFailed, Converter.LastError()});
   }
-  File.HandedOver = true;
   return true;
 }
 
@@ -312,6 +312,9 @@ bool TBatch::AlreadyThere(size_t AIndex) {
     return false;
   }
   File.AlreadyDone = true;
+  // What killed runs left in the folder goes, even when nothing more is written there.
+  const std::string Folder = fs::path(File.Output).parent_path().string();
+  if (SweptFolders.insert(Folder).second) SweepAbandonedOutputs(Folder.empty() ? "." : Folder);
   return true;
 }
 
@@ -363,11 +366,6 @@ void TBatch::Ended(size_t AIndex) {
   TFile& File = Files[AIndex];
   File.Seconds = std::chrono::duration<double>(TClock::now() - File.Began).count();
   const TTaskOutcome Outcome = File.Result.Outcome;
-  // A file that failed while converting is not left behind half written.
-  if (Outcome == TTaskOutcome::toFailed && File.HandedOver && !File.Output.empty()) {
-    std::error_code Ignored;
-    fs::remove(fs::path(File.Output), Ignored);
-  }
   // A file cut short keeps its record (a later --skip-existing run must know); every other end
   // leaves either a whole output or none.
   const bool CutShort = Outcome == TTaskOutcome::toStopped || Outcome == TTaskOutcome::toIncomplete;

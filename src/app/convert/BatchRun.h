@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,6 @@ private:
     std::string Output;
     TTaskResult Result; // toNone while it waits or runs
     bool AlreadyDone = false; // skipped, its output is there
-    bool HandedOver = false; // a task of the converter, with its output set
     std::string Record; // the output whose partial record this run wrote before it started
     bool Running = false; // reported progress and has not ended
     int64_t DoneMs = 0, TotalMs = 0;
@@ -86,6 +86,7 @@ private:
   bool FixedNames = false; // named by the template, never numbered
   TNameRule NameRule;
   std::map<std::string, size_t> NamesTaken; // fixed names -> the file that has it
+  std::set<std::string> SweptFolders; // output folders cleared of killed runs' leftovers
 
   TRunEventQueue Events;
   // The main thread's alone, from the events taken:
