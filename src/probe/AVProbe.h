@@ -102,6 +102,9 @@ public:
   // (time plus duration), whatever the header says; -1 for a stream without a timed packet.
   // A read error ends the reading; what was read counts.
   std::vector<double> ReadStreamSpans();
+  // The short name of the demuxer that reads the container ("mov,mp4,m4a,3gp,3g2,mj2",
+  // "image2"); empty without one.
+  std::string ContainerName() const;
 
   const std::string& LastError() const { return LastErrorText; }
   const std::string& FormatName() const { return OpenFormatName; }

@@ -178,4 +178,9 @@ std::vector<double> TAVProbe::ReadStreamSpans() {
   return Spans;
 }
 
+std::string TAVProbe::ContainerName() const {
+  if (!Context || !Context->iformat || !Context->iformat->name) return {};
+  return Context->iformat->name;
+}
+
 } // namespace pelorix

@@ -6,6 +6,7 @@ namespace pelorix {
 TProbeSummary SummaryOf(const TAVProbe& AProbe) {
   TProbeSummary Summary;
   Summary.FileName = AProbe.OpenedFileName();
+  Summary.Container = AProbe.ContainerName();
   Summary.StreamCount = AProbe.StreamCount();
   Summary.AudioStreamCount = AProbe.AudioStreamCount();
   Summary.VideoStreamCount = AProbe.VideoStreamCount();

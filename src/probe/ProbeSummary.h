@@ -14,6 +14,7 @@ namespace pelorix {
 
 struct TProbeSummary {
   std::string FileName; // the file name recorded in the container
+  std::string Container; // the demuxer that reads it (TAVProbe::ContainerName)
   int32_t StreamCount = -1;
   int32_t AudioStreamCount = -1;
   int32_t VideoStreamCount = -1;

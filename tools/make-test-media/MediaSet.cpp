@@ -238,6 +238,18 @@ void WriteBenchAac10MinM4a(const std::filesystem::path& APath) {
   Muxer.Write(600.0);
 }
 
+// Short clips for the batch benchmark, which converts eight copies of each: 30 s of the two
+// tones as AAC, and 10 s of small grainy H.264 with them.
+void WriteBenchClipAacM4a(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "mp4");
+  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
+  Muxer.Write(30.0);
+}
+
+void WriteBenchClipH264AacMp4(const std::filesystem::path& APath) {
+  WriteBenchGrainH264AacMp4(APath, 320, 240, 10.0);
+}
+
 std::ofstream OpenPlainFile(const std::filesystem::path& APath) {
   std::ofstream File(APath, std::ios::binary | std::ios::trunc);
   if (!File) throw TMediaError("cannot create the file");
@@ -646,6 +658,15 @@ void WriteCoverWav(const std::filesystem::path& APath) {
   if (!File) throw TMediaError("cannot write the file");
 }
 
+// A photo as phones and cameras leave them beside their clips: one JPEG picture, no clip.
+void WritePhotoJpg(const std::filesystem::path& APath) {
+  const std::string Picture = CoverJpeg();
+  std::ofstream File = OpenPlainFile(APath);
+  File.write(Picture.data(), static_cast<std::streamsize>(Picture.size()));
+  File.close();
+  if (!File) throw TMediaError("cannot write the file");
+}
+
 // An album track's tags, as a tagging program writes them.
 void TagAlbumTrack(TMuxer& AMuxer) {
   AMuxer.SetTag("title", "Pelorix Sång");
@@ -894,6 +915,8 @@ const std::vector<TMediaFile>& MediaFiles() {
       {"cover.wav",
        "WAV; tone.wav with an ID3v2.3 \"id3 \" chunk holding a 64x64 JPEG front cover; 2 s",
        WriteCoverWav},
+      {"photo.jpg", "JPEG photo: one 64x64 picture of the test pattern (the cover's), no clip",
+       WritePhotoJpg},
       {"amr.3gp", "3GP; AMR-NB 8000 Hz mono 12.2 kbit/s, 50 frames of pseudo-random bits; 1 s",
        [](const std::filesystem::path& APath) { WriteAmr3gp(APath, AmrNb122, 1, 50); }},
       {"amr_wb_multi.3gp",
@@ -996,6 +1019,12 @@ const std::vector<TMediaFile>& BenchFiles() {
        }},
       {"bench_aac_10min.m4a", "M4A; AAC 44100 Hz stereo 128 kbit/s (L 440 Hz, R 1000 Hz); 600 s",
        WriteBenchAac10MinM4a},
+      {"bench_clip_aac.m4a", "M4A; AAC 44100 Hz stereo 128 kbit/s (L 440 Hz, R 1000 Hz); 30 s",
+       WriteBenchClipAacM4a},
+      {"bench_clip_h264_aac.mp4",
+       "MP4; H.264 320x240 25 fps with grain, GOP 50, 2 B-frames + AAC 44100 Hz stereo "
+       "(L 440 Hz, R 1000 Hz); 10 s",
+       WriteBenchClipH264AacMp4},
   };
   return Files;
 }

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   if (const int Status = ParseArguments(argc, argv, Args); Status >= 0) return Status;
   if (Args.ListFormats) {
     ListFormats();
-    if (Args.Files.empty()) return ExitConverted;
+    if (Args.Sources.empty()) return ExitConverted;
   }
   TBatch Batch(Args);
   return Batch.Run();

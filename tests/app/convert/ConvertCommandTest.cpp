@@ -1,102 +1,22 @@
 // pelorix-convert as a user runs it: usage errors, the format list, output names, the result
 // lines and exit statuses, several files at once and Ctrl-C, with real conversions.
+#include "ConvertTestSupport.h"
 #include "DecodedVideo.h"
 #include "MediaFacts.h"
-#include "MediaTestSupport.h"
 #include "PlaybackChecks.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <thread>
 
 namespace pelorix {
 namespace {
 
 namespace fs = std::filesystem;
-
-// One run of the program with its standard output on a pipe; standard error is kept apart.
-// AOpenFileLimit > 0 lowers the child's limit of open files to it.
-class TProgramRun {
-public:
-  TProgramRun(const std::vector<std::string>& AArguments,
-              const std::vector<std::pair<std::string, std::string>>& AEnvironment = {},
-              rlim_t AOpenFileLimit = 0) {
-    int Pipe[2];
-    if (::pipe(Pipe) != 0) throw std::runtime_error("pipe");
-    Child = ::fork();
-    if (Child == 0) {
-      ::dup2(Pipe[1], STDOUT_FILENO);
-      const int Null = ::open("/dev/null", O_WRONLY);
-      ::dup2(Null, STDERR_FILENO);
-      ::close(Pipe[0]);
-      ::close(Pipe[1]);
-#ifdef PELORIX_TSAN_SUPPRESSIONS
-      ::setenv("TSAN_OPTIONS", "suppressions=" PELORIX_TSAN_SUPPRESSIONS, 1);
-#endif
-      for (const auto& [Name, Value] : AEnvironment) ::setenv(Name.c_str(), Value.c_str(), 1);
-      if (AOpenFileLimit > 0) {
-        const rlimit Limit{AOpenFileLimit, AOpenFileLimit};
-        if (::setrlimit(RLIMIT_NOFILE, &Limit) != 0) ::_exit(126);
-      }
-      std::vector<char*> Argv{const_cast<char*>(PELORIX_CONVERT_PROGRAM)};
-      for (const std::string& Argument : AArguments)
-        Argv.push_back(const_cast<char*>(Argument.c_str()));
-      Argv.push_back(nullptr);
-      ::execv(PELORIX_CONVERT_PROGRAM, Argv.data());
-      ::_exit(127);
-    }
-    ::close(Pipe[1]);
-    Output = ::fdopen(Pipe[0], "r");
-  }
-  ~TProgramRun() {
-    if (Child > 0 && Status < 0) Wait();
-    if (Output) std::fclose(Output);
-  }
-
-  // The next line of output without its line feed; false at the end of the output.
-  bool ReadLine(std::string& ALine) {
-    ALine.clear();
-    int C;
-    while ((C = std::fgetc(Output)) != EOF && C != '\n') ALine += static_cast<char>(C);
-    if (C == EOF && ALine.empty()) return false;
-    Lines.push_back(ALine);
-    return true;
-  }
-  // Reads up to the first line that starts with APrefix; false when the output ends first.
-  bool ReadUntil(const std::string& APrefix) {
-    std::string Line;
-    while (ReadLine(Line))
-      if (Line.rfind(APrefix, 0) == 0) return true;
-    return false;
-  }
-  void Signal(int ASignal) { ::kill(Child, ASignal); }
-  // Reads the rest of the output and returns the exit status.
-  int Wait() {
-    std::string Line;
-    while (ReadLine(Line)) {}
-    int Raw = 0;
-    ::waitpid(Child, &Raw, 0);
-    Status = WIFEXITED(Raw) ? WEXITSTATUS(Raw) : 128 + WTERMSIG(Raw);
-    return Status;
-  }
-  std::vector<std::string> Lines;
-
-private:
-  pid_t Child = -1;
-  FILE* Output = nullptr;
-  int Status = -1;
-};
 
 // The names in AFolder, hidden ones (starting with a dot) apart from the others.
 struct TFolderNames {
@@ -122,27 +42,8 @@ bool WaitFor(const std::function<bool()>& AHolds) {
   return false;
 }
 
-class TConvertCommandTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    test::RequireMediaLibraries();
-    Dir = fs::temp_directory_path() / ("pelorix-convert-" + std::to_string(::getpid()));
-    fs::remove_all(Dir);
-    fs::create_directories(Dir);
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-  std::string Out(const std::string& AName = "") const {
-    return AName.empty() ? (Dir / "out").string() : (Dir / "out" / AName).string();
-  }
-  // A copy of a test clip under the scratch folder.
-  std::string Copy(const std::string& AClip, const std::string& AName) {
-    const fs::path Target = Dir / AName;
-    fs::create_directories(Target.parent_path());
-    fs::copy_file(test::TestMedia(AClip), Target, fs::copy_options::overwrite_existing);
-    return Target.string();
-  }
-  fs::path Dir;
-};
+using test::TConvertCommandTest;
+using test::TProgramRun;
 
 TEST_F(TConvertCommandTest, UsageErrorsExitWithTwoAndConvertNothing) {
   const std::string Clip = test::TestMedia("mpeg4_aac.3gp");
