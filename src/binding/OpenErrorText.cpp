@@ -64,6 +64,9 @@ int OpenErrorCode(const std::string& AFileName, int AResult, bool AForcedFormat)
 
 std::string LibraryErrorText(int ACode) {
   char Text[AV_ERROR_MAX_STRING_SIZE] = {};
+  // A system error is the system's own text, which needs no library loaded; the libraries'
+  // own codes are told by the support library.
+  if (ACode < 0 && ACode > -4096) return strerror_r(-ACode, Text, sizeof Text);
   if (AVUtil().av_strerror(ACode, Text, sizeof Text) < 0 || Text[0] == '\0')
     return "error " + std::to_string(ACode);
   return Text;

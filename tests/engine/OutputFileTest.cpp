@@ -104,14 +104,15 @@ TEST_F(TOutputFileTest, StreamsFollowTheFormatTheInputsAndTheDisableFlags) {
 
   OpenInput("multi.mkv");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("multi.mkv"))) << Engine.LastErrorText();
-  EXPECT_EQ(StreamKinds(1), "vaas"); // both audio tracks
-  EXPECT_EQ(Encoder(2, 1)->codec_id, AV_CODEC_ID_ASS); // text subtitles become the format's
+  // Without maps every audio track of the inputs goes in: the MP3's and both of the clip's.
+  EXPECT_EQ(StreamKinds(1), "vaaas");
+  EXPECT_EQ(Encoder(4, 1)->codec_id, AV_CODEC_ID_ASS); // text subtitles become the format's
 
   // "vn" stays until a video stream takes it.
   Engine.SetOption("vn", "");
   ASSERT_TRUE(Engine.OpenOutputFile(Out("novideo1.mkv")));
   ASSERT_TRUE(Engine.OpenOutputFile(Out("novideo2.mkv")));
-  EXPECT_EQ(StreamKinds(3), "aas");
+  EXPECT_EQ(StreamKinds(3), "aaas");
   EXPECT_EQ(Internals(Engine).Options.VideoDisable, 1);
 }
 
@@ -134,7 +135,10 @@ TEST_F(TOutputFileTest, CopyAndEncoderChoicesAreConsumed) {
   EXPECT_TRUE(Internals(Engine).StreamCodecs.Outputs[0][0].StreamCopy);
   EXPECT_FALSE(Internals(Engine).StreamCodecs.Outputs[0][1].StreamCopy);
   EXPECT_EQ(Encoder(1)->codec_id, AV_CODEC_ID_MP2);
-  EXPECT_TRUE(Internals(Engine).StreamCodecs.Outputs[0][2].StreamCopy);
+  // Both audio tracks are encoded with the one choice; the subtitles after them are copied.
+  EXPECT_FALSE(Internals(Engine).StreamCodecs.Outputs[0][2].StreamCopy);
+  EXPECT_EQ(Encoder(2)->codec_id, AV_CODEC_ID_MP2);
+  EXPECT_TRUE(Internals(Engine).StreamCodecs.Outputs[0][3].StreamCopy);
   EXPECT_EQ(Internals(Engine).Options.VideoStreamCopy, 0);
   EXPECT_EQ(Internals(Engine).Options.SubtitleStreamCopy, 0);
   EXPECT_EQ(Internals(Engine).Options.AudioCodecName, nullptr);

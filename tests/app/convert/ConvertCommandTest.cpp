@@ -275,17 +275,17 @@ TEST_F(TConvertCommandTest, TwoRunsIntoOneFolderWriteEveryOutputOnceAndWhole) {
   const std::string A = Copy("mpeg4_aac.3gp", "a.3gp"), B = Copy("mpeg4_aac.3gp", "b.3gp"),
                     C = Copy("mpeg4_aac.3gp", "c.3gp");
   fs::create_directories(Out());
-  TProgramRun Slow({"-q", "--realtime", "-f", "3gp", "-o", Out(), A});
+  TProgramRun Slow({"-q", "--no-copy", "--realtime", "-f", "3gp", "-o", Out(), A});
   ASSERT_TRUE(WaitFor([&] { return !FolderNames(Out()).Hidden.empty(); }));
-  TProgramRun Fast({"-q", "-f", "3gp", "-o", Out(), A, B, C});
+  TProgramRun Fast({"-q", "--no-copy", "-f", "3gp", "-o", Out(), A, B, C});
   EXPECT_EQ(Fast.Wait(), 0);
   EXPECT_EQ(Slow.Wait(), 0);
   EXPECT_EQ(Fast.Lines[0], "converted: " + A + " -> " + Out("a (3GP Phone Video).3gp"));
   EXPECT_EQ(Slow.Lines, std::vector<std::string>{"converted: " + A + " -> " +
                                                  Out("a (3GP Phone Video [1]).3gp")});
 
-  TProgramRun First({"-q", "-j", "2", "-f", "3gp", "-o", Out(), A, B, C});
-  TProgramRun Second({"-q", "-j", "2", "-f", "3gp", "-o", Out(), A, B, C});
+  TProgramRun First({"-q", "--no-copy", "-j", "2", "-f", "3gp", "-o", Out(), A, B, C});
+  TProgramRun Second({"-q", "--no-copy", "-j", "2", "-f", "3gp", "-o", Out(), A, B, C});
   EXPECT_EQ(First.Wait(), 0);
   EXPECT_EQ(Second.Wait(), 0);
 
