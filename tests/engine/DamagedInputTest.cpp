@@ -1,6 +1,7 @@
 // Damaged sources end the run with an error, not as converted: a stream none of whose packets
 // decodes (whatever the decoder's threads), and a file whose reading fails before its end. What
 // could be converted is written all the same.
+#include "EngineRunFixture.h"
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
 
@@ -15,30 +16,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::TestMedia;
 
-class TDamagedInputTest : public ::testing::Test {
+class TDamagedInputTest : public test::TEngineRunFixture {
 protected:
-  void SetUp() override {
-    test::RequireMediaLibraries();
-    fs::create_directories(Dir);
-    Engine.Reset();
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-
-  std::string Out(const std::string& AName) const { return (Dir / AName).string(); }
-  void Input(const std::string& AClip) {
-    ASSERT_TRUE(Engine.OpenInputFile(TestMedia(AClip))) << Engine.LastErrorText();
-  }
-  void Output(const std::string& AName) {
-    ASSERT_TRUE(Engine.OpenOutputFile(Out(AName))) << Engine.LastErrorText();
-  }
-  std::string RunToEnd() {
-    Engine.Start(false, TConvertPriority::tpNormal);
-    return Engine.ErrorOccurred() ? Engine.ErrorMessage() : std::string();
-  }
-
-  fs::path Dir = fs::temp_directory_path() / ("pelorix-damaged-" + std::to_string(::getpid()));
-  TCustomFFmpeg Engine;
-  test::TEngineRecorder Recorder{Engine};
+  TDamagedInputTest() : TEngineRunFixture("pelorix-damaged") {}
 };
 
 TEST_F(TDamagedInputTest, AStreamOfWhichNothingDecodesFailsTheRunWithAnyThreadCount) {

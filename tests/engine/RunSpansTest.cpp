@@ -1,5 +1,6 @@
 // What a run reports it read and wrote (RunSpans), on real conversions: whole clips, trimmed
 // runs, copies, stopped runs.
+#include "EngineRunFixture.h"
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
 
@@ -13,30 +14,9 @@ namespace {
 namespace fs = std::filesystem;
 using test::TestMedia;
 
-class TRunSpansTest : public ::testing::Test {
+class TRunSpansTest : public test::TEngineRunFixture {
 protected:
-  void SetUp() override {
-    test::RequireMediaLibraries();
-    fs::create_directories(Dir);
-    Engine.Reset();
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-
-  std::string Out(const std::string& AName) const { return (Dir / AName).string(); }
-  void Input(const std::string& AClip) {
-    ASSERT_TRUE(Engine.OpenInputFile(TestMedia(AClip))) << Engine.LastErrorText();
-  }
-  void Output(const std::string& AName) {
-    ASSERT_TRUE(Engine.OpenOutputFile(Out(AName))) << Engine.LastErrorText();
-  }
-  std::string RunToEnd() {
-    Engine.Start(false, TConvertPriority::tpNormal);
-    return Engine.ErrorOccurred() ? Engine.ErrorMessage() : std::string();
-  }
-
-  fs::path Dir = fs::temp_directory_path() / ("pelorix-spans-" + std::to_string(::getpid()));
-  TCustomFFmpeg Engine;
-  test::TEngineRecorder Recorder{Engine};
+  TRunSpansTest() : TEngineRunFixture("pelorix-spans") {}
 };
 
 TEST_F(TRunSpansTest, AWholeClipReportsItsLengthReadAndWritten) {

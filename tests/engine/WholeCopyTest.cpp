@@ -1,5 +1,6 @@
 // Stream copies write everything they read: into the raw audio containers, and every audio
 // track into the containers that hold several.
+#include "EngineRunFixture.h"
 #include "MediaFacts.h"
 #include "MediaTestSupport.h"
 
@@ -14,24 +15,9 @@ namespace fs = std::filesystem;
 using test::ReadMediaFacts;
 using test::TestMedia;
 
-class TWholeCopyTest : public ::testing::Test {
+class TWholeCopyTest : public test::TEngineRunFixture {
 protected:
-  void SetUp() override {
-    test::RequireMediaLibraries();
-    fs::create_directories(Dir);
-    Engine.Reset();
-  }
-  void TearDown() override { fs::remove_all(Dir); }
-
-  std::string Out(const std::string& AName) const { return (Dir / AName).string(); }
-  std::string RunToEnd() {
-    Engine.Start(false, TConvertPriority::tpNormal);
-    return Engine.ErrorOccurred() ? Engine.ErrorMessage() : std::string();
-  }
-
-  fs::path Dir = fs::temp_directory_path() / ("pelorix-wholecopy-" + std::to_string(::getpid()));
-  TCustomFFmpeg Engine;
-  test::TEngineRecorder Recorder{Engine};
+  TWholeCopyTest() : TEngineRunFixture("pelorix-wholecopy") {}
 };
 
 // The first audio stream of a file's facts.
