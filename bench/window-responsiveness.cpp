@@ -126,7 +126,9 @@ int main(int argc, char** argv) {
   Ticker.stop();
 
   int Done = 0;
-  for (int Row = 0; Row < List->RowCount(); ++Row) Done += List->Status(Row) == pelorix::StatusDone;
+  // Done, whether encoded or copied ("Done (audio copied)").
+  for (int Row = 0; Row < Window.RowStates().Count(); ++Row)
+    Done += Window.RowStates().Row(Row).State == pelorix::TRowState::rsDone;
   std::printf("files converted: %d of %d in %.1f s\n", Done, List->RowCount(),
               Run.elapsed() / 1000.0);
   std::printf("\"Convert!\" (setting up %d outputs) took %lld ms; %d file(s) at once\n",

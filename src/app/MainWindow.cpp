@@ -129,7 +129,7 @@ void TfrmMain::CreateControls() {
   StaticText1->move(241, 120);
   StaticText1->adjustSize();
 
-  // The format list leaves the row's right part (from x 610) to the entry's own choices.
+  // The format list leaves the row's right part (from x 610) to the quality level.
   selFormat = new QComboBox(Client);
   selFormat->setObjectName(QStringLiteral("selFormat"));
   selFormat->setGeometry(350, 117, 250, 22);
@@ -137,15 +137,17 @@ void TfrmMain::CreateControls() {
   StaticText1->setBuddy(selFormat);
   for (const TOutputFormat& Format : OutputFormats())
     selFormat->addItem(QString::fromStdString(Format.Text));
+  CreateQualityControls(Client);
 
   lblMoreSoftware =
       MakeLink(Client, QStringLiteral("lblMoreSoftware"), QStringLiteral("More Software"));
-  lblMoreSoftware->setGeometry(350, 152, 174, 33);
+  // Under the copy box, level with the big buttons' captions.
+  lblMoreSoftware->setGeometry(350, 163, 174, 22);
   lblMoreSoftware->setAccessibleName(QStringLiteral("More Software"));
   connect(lblMoreSoftware, &QLabel::linkActivated, this,
           [this] { Dialogs.ShowMoreSoftware(this); });
   lblWebsite = MakeLink(Client, QStringLiteral("lblWebsite"), QStringLiteral("Website"));
-  lblWebsite->setGeometry(618, 152, 94, 33);
+  lblWebsite->setGeometry(618, 163, 94, 22);
   lblWebsite->setAccessibleName(QStringLiteral("Website"));
   connect(lblWebsite, &QLabel::linkActivated, this, [this] { Dialogs.OpenUrl(QUrl(SiteAddress)); });
 

@@ -13,6 +13,7 @@
 #include "AppSettings.h"
 #include "DesktopSeam.h"
 #include "DialogSeam.h"
+#include "OutputFormats.h"
 #include "RowStates.h"
 #include "SavedList.h"
 #include "VexoConverter.h"
@@ -142,6 +143,16 @@ private:
   // One box naming every file of the run that failed; nothing when none did.
   void ShowFailures();
 
+  // The quality level and the copy choice beside the format (QualityChoice.cpp).
+  void CreateQualityControls(QWidget* AClient);
+  // What the next conversions take: the level shown and whether fitting streams are copied.
+  TEncodingChoice EncodingChoice() const;
+  // The copy box counts only where the chosen entry at the chosen level may copy a stream;
+  // elsewhere it is greyed, keeping the user's choice for when it counts again.
+  void UpdateCopyFitting();
+  // The entry the format list shows.
+  const TOutputFormat& ChosenFormat() const;
+
   // The output folder and the same-folder choice.
   void ReadSettings();
   bool WriteSettings();
@@ -166,6 +177,8 @@ private:
   QToolButton* btnConvert = nullptr;
   QLabel* StaticText1 = nullptr;
   QComboBox* selFormat = nullptr;
+  QComboBox* selQuality = nullptr;
+  QCheckBox* chkCopyFitting = nullptr;
   QLabel* lblMoreSoftware = nullptr;
   QLabel* lblWebsite = nullptr;
   TFileList* lvFiles = nullptr;

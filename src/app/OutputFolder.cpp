@@ -1,5 +1,5 @@
-// The settings and the output folder: reading and writing conf.ini, the folder picker, the
-// "Browse" button and the same-folder rule.
+// The settings and the output folder: reading and writing conf.ini (the folder, the format, the
+// quality and copy choices), the folder picker, the "Browse" button and the same-folder rule.
 #include "MainWindow.h"
 
 #include "AppBrand.h"
@@ -21,6 +21,13 @@ void TfrmMain::ReadSettings() {
   // The stored format by its exact text; an unknown or missing one selects the first entry.
   const int Stored = selFormat->findText(QString::fromStdString(Values.Format), Qt::MatchExactly);
   selFormat->setCurrentIndex(Stored >= 0 ? Stored : 0);
+  // The level by its name; an unknown one is the balanced level.
+  const int Level = selQuality->findData(QString::fromStdString(Values.Quality));
+  selQuality->setCurrentIndex(Level >= 0 ? Level
+                                         : selQuality->findData(QString::fromStdString(
+                                               QualityLevelName(TQualityLevel::qlBalanced))));
+  chkCopyFitting->setChecked(Values.CopyFitting);
+  UpdateCopyFitting();
 }
 
 bool TfrmMain::WriteSettings() {
@@ -29,6 +36,8 @@ bool TfrmMain::WriteSettings() {
   Values.SameFolder = chkSameFolder->isChecked();
   Values.Format = selFormat->currentText().toStdString();
   Values.OpenFolder = OpenFolder.toStdString();
+  Values.Quality = selQuality->currentData().toString().toStdString();
+  Values.CopyFitting = chkCopyFitting->isChecked();
   std::string FailedPath;
   if (Settings.Write(Values, FailedPath)) return true;
   Dialogs.Message(this, TMessageKind::mkPlain, AppTitle,

@@ -26,6 +26,27 @@ double Speed(const TRowRecord& ARow) {
 }
 } // namespace
 
+QString CopiedStreamsText(TCopiedStreams ACopied) {
+  switch (ACopied) {
+  case TCopiedStreams::csVideo:
+    return QStringLiteral("video");
+  case TCopiedStreams::csAudio:
+    return QStringLiteral("audio");
+  case TCopiedStreams::csBoth:
+    return QStringLiteral("video and audio");
+  case TCopiedStreams::csNone:
+    break;
+  }
+  return QString();
+}
+
+TCopiedStreams CopiedStreamsNamed(const QString& AText) {
+  for (const TCopiedStreams Copied :
+       {TCopiedStreams::csVideo, TCopiedStreams::csAudio, TCopiedStreams::csBoth})
+    if (AText == CopiedStreamsText(Copied)) return Copied;
+  return TCopiedStreams::csNone;
+}
+
 TRowState StateOfOutcome(TTaskOutcome AOutcome) {
   switch (AOutcome) {
   case TTaskOutcome::toConverted:
@@ -59,7 +80,14 @@ QString StatusText(const TRowRecord& ARow) {
     return QStringLiteral("{|") + (Percent < 0 ? QString() : QString::number(Percent));
   }
   case TRowState::rsDone:
-    return QStringLiteral("Done");
+    switch (ARow.Copied) {
+    case TCopiedStreams::csNone:
+      return QStringLiteral("Done");
+    case TCopiedStreams::csBoth:
+      return QStringLiteral("Done (copied)");
+    default:
+      return QStringLiteral("Done (%1 copied)").arg(CopiedStreamsText(ARow.Copied));
+    }
   case TRowState::rsFailed:
     return QStringLiteral("Failed");
   case TRowState::rsIncomplete:
@@ -74,7 +102,11 @@ QString StatusText(const TRowRecord& ARow) {
 QString StatusTip(const TRowRecord& ARow) {
   switch (ARow.State) {
   case TRowState::rsDone:
-    return ARow.Output;
+    if (ARow.Copied == TCopiedStreams::csNone) return ARow.Output;
+    return ARow.Output + QStringLiteral("\nThe %1 copied unchanged, not encoded again")
+                             .arg(ARow.Copied == TCopiedStreams::csBoth
+                                      ? QStringLiteral("video and audio were")
+                                      : CopiedStreamsText(ARow.Copied) + QStringLiteral(" was"));
   case TRowState::rsFailed:
   case TRowState::rsIncomplete:
     return ARow.Reason;
@@ -126,6 +158,8 @@ void TRowStates::SetReady(int ARow) {
 }
 
 void TRowStates::SetOutput(int ARow, const QString& AOutput) { At(ARow).Output = AOutput; }
+
+void TRowStates::SetCopied(int ARow, TCopiedStreams ACopied) { At(ARow).Copied = ACopied; }
 
 void TRowStates::Report(int ARow, int64_t ADoneMs, int64_t ATotalMs, int64_t ANowMs) {
   TRowRecord& Row = At(ARow);

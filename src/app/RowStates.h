@@ -26,6 +26,13 @@ enum class TRowState {
   rsNotStarted, // the run was stopped before it started
 };
 
+// Which of the source's streams the row's output takes unchanged (copied, not encoded again).
+enum class TCopiedStreams { csNone, csVideo, csAudio, csBoth };
+// "video", "audio", "video and audio"; empty for none.
+QString CopiedStreamsText(TCopiedStreams ACopied);
+// The value of such a text; none for anything else.
+TCopiedStreams CopiedStreamsNamed(const QString& AText);
+
 // The row state a task's end gives.
 TRowState StateOfOutcome(TTaskOutcome AOutcome);
 
@@ -34,6 +41,7 @@ struct TRowRecord {
   QString Output; // the output file set for the last run; empty before
   TRowState State = TRowState::rsReady;
   QString Reason;
+  TCopiedStreams Copied = TCopiedStreams::csNone; // as set up for the last run
   int64_t LengthMs = -1; // the source's length as probed when added; -1 unknown
   // Progress of the current conversion; -1 while unknown.
   int64_t DoneMs = -1; // output written so far
@@ -44,10 +52,12 @@ struct TRowRecord {
 };
 
 // "Ready", "Done", "Failed", "Incomplete", "Canceled" (stopped or never started), or for a
-// converting row the progress cell: "{|" + percent ("{|" alone when the total is unknown).
+// converting row the progress cell: "{|" + percent ("{|" alone when the total is unknown). A
+// done row whose streams were copied says so: "Done (copied)" when all of them were, else
+// "Done (video copied)" or "Done (audio copied)".
 QString StatusText(const TRowRecord& ARow);
 // The status cell's tool tip: the reason of a failed or incomplete row, the output of a done
-// one, what a stop left; empty otherwise.
+// one (and which streams it took unchanged), what a stop left; empty otherwise.
 QString StatusTip(const TRowRecord& ARow);
 // Shown on a converting row's bar: "45%  2.1x  0:07 left". Speed and time left appear once the
 // row has run a second since its first report (before that they say nothing); without a
@@ -79,6 +89,7 @@ public:
   // forgotten (that output stays on disk; the new run takes a new name).
   void SetReady(int ARow);
   void SetOutput(int ARow, const QString& AOutput);
+  void SetCopied(int ARow, TCopiedStreams ACopied);
   // A progress report of the row's task at clock time ANowMs; makes the row converting.
   void Report(int ARow, int64_t ADoneMs, int64_t ATotalMs, int64_t ANowMs);
   // The row's task ended with AResult.

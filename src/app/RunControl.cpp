@@ -136,30 +136,44 @@ void TfrmMain::StartRun() {
   VexoC->Start(RunThreadCount);
 }
 
+const TOutputFormat& TfrmMain::ChosenFormat() const {
+  return *FormatOfEntry(selFormat->currentText());
+}
+
 bool TfrmMain::SetOutput(int AIndex, const QString& AEntryText) {
   const TTaskView Task = VexoC->Tasks(AIndex);
   // The same option building as the batch command line's, with automatic codec threads.
-  TTaskOutput Output =
-      BuildTaskOutput(*FormatOfEntry(AEntryText), Task.SourcePath, SourceFactsOf(Task.Source),
-                      chkSameFolder->isChecked(), txtOutput->text().toStdString(), 0);
+  TTaskOutput Output = BuildTaskOutput(*FormatOfEntry(AEntryText), Task.SourcePath,
+                                       SourceFactsOf(Task.Source), chkSameFolder->isChecked(),
+                                       txtOutput->text().toStdString(), 0, EncodingChoice());
   if (AdjustOutput) AdjustOutput(Output.Options);
   const QString OutputPath = QString::fromStdString(Output.FileName);
   // A failed setting leaves no file: the converter opens the output under a temporary name.
   if (!VexoC->SetTaskOutput(AIndex, Output.FileName, &Output.Options)) return false;
-  Rows.SetOutput(TaskRows[static_cast<size_t>(AIndex)], OutputPath);
+  const int Row = TaskRows[static_cast<size_t>(AIndex)];
+  Rows.SetOutput(Row, OutputPath);
+  Rows.SetCopied(Row, Output.VideoCopied && Output.AudioCopied ? TCopiedStreams::csBoth
+                      : Output.VideoCopied                     ? TCopiedStreams::csVideo
+                      : Output.AudioCopied                     ? TCopiedStreams::csAudio
+                                                               : TCopiedStreams::csNone);
   return true;
 }
 
 void TfrmMain::SetRunControls(bool ARunning) {
-  for (QWidget* Control : std::initializer_list<QWidget*>{btnOpen, btnFolderChange, selFormat,
-                                                          txtOutput, chkSameFolder})
+  for (QWidget* Control :
+       std::initializer_list<QWidget*>{btnOpen, btnFolderChange, selFormat, selQuality,
+                                       chkCopyFitting, txtOutput, chkSameFolder})
     Control->setEnabled(!ARunning);
   AddFiles1->setEnabled(!ARunning);
   RemoveFiles1->setEnabled(!ARunning);
   btnConvert->setEnabled(true);
   ShowConvertCaption(ARunning);
-  // After a run the same-folder rule holds again for the folder controls.
-  if (!ARunning) chkSameFolderClick();
+  // After a run the same-folder rule holds again for the folder controls, the copy rule for
+  // the copy box.
+  if (!ARunning) {
+    chkSameFolderClick();
+    UpdateCopyFitting();
+  }
 }
 
 void TfrmMain::ShowConvertCaption(bool ARunning) {

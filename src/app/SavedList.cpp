@@ -65,6 +65,7 @@ std::optional<std::pair<QString, TRowStates>> Parse(const QByteArray& AText) {
     Record.Output = Row.value(QStringLiteral("output")).toString();
     Record.State = *State;
     Record.Reason = Row.value(QStringLiteral("reason")).toString();
+    Record.Copied = CopiedStreamsNamed(Row.value(QStringLiteral("copied")).toString());
     Rows.Append(Record);
   }
   return std::pair{Root.value(QStringLiteral("format")).toString(), std::move(Rows)};
@@ -105,6 +106,8 @@ bool TSavedList::Save(const QString& AFormat, const TRowStates& ARows) const {
     Entry.insert(QStringLiteral("state"), NameOf(Row.State));
     if (!Row.Output.isEmpty()) Entry.insert(QStringLiteral("output"), Row.Output);
     if (!Row.Reason.isEmpty()) Entry.insert(QStringLiteral("reason"), Row.Reason);
+    if (Row.Copied != TCopiedStreams::csNone)
+      Entry.insert(QStringLiteral("copied"), CopiedStreamsText(Row.Copied));
     Rows.append(Entry);
   }
   QJsonObject Root;

@@ -41,11 +41,14 @@ bool ContainerTakes(const TOutputFormat& AFormat, const std::string& ACodecName)
          AVFormat().avformat_query_codec(Container, Codec, FF_COMPLIANCE_NORMAL) == 1;
 }
 
+bool MayCopyFitting(const TOutputFormat& AFormat, TQualityLevel ALevel) {
+  return ALevel != TQualityLevel::qlSmaller && AFormat.Target == 0;
+}
+
 TStreamCopy StreamsToCopy(const TOutputFormat& AFormat, const TSourceFacts& AFacts,
                           const TEncodingChoice& AChoice) {
   TStreamCopy Copy;
-  if (!AChoice.CopyFitting || AChoice.Level == TQualityLevel::qlSmaller || AFormat.Target != 0 ||
-      !LibrariesBound())
+  if (!AChoice.CopyFitting || !MayCopyFitting(AFormat, AChoice.Level) || !LibrariesBound())
     return Copy;
 
   if (AFacts.HasVideo && !AFormat.AudioOnly && AFormat.VideoRate.FixedBitrate == 0 &&

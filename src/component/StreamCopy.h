@@ -27,6 +27,11 @@ struct TStreamCopy {
 TStreamCopy StreamsToCopy(const TOutputFormat& AFormat, const TSourceFacts& AFacts,
                           const TEncodingChoice& AChoice);
 
+// Whether the entry copies, at ALevel, the streams of any source that fit it: never at the
+// smaller-file level nor for a disc target. An entry with a fixed video rate may still copy the
+// audio. A front end tells by it whether the user's copy choice matters for the entry.
+bool MayCopyFitting(const TOutputFormat& AFormat, TQualityLevel ALevel);
+
 // Whether the entry's container stores streams of the codec ACodecName ("h264") as they are.
 bool ContainerTakes(const TOutputFormat& AFormat, const std::string& ACodecName);
 

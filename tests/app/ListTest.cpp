@@ -24,6 +24,8 @@ using namespace pelorix::test;
 namespace {
 
 const QString Clip = QStringLiteral("mpeg4_aac.3gp");
+// tone.mp3 converted to XviD: its MP3 sound goes over unchanged.
+const QString ToneDone = QStringLiteral("Done (audio copied)");
 
 // The filter of the dialog's text named AName: its patterns.
 QStringList FilterPatterns(const QString& AFilters, const QString& AName) {
@@ -114,7 +116,7 @@ private slots:
     QVERIFY(H.Dialogs.Messages.isEmpty());
     QCOMPARE(H.Files().RowCount(), 1);
     QCOMPARE(H.Files().item(0, 0)->text(), QStringLiteral("tone.mp3"));
-    QCOMPARE(H.Statuses(), QStringList{StatusDone});
+    QCOMPARE(H.Statuses(), QStringList{ToneDone});
 
     // A stopped run: the first file is held until the stop, the others never start.
     std::atomic<bool> Reached = false, Go = false;
@@ -234,15 +236,17 @@ private slots:
     QCOMPARE(Unfinished().size(), 1);
     TfrmMain& W = H.Open();
     QCOMPARE(H.Files().RowCount(), 2);
-    QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusReady}));
-    QCOMPARE(H.Files().item(0, 1)->toolTip(), Done);
+    // The finished row still says its sound went over unchanged.
+    QCOMPARE(H.Statuses(), (QStringList{ToneDone, StatusReady}));
+    QCOMPARE(H.Files().item(0, 1)->toolTip(),
+             Done + QStringLiteral("\nThe audio was copied unchanged, not encoded again"));
     QCOMPARE(H.Control<QComboBox>("selFormat")->currentText(),
              QStringLiteral("XviD Video (*.avi)"));
     QVERIFY(Unfinished().isEmpty());
     QVERIFY(QFile::exists(Done));
 
     QVERIFY(H.ConvertAndWait());
-    QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusDone}));
+    QCOMPARE(H.Statuses(), (QStringList{ToneDone, StatusDone}));
     QVERIFY(QFile::exists(Partial));
     QVERIFY(!QFile::exists(H.OutFolder() + QStringLiteral("/tone (XviD Video) [1].avi")));
     const QJsonArray Rows = SavedRows(W.ListFile());

@@ -158,8 +158,8 @@ private slots:
     QVERIFY(W.Converting());
     QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [0 of 1, 0%]"));
     QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Stop"));
-    for (const char* Name :
-         {"btnOpen", "btnFolderChange", "selFormat", "txtOutput", "chkSameFolder"})
+    for (const char* Name : {"btnOpen", "btnFolderChange", "selFormat", "selQuality",
+                             "chkCopyFitting", "txtOutput", "chkSameFolder"})
       QVERIFY2(!H.Control<QWidget>(Name)->isEnabled(), Name);
     QVERIFY(!H.Control<QAction>("AddFiles1")->isEnabled());
     QVERIFY(H.Button("btnBrowse").isEnabled());
@@ -170,7 +170,8 @@ private slots:
     QCOMPARE(H.Files().Status(0), QStringLiteral("Done"));
     QCOMPARE(H.Title(), QStringLiteral("Pelorix.org [Done]"));
     QCOMPARE(H.Button("btnConvert").text(), QStringLiteral("Convert!"));
-    for (const char* Name : {"btnOpen", "btnFolderChange", "selFormat", "txtOutput"})
+    for (const char* Name :
+         {"btnOpen", "btnFolderChange", "selFormat", "selQuality", "chkCopyFitting", "txtOutput"})
       QVERIFY2(H.Control<QWidget>(Name)->isEnabled(), Name);
     QVERIFY(H.Control<QAction>("AddFiles1")->isEnabled());
     QCOMPARE(W.Converter().TaskCount(), 0);
@@ -325,7 +326,8 @@ private slots:
     Formats->setCurrentIndex(Formats->findText(QStringLiteral("MP4 Video (*.mp4)")));
     H.Add({MediaFile(Clip)});
     QVERIFY(H.ConvertAndWait());
-    QCOMPARE(H.Statuses(), QStringList{StatusDone});
+    // The clip's AAC sound already is what MP4 holds.
+    QCOMPARE(H.Statuses(), QStringList{QStringLiteral("Done (audio copied)")});
     const TOutputFacts Mp4 =
         ProbeOutput(H.OutFolder() + QStringLiteral("/mpeg4_aac (MP4 Video).mp4"));
     QCOMPARE(Mp4.VideoCodec, QStringLiteral("h264"));
@@ -335,6 +337,79 @@ private slots:
     QSettings Stored(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
     QCOMPARE(Stored.value(QStringLiteral("Main/strFormat")).toString(),
              QStringLiteral("MP4 Video (*.mp4)"));
+  }
+
+  // The level chosen beside the format is the one the encoder works at: x264 writes its
+  // settings into the stream it makes, rate factor included. The clip's AAC sound fits MP4 and
+  // is copied, except at the smaller-file level.
+  void TheChosenLevelReachesTheEncoder() {
+    for (const auto& [Level, Written, Status] :
+         {std::tuple{QStringLiteral("Smaller file"), QByteArray(" crf=25.0 "), StatusDone},
+          std::tuple{QStringLiteral("Better quality"), QByteArray(" crf=17.5 "),
+                     QStringLiteral("Done (audio copied)")}}) {
+      TWindowHarness H;
+      H.Open();
+      auto* Formats = H.Control<QComboBox>("selFormat");
+      Formats->setCurrentIndex(Formats->findText(QStringLiteral("MP4 Video (*.mp4)")));
+      auto* Quality = H.Control<QComboBox>("selQuality");
+      Quality->setCurrentIndex(Quality->findText(Level));
+      H.Add({MediaFile(Clip)});
+      QVERIFY(H.ConvertAndWait());
+      QCOMPARE(H.Statuses(), QStringList{Status});
+      QFile Output(H.OutFolder() + QStringLiteral("/mpeg4_aac (MP4 Video).mp4"));
+      QVERIFY(Output.open(QIODevice::ReadOnly));
+      const QByteArray Bytes = Output.readAll();
+      QVERIFY2(Bytes.contains(Written), qPrintable(Level));
+    }
+  }
+
+  // An H.264 + AAC clip already is what "Matroska Video" holds: with the box on its streams go
+  // over unchanged and the row says so; with it off they are encoded again.
+  void AClipThatFitsIsCopiedOnlyWhileTheBoxSaysSo() {
+    const QString Source = MediaFile(QStringLiteral("h264_aac.mp4"));
+    const auto Measure = [&Source](const QString& AOutput) {
+      QProcess Measure;
+      Measure.start(QStringLiteral(PELORIX_MEASURE_PROGRAM), {Source, AOutput});
+      Measure.waitForFinished(120000);
+      return QString::fromUtf8(Measure.readAllStandardOutput()).trimmed();
+    };
+    for (const bool Copy : {true, false}) {
+      TWindowHarness H;
+      H.Open();
+      auto* Formats = H.Control<QComboBox>("selFormat");
+      Formats->setCurrentIndex(Formats->findText(QStringLiteral("Matroska Video (*.mkv)")));
+      auto* Box = H.Control<QCheckBox>("chkCopyFitting");
+      QVERIFY(Box->isChecked()); // on unless the user turned it off
+      QVERIFY(Box->isEnabled());
+      Box->setChecked(Copy);
+      H.Add({Source});
+      QVERIFY(H.ConvertAndWait());
+      const QString Output = H.OutFolder() + QStringLiteral("/h264_aac (Matroska Video).mkv");
+      const TOutputFacts Facts = ProbeOutput(Output);
+      QCOMPARE(Facts.VideoCodec, QStringLiteral("h264"));
+      QCOMPARE(Facts.AudioCodec, QStringLiteral("aac"));
+      QCOMPARE(Facts.Channels, 2);
+      const QString Measured = Measure(Output);
+      QFile Written(Output);
+      QVERIFY(Written.open(QIODevice::ReadOnly));
+      const QByteArray Bytes = Written.readAll();
+      if (Copy) {
+        QCOMPARE(H.Statuses(), QStringList{QStringLiteral("Done (copied)")});
+        QCOMPARE(H.Files().item(0, 1)->toolTip(),
+                 Output + QStringLiteral("\nThe video and audio were copied unchanged, not "
+                                         "encoded again"));
+        // The same 50 pictures, every one identical to the source's.
+        QCOMPARE(Measured, QStringLiteral("pictures=50/50 compared=50 psnr=100.000 ssim=1.00000"));
+        QVERIFY(!Bytes.contains(" crf=20.5 "));
+      } else {
+        QCOMPARE(H.Statuses(), QStringList{StatusDone});
+        QCOMPARE(H.Files().item(0, 1)->toolTip(), Output);
+        QVERIFY2(Measured.startsWith(QStringLiteral("pictures=50/50 compared=50 psnr=")) &&
+                     !Measured.contains(QStringLiteral("psnr=100.000")),
+                 qPrintable(Measured));
+        QVERIFY(Bytes.contains(" crf=20.5 ")); // encoded at the balanced level
+      }
+    }
   }
 
   void AStoredFormatIsChosenAtStartAndAnUnknownOneGivesTheFirst() {
@@ -366,7 +441,9 @@ private slots:
     H.Add({MediaFile(QStringLiteral("tone.mp3")), M4a, Bare});
     QCOMPARE(H.Files().RowCount(), 3);
     QVERIFY(H.ConvertAndWait());
-    QCOMPARE(H.Statuses(), (QStringList{StatusDone, StatusDone, StatusDone}));
+    // The MP3 sound is what XviD's file holds: it goes over unchanged.
+    QCOMPARE(H.Statuses(),
+             (QStringList{QStringLiteral("Done (audio copied)"), StatusDone, StatusDone}));
 
     const TOutputFacts Mp3 = ProbeOutput(H.OutFolder() + QStringLiteral("/tone (XviD Video).avi"));
     QCOMPARE(Mp3.VideoStreams, 0);

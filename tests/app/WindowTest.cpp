@@ -309,6 +309,77 @@ private slots:
     QFile::setPermissions(Root.filePath(QStringLiteral("prog")), QFileDevice::Permissions(0x7700));
   }
 
+  // The quality level and the copy box sit beside the format without covering anything, are
+  // named for assistive tools, and come back in a fresh window as the user left them. The box
+  // is greyed, keeping its check, where nothing would be copied.
+  void TheQualityAndCopyChoicesSitBesideTheFormatAndAreRemembered() {
+    TWindowHarness H;
+    TfrmMain& W = H.Open();
+    auto* Format = H.Control<QComboBox>("selFormat");
+    auto* Quality = H.Control<QComboBox>("selQuality");
+    auto* Copy = H.Control<QCheckBox>("chkCopyFitting");
+    QStringList Levels;
+    for (int I = 0; I < Quality->count(); ++I) Levels << Quality->itemText(I);
+    QCOMPARE(Levels, (QStringList{QStringLiteral("Smaller file"), QStringLiteral("Balanced"),
+                                  QStringLiteral("Better quality")}));
+    QCOMPARE(Quality->currentText(), QStringLiteral("Balanced"));
+    QVERIFY(Copy->isChecked());
+    QVERIFY(Copy->isEnabled()); // XviD still copies fitting sound
+    QVERIFY(!Quality->accessibleName().isEmpty());
+    QVERIFY(!Copy->accessibleName().isEmpty());
+
+    QCOMPARE(Quality->geometry().top(), Format->geometry().top());
+    QVERIFY(Quality->geometry().left() > Format->geometry().right());
+    QCOMPARE(Copy->geometry().left(), Format->geometry().left());
+    QVERIFY(Copy->geometry().top() > Format->geometry().bottom());
+    const QList<QWidget*> Controls =
+        W.centralWidget()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QWidget* A : Controls) {
+      QVERIFY2(W.centralWidget()->rect().contains(A->geometry()), qPrintable(A->objectName()));
+      for (QWidget* B : Controls)
+        QVERIFY2(A == B || !A->isVisible() || !B->isVisible() ||
+                     !A->geometry().intersects(B->geometry()),
+                 qPrintable(A->objectName() + QStringLiteral(" covers ") + B->objectName()));
+    }
+
+    const auto Choose = [](QComboBox* ABox, const QString& AText) {
+      ABox->setCurrentIndex(ABox->findText(AText));
+    };
+    Choose(Quality, QStringLiteral("Smaller file"));
+    QVERIFY(!Copy->isEnabled());
+    QVERIFY(Copy->isChecked());
+    Choose(Quality, QStringLiteral("Better quality"));
+    QVERIFY(Copy->isEnabled());
+    Choose(Format, QStringLiteral("DVD Video (*.mpg)"));
+    QVERIFY(!Copy->isEnabled());
+    Choose(Format, QStringLiteral("Matroska Video (*.mkv)"));
+    QVERIFY(Copy->isEnabled());
+    Copy->setChecked(false);
+    W.close();
+    QSettings Stored(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
+    QCOMPARE(Stored.value(QStringLiteral("Main/strQuality")).toString(), QStringLiteral("better"));
+    QCOMPARE(Stored.value(QStringLiteral("Main/booCopyFitting")).toString(), QStringLiteral("0"));
+
+    H.Open();
+    QCOMPARE(H.Control<QComboBox>("selQuality")->currentText(), QStringLiteral("Better quality"));
+    QVERIFY(!H.Control<QCheckBox>("chkCopyFitting")->isChecked());
+    QVERIFY(H.Control<QCheckBox>("chkCopyFitting")->isEnabled());
+
+    // A stored smaller level greys the box from the start; an unknown level is the balanced one.
+    for (const auto& [Level, Shown, Enabled] :
+         {std::tuple{"smaller", "Smaller file", false}, std::tuple{"best", "Balanced", true}}) {
+      H.Window->close();
+      QSettings File(H.AppFolder() + QStringLiteral("conf.ini"), QSettings::IniFormat);
+      File.setValue(QStringLiteral("Main/strQuality"), QString::fromLatin1(Level));
+      File.setValue(QStringLiteral("Main/booCopyFitting"), QStringLiteral("1"));
+      File.sync();
+      H.Open();
+      QCOMPARE(H.Control<QComboBox>("selQuality")->currentText(), QString::fromLatin1(Shown));
+      QVERIFY(H.Control<QCheckBox>("chkCopyFitting")->isChecked());
+      QCOMPARE(H.Control<QCheckBox>("chkCopyFitting")->isEnabled(), Enabled);
+    }
+  }
+
   void TheFolderPickerChangesTheFolderOnlyWhenConfirmed() {
     TWindowHarness H;
     H.Open();

@@ -25,7 +25,9 @@ std::string DefaultOutputFolder();
   X(std::string, Output, "strOutput", DefaultOutputFolder()) \
   X(bool, SameFolder, "booSameFolder", false) \
   X(std::string, Format, "strFormat", "") \
-  X(std::string, OpenFolder, "strOpenFolder", "")
+  X(std::string, OpenFolder, "strOpenFolder", "") \
+  X(std::string, Quality, "strQuality", "balanced") \
+  X(bool, CopyFitting, "booCopyFitting", true)
 
 struct TSettingsValues {
 #define PELORIX_SETTINGS_FIELD(AType, AName, AKey, ADefault) AType AName = ADefault;

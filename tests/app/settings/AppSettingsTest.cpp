@@ -55,7 +55,7 @@ TEST_F(TAppSettingsTest, FirstStartGivesTheDefaultsAndAWriteIsReadBack) {
   ASSERT_TRUE(Settings.Write({"/data/out", true, "MP4 Video (*.mp4)", "/data/clips"}, Failed));
   EXPECT_EQ(Text(Settings.FilePath()),
             "[Main]\nstrOutput=/data/out\nbooSameFolder=1\nstrFormat=MP4 "
-            "Video (*.mp4)\nstrOpenFolder=/data/clips\n");
+            "Video (*.mp4)\nstrOpenFolder=/data/clips\nstrQuality=balanced\nbooCopyFitting=1\n");
   const TSettingsValues Back = TAppSettings(Prog()).Read();
   EXPECT_EQ(Back.Output, "/data/out");
   EXPECT_TRUE(Back.SameFolder);
