@@ -12,6 +12,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QScreen>
 #include <QSettings>
 #include <QTextStream>
 
@@ -439,6 +440,11 @@ private slots:
     };
     QTRY_VERIFY_WITH_TIMEOUT(Caught(), 120000);
     QVERIFY(W.grab().save(QStringLiteral(PELORIX_TEST_OUTPUT_DIR "/pelorix-window-running.png")));
+    // On an X screen (a desktop session or a virtual one), also the screen as the server shows
+    // it.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+      QVERIFY(W.screen()->grabWindow(0).save(
+          QStringLiteral(PELORIX_TEST_OUTPUT_DIR "/pelorix-screen-running.png")));
     QVERIFY(Finished.wait(150000));
     const QString Path = QStringLiteral(PELORIX_TEST_OUTPUT_DIR "/pelorix-window.png");
     QVERIFY(W.grab().save(Path));
