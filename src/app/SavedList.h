@@ -1,7 +1,8 @@
 // The list as it stands, kept in a file of the user's data folder so that closing the window,
 // or the program's end in the middle of a run, never loses it: every row's source, state,
-// reason, output and the streams it copied, and the chosen format. Written whole on every change through a temporary
-// file renamed over the old one, so the file is always one complete list.
+// reason, output and the streams its output copied, and the chosen format. Written whole on
+// every change through a temporary file renamed over the old one, so the file is always one
+// complete list.
 //
 // Restoring: a row that was converting, or waiting in a run, comes back "Ready" and the
 // unfinished file its run left (under a temporary name beside the output) is deleted; every
