@@ -348,6 +348,10 @@ void TCustomFFmpeg::PrepareStreamCopy(TOutputStream& AOutput, TInputStream& ASou
 // base (MPEG-4 Visual takes denominators up to 65535; a finer one becomes 1/60000) and keeps
 // the picture rate as its rate. Only for a rate taken from the source, automatic "vsync" and
 // an encoder that takes any time base (MPEG-1/2 list their rates).
+// The libraries' own encoders (MPEG-4 Visual among them) take the time base times
+// ticks_per_frame for one picture in their rate control: the ticks of one picture at the
+// picture rate go there, or a 25 fps clip counted in 1/12800 would count as 12800 pictures a
+// second and be starved to a twelfth of its bit rate, or of its cap at a fixed quantiser.
 void TCustomFFmpeg::KeepPictureTimes(TOutputStream& AOutput, const TInputStream& ASource,
                                      bool AInheritedRate, const ::AVCodec* AEncoder) {
   const AVRational Tick = ASource.Stream->time_base;
@@ -356,7 +360,12 @@ void TCustomFFmpeg::KeepPictureTimes(TOutputStream& AOutput, const TInputStream&
       !TimesEachPicture(Files.OutputFiles[AOutput.FileIndex]->oformat))
     return;
   AOutput.KeepsPictureTimes = true;
-  AOutput.Encoder->time_base = Tick.den <= 65535 ? Tick : AVRational{1, 60000};
+  AVCodecContext* C = AOutput.Encoder;
+  C->time_base = Tick.den <= 65535 ? Tick : AVRational{1, 60000};
+  if (C->framerate.num > 0 && C->framerate.den > 0) {
+    const double Ticks = 1.0 / (av_q2d(C->time_base) * av_q2d(C->framerate));
+    C->ticks_per_frame = static_cast<int>(std::clamp(std::lround(Ticks), 1L, 65535L));
+  }
 }
 
 // Copied pictures are the stored ones: the stream keeps the source's display matrix so that

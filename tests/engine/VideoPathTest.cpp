@@ -469,6 +469,34 @@ TEST_F(TVideoPathTest, TwoPassWritesThenReadsTheStatistics) {
   }
 }
 
+// MPEG-4 Visual in a container that times each picture counts in the source's fine time base
+// (1/12800 here); its rate control must still see 25 pictures a second. A cap four times what
+// the quantiser writes then leaves the stream as it is, where a starved buffer would squeeze
+// the pictures to half their bytes.
+TEST_F(TVideoPathTest, CapFarAboveAFixedQuantisersRateLeavesTheStreamAlone) {
+  uintmax_t Sizes[2] = {};
+  for (const bool Capped : {false, true}) {
+    SCOPED_TRACE(Capped ? "capped" : "uncapped");
+    TCustomFFmpeg Converter;
+    Converter.Reset();
+    ASSERT_TRUE(Converter.OpenInputFile(TestMedia("camera.mp4")));
+    Converter.SetOption("an", "");
+    Converter.SetOption("vcodec", "mpeg4");
+    Converter.SetOption("qscale", "3");
+    if (Capped) {
+      Converter.SetOption("maxrate", "1000000");
+      Converter.SetOption("bufsize", "200000");
+    }
+    const std::string Name = Out(Capped ? "capped.3gp" : "uncapped.3gp");
+    ASSERT_TRUE(Converter.OpenOutputFile(Name)) << Converter.LastErrorText();
+    Converter.Start(false, TConvertPriority::tpNormal);
+    ASSERT_FALSE(Converter.ErrorOccurred()) << Converter.ErrorMessage();
+    Sizes[Capped] = std::filesystem::file_size(Name);
+  }
+  EXPECT_GT(Sizes[0], 40000u);
+  EXPECT_EQ(Sizes[1], Sizes[0]);
+}
+
 TEST_F(TVideoPathTest, VstatsFileHasALinePerEncodedPicture) {
   Input(TestMedia("mpeg4_mp3.avi"));
   Set({{"an", ""}, {"vcodec", "libxvid"}, {"b", "1500000"}, {"vstats_file", Out("vstats.log")}});
