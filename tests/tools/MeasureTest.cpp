@@ -22,9 +22,10 @@ struct TMeasure {
   double Psnr = 0, Ssim = 0;
 };
 
-TMeasure Measure(const std::string& AReference, const std::string& ADistorted) {
-  const std::string Command = std::string("'") + PELORIX_MEASURE_PROGRAM + "' '" + AReference +
-                              "' '" + ADistorted + "' 2>/dev/null";
+TMeasure Measure(const std::string& AReference, const std::string& ADistorted,
+                 const std::string& AFlag = "") {
+  const std::string Command = std::string("'") + PELORIX_MEASURE_PROGRAM + "' " + AFlag + " '" +
+                              AReference + "' '" + ADistorted + "' 2>/dev/null";
   TMeasure Result;
   FILE* Pipe = ::popen(Command.c_str(), "r");
   if (!Pipe) return Result;
@@ -109,6 +110,14 @@ TEST_F(TMeasureTest, ShorterOrSmallerFilesAreComparedOverWhatTheyShare) {
   EXPECT_EQ(Small.Compared, 25);
   EXPECT_GT(Small.Psnr, 15.0);
   EXPECT_LT(Small.Psnr, Measure(Source, Encoded("full.mkv", {{"qscale", "2"}})).Psnr);
+  // A lossless half-size copy, at its own size: the source brought down to it is what the
+  // encoder was given, so nothing is lost; at the source's size the lost detail shows.
+  const std::string Lossless = Encoded("lossless.mkv", {{"vcodec", "ffv1"}, {"s", "160x90"}});
+  const TMeasure AtItsSize = Measure(Source, Lossless, "--at-distorted-size");
+  EXPECT_EQ(AtItsSize.Status, 0);
+  EXPECT_EQ(AtItsSize.Compared, 25);
+  EXPECT_EQ(AtItsSize.Psnr, 100.0);
+  EXPECT_LT(Measure(Source, Lossless).Psnr, 50.0);
 }
 
 TEST_F(TMeasureTest, FilesWithoutPicturesAndBadArgumentsFail) {

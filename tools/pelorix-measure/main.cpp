@@ -1,6 +1,6 @@
 // pelorix-measure: how close a file's pictures are to a reference file's, picture by picture.
 //
-//   pelorix-measure REFERENCE DISTORTED
+//   pelorix-measure [--at-distorted-size] REFERENCE DISTORTED
 //
 // Decodes the first video stream of both (through the engine's library binding, from the
 // library folder beside the program), pairs the pictures in the order they show, brings the
@@ -10,14 +10,17 @@
 //
 // psnr is the mean of the pictures' luma PSNR (identical pictures count 100 dB), ssim the
 // mean of their luma SSIM. When the counts differ, the common span (the first N pictures of
-// each) is compared. Exit status: 0 measured, 1 a file cannot be read or has no pictures,
-// 2 usage.
+// each) is compared. With --at-distorted-size the reference's pictures are brought to the
+// distorted's size instead: for an output made smaller on purpose this measures its encoding of
+// the pictures it was given, where the reference's size measures the loss of detail first.
+// Exit status: 0 measured, 1 a file cannot be read or has no pictures, 2 usage.
 #include "LumaMetrics.h"
 #include "LumaReader.h"
 #include "MediaLibraries.h"
 #include "ProgramFolder.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 using namespace pelorix;
@@ -40,17 +43,19 @@ int64_t CountRest(TLumaReader& AReader, int AWidth, int AHeight, TLumaPlane& APl
 } // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fputs("usage: pelorix-measure REFERENCE DISTORTED\n", stderr);
+  const bool AtDistortedSize = argc == 4 && std::strcmp(argv[1], "--at-distorted-size") == 0;
+  if (argc != 3 && !AtDistortedSize) {
+    std::fputs("usage: pelorix-measure [--at-distorted-size] REFERENCE DISTORTED\n", stderr);
     return 2;
   }
   std::string Error;
   if (!LoadProbeLibraries(Error, ProgramFolder() + "lib", true)) return Fail(Error);
-  TLumaReader Reference(argv[1]), Distorted(argv[2]);
+  TLumaReader Reference(argv[argc - 2]), Distorted(argv[argc - 1]);
   if (!Reference.Opened()) return Fail(Reference.Error());
   if (!Distorted.Opened()) return Fail(Distorted.Error());
 
-  const int Width = Reference.Width(), Height = Reference.Height();
+  const TLumaReader& Sized = AtDistortedSize ? Distorted : Reference;
+  const int Width = Sized.Width(), Height = Sized.Height();
   TLumaPlane A, B;
   int64_t Compared = 0;
   double PsnrSum = 0, SsimSum = 0;
