@@ -58,11 +58,15 @@ std::vector<TOutputFormat> MakeTable() {
   // Rate factor and preset by level, chosen on the quality benchmark's clips
   // (bench/quality-bench): against x264's own defaults ("medium", 23) the balanced level keeps
   // the picture within a quarter of a decibel at about 1.1 times the size, in under half the
-  // CPU time; "smaller" writes about half of balanced's bytes, "better" adds about 2 dB.
-  Mp4.VideoQuality = {"crf=25\npreset=veryfast", "crf=20.5\npreset=veryfast",
+  // CPU time; "better" adds 2 to 5 dB. "Smaller" writes 0.35 of balanced's bytes on the camera
+  // clip (1.3 dB less than at rate factor 25, which wrote 0.52) and 0.56 on the cartoon, whose
+  // pictures shrink little below balanced (rate factor 25 to 27: 46 to 39 kB of the 5 s)
+  // while its sound at 64 kbit/s a channel was half the file: hence half that rate.
+  Mp4.VideoQuality = {"crf=27\npreset=veryfast", "crf=20.5\npreset=veryfast",
                       "crf=17.5\npreset=faster"};
   Mp4.VideoRate = H264Cap;
   Mp4.AudioBitratePerChannel = 64000;
+  Mp4.SmallerAudioBitratePerChannel = 32000;
   Mp4.MaxChannels = 2;
   Mp4.SampleRates = AacRates;
   Mp4.DropSubtitles = true;
@@ -76,11 +80,18 @@ std::vector<TOutputFormat> MakeTable() {
   // Constant quality needs the bit rate 0 (with a rate the encoder bounds the quality by it);
   // libvpx's constant-quality mode has no rate bound, so the entry has no cap.
   WebM.VideoSettings = "pix_fmt=yuv420p\nrow-mt=1\nb=0";
-  // On the camera clip the balanced level writes about half of the MP4 entry's bytes at the same
-  // picture quality, taking about three times its CPU time.
-  WebM.VideoQuality = {"crf=46\ndeadline=good\ncpu-used=6", "crf=33\ndeadline=good\ncpu-used=5",
-                       "crf=24\ndeadline=good\ncpu-used=5"};
+  // Balanced is as sharp as the MP4 entry's balanced level (within 0.3 dB on both bench clips;
+  // at 33 the cartoon came out 2.5 dB sharper and larger), writing 0.36 of its bytes on the
+  // camera clip and 0.86 on the cartoon, in about three times its CPU time. "Better" adds
+  // 1.9 dB on the camera clip and 7 dB on the cartoon: grain keeps VP9 from gaining more than
+  // 1.5 dB below 24 at speed 5, speed 4 gives the rest. "Smaller" writes about half.
+  WebM.VideoQuality = {"crf=46\ndeadline=good\ncpu-used=6", "crf=37\ndeadline=good\ncpu-used=5",
+                       "crf=24\ndeadline=good\ncpu-used=4"};
+  // Opus's free variable rate spends up to twice the rate asked on tonal sound (176 kbit/s for
+  // 96 on the bench clips' two tones); constrained, it keeps near the rate set here.
+  WebM.AudioSettings = "vbr=constrained";
   WebM.AudioBitratePerChannel = 48000;
+  WebM.SmallerAudioBitratePerChannel = 24000;
   WebM.MaxChannels = 2;
   WebM.SampleRates = OpusRates;
   WebM.DropSubtitles = true;
@@ -98,11 +109,18 @@ std::vector<TOutputFormat> MakeTable() {
   Phone.Container = "3gp";
   Phone.VideoCodec = "mpeg4";
   Phone.AudioCodec = "aac";
-  Phone.VideoSettings = "pix_fmt=yuv420p";
-  // A fixed quantiser by level.
-  Phone.VideoQuality = {"qscale=9", "qscale=5", "qscale=3"};
+  // Macroblock decisions by rate and distortion: with the plain decision a flat picture at
+  // some quantisers (6, 10, 11, 13) codes noise into every P-picture, twice the bytes for a
+  // worse picture than the next coarser quantiser's.
+  Phone.VideoSettings = "pix_fmt=yuv420p\nmbd=rd";
+  // A fixed quantiser by level. Measured at the entry's 352-wide size (the loss of detail from
+  // 1280 to 352 pictures is the same at every level): "better" adds 3 dB on the camera clip and
+  // 4 on the cartoon, well within the cap (0.85 Mbit/s of 1.1 on the camera); "smaller", with
+  // half the sound's rate, writes 0.38 and 0.53 of balanced's bytes.
+  Phone.VideoQuality = {"qscale=12", "qscale=5", "qscale=3"};
   Phone.VideoRate = Mpeg4PhoneCap;
   Phone.AudioBitratePerChannel = 48000;
+  Phone.SmallerAudioBitratePerChannel = 24000;
   Phone.MaxChannels = 2;
   Phone.SampleRates = AacPhoneRates;
   Phone.MaxWidth = 352;
@@ -396,10 +414,14 @@ TTaskOutput BuildTaskOutput(const TOutputFormat& AFormat, const std::string& ASo
   if (!Result.AudioCopied) {
     O.AudioChannels = CappedChannels(AFormat, AFacts.Channels);
     O.AudioSampleRate = CappedSampleRate(AFormat, AFacts.SampleRate);
-    if (AFormat.AudioBitratePerChannel == 0)
+    const int32_t PerChannel =
+        AChoice.Level == TQualityLevel::qlSmaller && AFormat.SmallerAudioBitratePerChannel > 0
+            ? AFormat.SmallerAudioBitratePerChannel
+            : AFormat.AudioBitratePerChannel;
+    if (PerChannel == 0)
       O.AudioBitrate = AFacts.AudioBitrate;
-    else if (AFormat.AudioBitratePerChannel > 0 && O.AudioChannels > 0)
-      O.AudioBitrate = AFormat.AudioBitratePerChannel * O.AudioChannels;
+    else if (PerChannel > 0 && O.AudioChannels > 0)
+      O.AudioBitrate = PerChannel * O.AudioChannels;
     if (AFormat.MaxAudioBitrate > 0 && O.AudioBitrate > AFormat.MaxAudioBitrate)
       O.AudioBitrate = AFormat.MaxAudioBitrate;
     AddSettings(AFormat.AudioSettings);

@@ -75,6 +75,9 @@ struct TOutputFormat {
   // takes it; -1: none, for lossless codecs, a quality in Settings or a target's rate), the largest channel count, the sample rates the
   // encoder can carry (empty: any), and the largest rate a lossy codec gets.
   int32_t AudioBitratePerChannel = 0;
+  // The "Smaller file" level's rate per channel in its place (0: AudioBitratePerChannel): where
+  // the pictures compress to little, the sound is most of the file.
+  int32_t SmallerAudioBitratePerChannel = 0;
   int32_t MaxAudioBitrate = 0; // 0: no limit
   int32_t MaxChannels = 0; // 0: no limit
   std::vector<int32_t> SampleRates;

@@ -14,9 +14,10 @@ namespace {
 namespace fs = std::filesystem;
 using enum TQualityLevel;
 
-// What the run's video encoder was opened with.
+// What the run's video encoder was opened with, and its audio encoder's rate.
 struct TOpenedVideo {
   std::string Codec;
+  int64_t AudioBitRate = -1;
   int64_t BitRate = -1, MaxRate = -1;
   int BufferSize = -1;
   bool FixedQuantiser = false;
@@ -71,6 +72,8 @@ protected:
           if (!Opened.Codec.empty()) return;
           for (const auto& Stream : Internals(AEngine).Tables.OutputStreams) {
             AVCodecContext* Encoder = Stream->Encoder;
+            if (Encoder && Encoder->codec_type == AVMEDIA_TYPE_AUDIO)
+              Opened.AudioBitRate = Encoder->bit_rate;
             if (!Encoder || Encoder->codec_type != AVMEDIA_TYPE_VIDEO || !Encoder->codec) continue;
             Opened.Codec = Encoder->codec->name;
             Opened.BitRate = Encoder->bit_rate;
@@ -102,11 +105,12 @@ TEST_F(TQualityLevelsTest, H264EntriesEncodeAtEachLevelsRateFactorWithTheCap) {
     TQualityLevel Level;
     const char* Crf;
     const char* Preset;
+    int64_t AudioBitRate; // the clip's sound is stereo
   };
   for (const char* Entry : {"mp4", "mkv"})
-    for (const TCase& Case :
-         {TCase{qlSmaller, "25.000000", "veryfast"}, TCase{qlBalanced, "20.500000", "veryfast"},
-          TCase{qlBetter, "17.500000", "faster"}}) {
+    for (const TCase& Case : {TCase{qlSmaller, "27.000000", "veryfast", 64000},
+                              TCase{qlBalanced, "20.500000", "veryfast", 128000},
+                              TCase{qlBetter, "17.500000", "faster", 128000}}) {
       SCOPED_TRACE(std::string(Entry) + " " + QualityLevelName(Case.Level));
       const TOpenedVideo Opened = Convert(Entry, Case.Level);
       EXPECT_EQ(Opened.Codec, "libx264");
@@ -116,6 +120,7 @@ TEST_F(TQualityLevelsTest, H264EntriesEncodeAtEachLevelsRateFactorWithTheCap) {
       // 160x120 is below the smallest cap.
       EXPECT_EQ(Opened.MaxRate, 500000);
       EXPECT_EQ(Opened.BufferSize, 1000000);
+      EXPECT_EQ(Opened.AudioBitRate, Case.AudioBitRate);
     }
 }
 
@@ -123,25 +128,36 @@ TEST_F(TQualityLevelsTest, Vp9EncodesAtConstantQualityWithoutARate) {
   const TOpenedVideo Balanced = Convert("webm", qlBalanced);
   EXPECT_EQ(Balanced.Codec, "libvpx-vp9");
   EXPECT_EQ(Balanced.BitRate, 0);
-  EXPECT_EQ(Balanced.Crf, "33");
+  EXPECT_EQ(Balanced.Crf, "37");
   EXPECT_EQ(Balanced.RowThreads, "true");
   EXPECT_EQ(Balanced.CpuUsed, "5");
   EXPECT_EQ(Balanced.Deadline, "1000000"); // good quality, not real time
+  EXPECT_EQ(Balanced.AudioBitRate, 96000);
   const TOpenedVideo Smaller = Convert("webm", qlSmaller);
   EXPECT_EQ(Smaller.Crf, "46");
   EXPECT_EQ(Smaller.CpuUsed, "6");
-  EXPECT_EQ(Convert("webm", qlBetter).Crf, "24");
+  EXPECT_EQ(Smaller.AudioBitRate, 48000);
+  const TOpenedVideo Better = Convert("webm", qlBetter);
+  EXPECT_EQ(Better.Crf, "24");
+  EXPECT_EQ(Better.CpuUsed, "4");
+  EXPECT_EQ(Better.AudioBitRate, 96000);
 }
 
 TEST_F(TQualityLevelsTest, PhoneEntryUsesAFixedQuantiserPerLevel) {
-  for (const auto& [Level, Quantiser] :
-       {std::pair{qlSmaller, 9}, std::pair{qlBalanced, 5}, std::pair{qlBetter, 3}}) {
-    SCOPED_TRACE(QualityLevelName(Level));
-    const TOpenedVideo Opened = Convert("3gp", Level);
+  struct TCase {
+    TQualityLevel Level;
+    int Quantiser;
+    int64_t AudioBitRate;
+  };
+  for (const TCase& Case :
+       {TCase{qlSmaller, 12, 48000}, TCase{qlBalanced, 5, 96000}, TCase{qlBetter, 3, 96000}}) {
+    SCOPED_TRACE(QualityLevelName(Case.Level));
+    const TOpenedVideo Opened = Convert("3gp", Case.Level);
     EXPECT_EQ(Opened.Codec, "mpeg4");
     EXPECT_TRUE(Opened.FixedQuantiser);
-    EXPECT_EQ(Opened.GlobalQuality, Quantiser * FF_QP2LAMBDA);
+    EXPECT_EQ(Opened.GlobalQuality, Case.Quantiser * FF_QP2LAMBDA);
     EXPECT_EQ(Opened.MaxRate, 400000);
+    EXPECT_EQ(Opened.AudioBitRate, Case.AudioBitRate);
   }
 }
 
