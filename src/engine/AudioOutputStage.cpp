@@ -173,6 +173,16 @@ void TAudioOutputStage::Add(AVFrame* ABlock, int64_t AInputClock, int32_t& AAtSt
     ClockStarted = true;
   }
 
+  // A duration limit ends the sound where it says: what the encoder and the resampler hold
+  // back when reading stops would otherwise let more of the source through.
+  if (Settings.Duration != std::numeric_limits<int64_t>::max()) {
+    const int64_t Limit = AVUtil().av_rescale(Settings.Duration, OutRate, AV_TIME_BASE);
+    const int64_t Room = AVUtil().av_rescale(Limit - SyncOpts - Queued, InRate, OutRate);
+    if (Room <= static_cast<int64_t>(Silence) + Count) Full = true;
+    if (Room <= 0) return;
+    Silence = static_cast<int>(std::min<int64_t>(Silence, Room));
+    Count = static_cast<int>(std::min<int64_t>(Count, Room - Silence));
+  }
   if (Silence > 0) {
     const auto Format = static_cast<AVSampleFormat>(ABlock->format);
     if (ReserveSamples(SilenceBuffer, Format, ABlock->ch_layout, InRate, Silence))
@@ -191,7 +201,7 @@ void TAudioOutputStage::Add(AVFrame* ABlock, int64_t AInputClock, int32_t& AAtSt
     for (int P = 0; P < PlaneCount; ++P) BlockPlanes[P] = ABlock->extended_data[P] + Skip;
     Planes = BlockPlanes.data();
   }
-  if (!QueueSamples(Planes, Count)) return;
+  if (Count > 0 && !QueueSamples(Planes, Count)) return;
   EncodeQueued(false);
 }
 

@@ -24,6 +24,7 @@
 #include "ThreadAffinity.h"
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,8 @@ struct TAudioSyncSettings {
   int Method = 0; // "async": 0 the clock follows the input, 1 corrects, above 1 also stretches
   float DriftThreshold = 0.1f; // seconds ("adrift_threshold")
   int64_t StartTime = 0; // microseconds ("ss"): the input clock of the output's first sample
+  // Microseconds ("t"): no sample past it goes to the encoder; the largest value: no limit.
+  int64_t Duration = std::numeric_limits<int64_t>::max();
   int Verbose = 1;
   bool ExitOnError = false; // "xerror": a failed conversion ends the run
 };
@@ -60,6 +63,8 @@ public:
 
   // Samples per channel given to the encoder so far (the output's sample clock).
   int64_t SampleClock() const { return SyncOpts; }
+  // The duration limit's last sample has been taken: the stage takes no more.
+  bool LimitReached() const { return Full; }
 
 private:
   void PrepareResampler(const AVFrame* AFrame);
@@ -79,6 +84,7 @@ private:
   int64_t SyncOpts = 0;
   bool Resample = false;
   bool ClockStarted = false; // SyncOpts has been set from the input clock
+  bool Full = false; // the duration limit is reached
   // Channels, rate and sample format in one context, made for the blocks' format
   // (ReformatPair, ResampleRate, ResampleLayout) and made again when that changes.
   TResamplerPtr Resampler;

@@ -612,7 +612,8 @@ private:
   // The reading ends of the files still read when the main loop ended.
   void NoteLoopEnd();
   void CollectRunSpans(bool AFailed);
-  // Throws when a read error cut an input short or a decoded stream gave nothing.
+  // Throws when a read error cut an input short, a stream read to its end held no packet, or a
+  // decoded stream gave nothing.
   void CheckInputsWhole() const;
   void FinishTranscode();
   void CloseOutputFilesChecked();

@@ -84,6 +84,7 @@ std::unique_ptr<TAudioOutputStage> TCustomFFmpeg::NewAudioStage(TOutputStream& A
   Sync.Method = Settings.AudioSyncMethod;
   Sync.DriftThreshold = Settings.AudioDriftThreshold;
   Sync.StartTime = Options.StartTime;
+  Sync.Duration = Options.RecordingTime;
   Sync.Verbose = Settings.Verbose;
   Sync.ExitOnError = Settings.ExitOnError != 0;
   return std::make_unique<TAudioOutputStage>(

@@ -11,6 +11,7 @@
 #include "OpenErrorText.h"
 #include "TextFormat.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace pelorix {
@@ -71,6 +72,9 @@ double TCustomFFmpeg::OutputTime(const TOutputStream& AOutput) const {
   // else has come as far as the end of its last written packet.
   if (AOutput.EncodingNeeded && AOutput.Encoder->codec_type == AVMEDIA_TYPE_VIDEO)
     return AOutput.SyncOpts * av_q2d(AOutput.Encoder->time_base);
+  // Sound that took all a duration limit allows is at the limit, whatever its encoder holds.
+  if (AOutput.Audio && AOutput.Audio->LimitReached())
+    return static_cast<double>(Options.RecordingTime) / AV_TIME_BASE;
   const int64_t End = AOutput.Writer ? AOutput.Writer->EndTime() : AV_NOPTS_VALUE;
   if (End == AV_NOPTS_VALUE) return 0;
   return End * av_q2d(AOutput.Stream->time_base);
@@ -216,10 +220,19 @@ void TCustomFFmpeg::CollectRunSpans(bool AFailed) {
       TStreamSpan Span;
       Span.StreamIndex = Stream.StreamIndex;
       Span.Kind = Stream.Stream->codecpar->codec_type;
+      Span.AttachedPicture = (Stream.Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) != 0;
       Span.HasSpan = Stream.SpanStart != AV_NOPTS_VALUE;
       if (Span.HasSpan) {
         Span.Start = static_cast<double>(Stream.SpanStart) / AV_TIME_BASE;
         Span.End = static_cast<double>(Stream.SpanEnd) / AV_TIME_BASE;
+        // Sound decoded beyond what the packets' times say was read all the same (within the
+        // duration; a start would count sound before it).
+        const bool Trimmed = Options.StartTime != 0 || Files.InputStartSeek[Stream.FileIndex];
+        if (Stream.DecodingNeeded && Span.Kind == AVMEDIA_TYPE_AUDIO && !Trimmed) {
+          const int64_t Decoded = std::min(Stream.SpanStart + Stream.SoundDecoded,
+                                           std::max(Options.RecordingTime, Stream.SpanStart));
+          Span.End = std::max(Span.End, static_cast<double>(Decoded) / AV_TIME_BASE);
+        }
       }
       Span.Packets = Stream.SpanPackets;
       Span.FramesDecoded = Stream.DecodingNeeded ? Stream.FramesDecoded : -1;
@@ -341,6 +354,20 @@ void TCustomFFmpeg::CheckInputsWhole() const {
     if (Input.ReadEnd == TReadEnd::reReadError)
       throw FFMpegException("Error while reading '" + Input.FileName + "': " + Input.ErrorText +
                             ": the input could not be read to its end");
+  // A stream read to the end of its file without a single packet (its packets cut off or
+  // lost with a damaged index) left its output stream empty: nothing of it was converted.
+  for (const auto& Stream : Tables.InputStreams) {
+    const AVMediaType Kind = Stream->Stream->codecpar->codec_type;
+    if (Stream->Discard || Stream->SpanPackets != 0 ||
+        (Kind != AVMEDIA_TYPE_VIDEO && Kind != AVMEDIA_TYPE_AUDIO) ||
+        (Stream->Stream->disposition & AV_DISPOSITION_ATTACHED_PIC) ||
+        Tables.FileTable[Stream->FileIndex].ReadEnd != TReadEnd::reEndOfFile)
+      continue;
+    const char* Name = AVCodec().avcodec_get_name(Stream->Stream->codecpar->codec_id);
+    throw FFMpegException(FormatText("Error while reading stream #%d.%d (%s): the input holds no "
+                                     "packet of it",
+                                     Stream->FileIndex, Stream->StreamIndex, Name));
+  }
   // A decoder that took packets and gave nothing (with threads it refuses them only by
   // giving nothing) converted nothing of its stream.
   for (const auto& Stream : Tables.InputStreams) {

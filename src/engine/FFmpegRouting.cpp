@@ -295,9 +295,12 @@ int TCustomFFmpeg::DecodePacket(TInputStream& AInput, int AIndex, const AVPacket
                                              AV_TIME_BASE_Q);
     AInput.Pts = AInput.NextPts;
     if (Kind == AVMEDIA_TYPE_AUDIO) {
-      if (Frame->sample_rate > 0)
-        AInput.NextPts +=
+      if (Frame->sample_rate > 0) {
+        const int64_t Length =
             static_cast<int64_t>(AV_TIME_BASE) * Frame->nb_samples / Frame->sample_rate;
+        AInput.NextPts += Length;
+        AInput.SoundDecoded += Length;
+      }
     } else {
       AInput.Quality = static_cast<float>(Frame->quality);
       AInput.NextPts += FrameDuration(AInput);

@@ -33,8 +33,10 @@ enum class TReadEnd {
 struct TStreamSpan {
   int32_t StreamIndex = 0; // in its file
   AVMediaType Kind = AVMEDIA_TYPE_UNKNOWN;
+  bool AttachedPicture = false; // a cover: one picture, no length of its own
   bool HasSpan = false; // a packet with a time was read (inside the limits)
-  // The first packet's presentation time and the last one's end (its time plus its duration).
+  // The first packet's presentation time and the last one's end (its time plus its duration);
+  // for decoded sound without a start limit, at least as far as the sound its decoder gave.
   double Start = 0, End = 0;
   int64_t Packets = 0; // packets read of it, inside the limits or not
   int64_t FramesDecoded = -1; // pictures or sound blocks its decoder gave; -1: not decoded

@@ -57,6 +57,9 @@ struct TInputStream {
   int64_t SpanStart = AV_NOPTS_VALUE, SpanEnd = AV_NOPTS_VALUE;
   int64_t SpanPackets = 0;
   int64_t PacketsDecoded = 0, FramesDecoded = 0;
+  // Microseconds of sound the decoder gave: a packet whose duration a damaged index
+  // understates still holds all of it.
+  int64_t SoundDecoded = 0;
   // Codecs whose decoder takes one frame a packet (AMR): the parser splits a packet of several
   // frames (phones put five in a sample), each handed to the decoder in FramePacket.
   TParserPtr Parser;
