@@ -274,7 +274,7 @@ TTaskResult TFFmpeg::CheckedOutput() {
   try {
     const bool Changed = SourceChanged();
     const std::string Shortfall =
-        OutputShortfall(OutputFile.TemporaryName(), ExpectedOutput(Changed));
+        RunOutputShortfall(OutputFile.TemporaryName(), OutputSetting(Changed), Engine->RunSpans());
     if (Shortfall.empty()) return {TTaskOutcome::toConverted, ""};
     return {TTaskOutcome::toIncomplete,
             Changed ? "the source changed while it was converted: " + Shortfall : Shortfall};
@@ -291,28 +291,17 @@ bool TFFmpeg::SourceChanged() const {
   return SourceSize >= 0 && (Size != SourceSize || Time != SourceTime);
 }
 
-std::vector<TExpectedStream> TFFmpeg::ExpectedOutput(bool ASourceChanged) const {
-  TProbeSummary Source;
-  std::optional<TOutputOptions> Options;
-  {
-    std::lock_guard Guard(ViewLock);
-    Source = Summary;
-    Options = OutputRecord;
+TOutputSetting TFFmpeg::OutputSetting(bool ASourceChanged) const {
+  TOutputSetting Setting;
+  std::lock_guard Guard(ViewLock);
+  Setting.Source = Summary;
+  if (OutputRecord) {
+    Setting.DropsAudio = OutputRecord->DisableAudio;
+    Setting.DropsVideo = OutputRecord->DisableVideo;
+    if (OutputRecord->Duration > 0) Setting.LimitSeconds = OutputRecord->Duration / 1000.0;
   }
-  // The length the source showed at the add, within a duration limit.
-  const auto Shown = [&](int64_t AMicroseconds) {
-    if (!ASourceChanged || AMicroseconds <= 0) return -1.0;
-    double Seconds = static_cast<double>(AMicroseconds) / 1e6;
-    if (Options && Options->Duration > 0) Seconds = std::min(Seconds, Options->Duration / 1000.0);
-    return Seconds;
-  };
-  std::vector<TExpectedStream> Expected;
-  if (Source.AudioStreamCount > 0 && !(Options && Options->DisableAudio))
-    Expected.push_back({AVMEDIA_TYPE_AUDIO, -1, Shown(Source.Audio.DurationUS)});
-  if (Source.VideoStreamCount > 0 && !Source.Video.AttachedPicture &&
-      !(Options && Options->DisableVideo))
-    Expected.push_back({AVMEDIA_TYPE_VIDEO, -1, Shown(Source.Video.DurationUS)});
-  return Expected;
+  Setting.SourceChanged = ASourceChanged;
+  return Setting;
 }
 
 void TFFmpeg::NoteEndReported() {

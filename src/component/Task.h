@@ -154,9 +154,9 @@ private:
   void DropReservation();
   // The end of a finished run, from its output's check.
   TTaskResult CheckedOutput();
-  // What the output should hold; ASourceChanged: the source changed while it was read, so
-  // what was read is no measure and the length it showed at the add is.
-  std::vector<TExpectedStream> ExpectedOutput(bool ASourceChanged) const;
+  // What the check knows of the task besides its run; ASourceChanged: the source changed while
+  // it was read.
+  TOutputSetting OutputSetting(bool ASourceChanged) const;
   bool SourceChanged() const;
   // The temporary name in an engine text about the output reads as the output's name.
   std::string ShownName(std::string AText) const;
