@@ -14,13 +14,18 @@
 // whatever the order the jobs end in. With --clip only that clip is mutated (to replay a
 // finding: its seed and --count 1). It stops after M minutes (default 10) or N inputs. An
 // input whose conversion does not end with 0 or 1, draws a sanitizer report, or runs longer
-// than 30 s is kept in FINDINGS_DIR with the conversion's output beside it (NAME.log). Prints
-// the inputs tried and the findings; exit status 0 without findings, 1 with some, 2 usage.
+// than 30 s is kept in FINDINGS_DIR with the conversion's output beside it (NAME.log), and so
+// is one whose conversion finished but whose output fails the check the front ends make
+// before they call a file converted (OutputCheck), with the check's reason. Prints the inputs
+// tried and the findings; exit status 0 without findings, 1 with some, 2 usage.
 //
-// "convert" is one conversion, with THREADS codec threads (default 1): exit 0 finished, 1
-// failed (the run's message on stderr). Input k of "run" converts with 1 + (S + k) mod 2.
+// "convert" is one conversion, with THREADS codec threads (default 1), and the front ends'
+// check of its output: exit 0 finished and complete, 1 failed (the run's message on stderr),
+// 3 finished but incomplete (the check's reason on stderr). Input k of "run" converts with
+// 1 + (S + k) mod 2.
 #include "FFmpeg.h"
 #include "MediaLibraries.h"
+#include "OutputCheck.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -51,7 +56,9 @@ namespace fs = std::filesystem;
 using namespace pelorix;
 using TClock = std::chrono::steady_clock;
 
-constexpr int ExitFinished = 0, ExitFailed = 1, ExitUsage = 2;
+constexpr int ExitFinished = 0, ExitFailed = 1, ExitUsage = 2, ExitIncomplete = 3;
+// Before the reason of an incomplete output in a conversion's log.
+constexpr char IncompleteMark[] = "pelorix-fuzz: the output check fails: ";
 constexpr auto HangLimit = std::chrono::seconds(30);
 
 // Ctrl-C or SIGTERM: no new input is started; the running ones are judged, then the figures.
@@ -74,11 +81,18 @@ int Convert(const std::string& AInput, const std::string& AOutput, const std::st
   TCustomFFmpeg Engine;
   Engine.Reset();
   Engine.SetThreadCount(AThreads);
+  // What the front ends would know of the source: its probe when it was added, the limit.
+  TOutputSetting Setting;
   try {
     if (!Engine.OpenInputFile(AInput)) {
       std::fprintf(stderr, "pelorix-fuzz: %s\n", Engine.LastErrorText().c_str());
       return ExitFailed;
     }
+    TAVProbe Probe;
+    Probe.Attach(Engine.InputContext(0));
+    Setting.Source = SummaryOf(Probe);
+    Probe.Close();
+    Setting.LimitSeconds = std::stod(ASeconds);
     for (const auto& [Name, Value] :
          {std::pair{"vcodec", "libxvid"}, std::pair{"b", "1500000"},
           std::pair{"acodec", "libmp3lame"}, std::pair{"t", ASeconds.c_str()}})
@@ -96,7 +110,16 @@ int Convert(const std::string& AInput, const std::string& AOutput, const std::st
     std::fprintf(stderr, "pelorix-fuzz: %s\n", Engine.ErrorMessage().c_str());
     return ExitFailed;
   }
-  return Engine.Finished() ? ExitFinished : ExitFailed;
+  if (!Engine.Finished()) return ExitFailed;
+  std::string Shortfall;
+  try {
+    Shortfall = RunOutputShortfall(AOutput, Setting, Engine.RunSpans());
+  } catch (const std::exception& E) {
+    Shortfall = std::string("the output could not be checked: ") + E.what();
+  }
+  if (Shortfall.empty()) return ExitFinished;
+  std::fprintf(stderr, "%s%s\n", IncompleteMark, Shortfall.c_str());
+  return ExitIncomplete;
 }
 
 // splitmix64: the same mutations from the same seed on every machine.
@@ -189,6 +212,15 @@ bool SanitizerReport(const fs::path& ALog) {
                            "runtime error:", "ERROR: UndefinedBehaviorSanitizer"})
     if (Text.find(Mark) != std::string::npos) return true;
   return false;
+}
+
+std::string IncompleteReason(const fs::path& ALog) {
+  const std::vector<char> Bytes = ReadAll(ALog);
+  const std::string Text(Bytes.begin(), Bytes.end());
+  const size_t At = Text.rfind(IncompleteMark);
+  if (At == std::string::npos) return "(no reason given)";
+  const size_t From = At + std::strlen(IncompleteMark);
+  return Text.substr(From, Text.find('\n', From) - From);
 }
 
 class TFuzzRun {
@@ -302,10 +334,13 @@ private:
       } else if (WIFSIGNALED(Status)) {
         Verdict = std::string("signal ") + ::strsignal(WTERMSIG(Status));
       } else if (!WIFEXITED(Status) ||
-                 (WEXITSTATUS(Status) != ExitFinished && WEXITSTATUS(Status) != ExitFailed)) {
+                 (WEXITSTATUS(Status) != ExitFinished && WEXITSTATUS(Status) != ExitFailed &&
+                  WEXITSTATUS(Status) != ExitIncomplete)) {
         Verdict = "exit status " + std::to_string(WIFEXITED(Status) ? WEXITSTATUS(Status) : -1);
       } else if (SanitizerReport(ACase.Log)) {
         Verdict = "sanitizer report";
+      } else if (WEXITSTATUS(Status) == ExitIncomplete) {
+        Verdict = "finished (exit 0) but the output check fails: " + IncompleteReason(ACase.Log);
       }
     }
     ++Tried;
