@@ -61,6 +61,29 @@ TEST_F(TWholeCopyTest, RawAudioFilesGetEveryPacket) {
   }
 }
 
+// Speex carries its frame length only in its own header: a copy keeps every packet, its 2 s
+// by the packets and by the container, and about the source's size.
+TEST_F(TWholeCopyTest, ASpeexCopyLastsAsLongAsItsSource) {
+  const test::TMediaFacts Source = ReadMediaFacts(TestMedia("speex.ogg"));
+  ASSERT_EQ(Source.Streams.size(), 1u);
+  ASSERT_EQ(Source.Streams[0].Codec, AV_CODEC_ID_SPEEX);
+  for (const char* Name : {"copy.mkv", "copy.ogg", "copy.spx", "copy.flv"}) {
+    SCOPED_TRACE(Name);
+    Engine.Reset();
+    Input("speex.ogg");
+    Engine.SetOption("acodec", "copy");
+    Output(Name);
+    ASSERT_EQ(RunToEnd(), "");
+    const test::TMediaFacts Copy = ReadMediaFacts(Out(Name));
+    const test::TStreamFacts* Written = AudioOf(Copy);
+    ASSERT_NE(Written, nullptr);
+    EXPECT_EQ(Written->Packets, Source.Streams[0].Packets);
+    EXPECT_NEAR(Written->Duration, 2.0, 0.05);
+    EXPECT_NEAR(Copy.FileDuration, 2.0, 0.05);
+    EXPECT_LT(fs::file_size(Out(Name)), 2 * fs::file_size(TestMedia("speex.ogg")));
+  }
+}
+
 TEST_F(TWholeCopyTest, ContainersOfSeveralTracksKeepEveryAudioTrack) {
   for (const char* Output : {"tracks.mkv", "tracks.mp4"}) {
     SCOPED_TRACE(Output);

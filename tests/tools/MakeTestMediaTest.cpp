@@ -162,6 +162,7 @@ TEST(TestMedia, RealWorldKindsCarryTheirProperties) {
       {"cover.wav", {AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_MJPEG}, 2.0},
       {"amr.3gp", {AV_CODEC_ID_AMR_NB}, 1.0},
       {"eac3_dts.mkv", {AV_CODEC_ID_EAC3, AV_CODEC_ID_DTS}, 1.0},
+      {"speex.ogg", {AV_CODEC_ID_SPEEX}, 2.0},
   };
   CheckStreamsAndDuration(Files, 0.03);
   // The property each one is made for.
@@ -439,7 +440,7 @@ TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
   ASSERT_EQ(std::system(Command.c_str()), 0);
 
   const std::vector<std::string> Names = ManifestNames();
-  EXPECT_EQ(Names.size(), 50u);
+  EXPECT_EQ(Names.size(), 51u);
   for (const std::string& Name : Names) {
     SCOPED_TRACE(Name);
     EXPECT_TRUE(ReadFile(MediaDir / Name) == ReadFile(Again / Name));

@@ -102,6 +102,14 @@ void WriteMono8kWav(const std::filesystem::path& APath) {
   Muxer.Write(1.0);
 }
 
+// Speex in Ogg, as voice recorders and old podcasts wrote it: each packet holds one 20 ms
+// frame.
+void WriteSpeexOgg(const std::filesystem::path& APath) {
+  TMuxer Muxer(APath, "ogg");
+  Muxer.AddAudio({.Encoder = "libspeex", .SampleRate = 16000});
+  Muxer.Write(2.0);
+}
+
 void WriteNtscMp4(const std::filesystem::path& APath) {
   TMuxer Muxer(APath, "mp4");
   Muxer.AddVideo({.FrameRate = {30000, 1001}, .GopSize = 15});
@@ -857,6 +865,8 @@ const std::vector<TMediaFile>& MediaFiles() {
       {"tone.mp3", "MP3 only; 44100 Hz stereo 440 Hz; 2 s", WriteToneMp3},
       {"tone.wav", "WAV; PCM s16le 44100 Hz stereo (L 440 Hz, R 1000 Hz); 2 s", WriteToneWav},
       {"mono8k.wav", "WAV; PCM s16le 8000 Hz mono 440 Hz; 1 s", WriteMono8kWav},
+      {"speex.ogg", "Ogg; Speex 16000 Hz mono 440 Hz, one 20 ms frame per packet; 2 s",
+       WriteSpeexOgg},
       {"ntsc.mp4", "MP4; MPEG-4 Visual 176x144 30000/1001 fps + AAC 48000 Hz stereo 440 Hz; 2 s",
        WriteNtscMp4},
       {"nokey_start.ts",
