@@ -112,6 +112,22 @@ TEST_F(TRunSpansTest, ATrimmedRunReportsTheTrimmedSpan) {
     EXPECT_NEAR(Written.Duration, 1.0, 0.1) << Written.Kind;
 }
 
+// An encoder that holds sound back (MP3: about 0.14 s at 8000 Hz) and a source read in
+// quarter-second packets took the whole 1 s clip into a half-second output before.
+TEST_F(TRunSpansTest, SoundStopsAtTheDurationLimit) {
+  Input("mono8k.wav");
+  Engine.SetOption("t", "0.5");
+  Engine.SetOption("acodec", "libmp3lame");
+  Output("limited.avi");
+  ASSERT_EQ(RunToEnd(), "");
+  const TRunSpans& Spans = Engine.RunSpans();
+  EXPECT_NEAR(Spans.Inputs.at(0).Streams.at(0).Duration(), 0.5, 1e-6);
+  const test::TMediaFacts Facts = test::ReadMediaFacts(Out("limited.avi"));
+  ASSERT_EQ(Facts.Streams.size(), 1u);
+  EXPECT_NEAR(Facts.Streams[0].Duration, 0.5, 0.2);
+  EXPECT_NEAR(Spans.Outputs.at(0).Duration, Facts.Streams[0].Duration, 0.001);
+}
+
 TEST_F(TRunSpansTest, AStoppedRunSaysSoAndWhatItHadRead) {
   Input("tone.wav");
   Engine.SetOption("acodec", "pcm_s16le");
