@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     const std::string Output = (Out / (std::string("check.") + Format.Extension)).string();
     TCustomFFmpeg Engine;
     Engine.Reset();
+    Engine.SetLogCallback([](TCustomFFmpeg&, int, const std::string&) {}); // no banner
     Engine.SetOption("y", "");
     if (!Engine.OpenInputFile(Source)) {
       std::fprintf(stderr, "output-check: %s\n", Engine.LastErrorText().c_str());

@@ -59,7 +59,8 @@ double OutputTolerance(double ASeconds);
 // What AFileName lacks of AExpected, as a reason a user reads ("the output holds 2.4 of 9.9 s
 // of audio", "the output holds no video"); empty when it holds every expected stream, each
 // within OutputTolerance of its seconds. A stream's length is measured from its packets
-// (the output is read through once); a stream without a packet is no stream. An output that does not open as media lacks
+// (the output is read through once); a stream without a packet is no stream, which only a
+// stream of which less than the tolerance was read may be. An output that does not open as media lacks
 // everything. Library failures raise (TBindingError); callers turn them into a failure.
 std::string OutputShortfall(const std::string& AFileName,
                             const std::vector<TExpectedStream>& AExpected);

@@ -27,6 +27,9 @@ TEST(TOutputCheckTest, EachExpectedStreamMustBeThereWithTheLengthThatWasRead) {
             "the output holds 2.0 of 1.0 s of audio"); // more than was read is no better
   EXPECT_EQ(OutputShortfall(Tone, {{AVMEDIA_TYPE_VIDEO, -1, 2.0}}), "the output holds no video");
   EXPECT_EQ(OutputShortfall(Clip, {{AVMEDIA_TYPE_AUDIO, 0, 2.0}}), "the output holds no audio");
+  // Less than the tolerance read may be missing altogether.
+  EXPECT_EQ(OutputShortfall(Tone, {{AVMEDIA_TYPE_VIDEO, -1, 0.3}}), "");
+  EXPECT_EQ(OutputShortfall(Tone, {{AVMEDIA_TYPE_VIDEO, -1, 0.6}}), "the output holds no video");
   EXPECT_EQ(OutputShortfall(TestMedia("garbage.bin"), {{AVMEDIA_TYPE_AUDIO, -1, 2.0}})
                 .rfind("the output does not open as media: ", 0),
             0u);
