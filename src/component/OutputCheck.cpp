@@ -43,11 +43,19 @@ std::string OutputShortfall(const std::string& AFileName,
   const std::vector<double> Spans = Probe.ReadStreamSpans();
   for (const TExpectedStream& Expected : AExpected) {
     if (Expected.Kind != AVMEDIA_TYPE_AUDIO && Expected.Kind != AVMEDIA_TYPE_VIDEO) continue;
-    // The stream asked for, or the longest of its kind (a cover picture is no video).
+    // The stream asked for, or the longest of its kind (a cover picture is no video). Some
+    // containers (MPEG program streams) number their streams as they first meet them on
+    // reading, not as they were written: a number that holds no stream of the kind is no
+    // guide.
+    const int32_t Wanted = Expected.StreamIndex >= 0 &&
+                                   Expected.StreamIndex < Probe.StreamCount() &&
+                                   Probe.StreamKind(Expected.StreamIndex) == Expected.Kind
+                               ? Expected.StreamIndex
+                               : -1;
     bool Found = false;
     double Have = -1;
     for (int32_t Index = 0; Index < Probe.StreamCount(); ++Index) {
-      if (Expected.StreamIndex >= 0 && Index != Expected.StreamIndex) continue;
+      if (Wanted >= 0 && Index != Wanted) continue;
       if (Probe.StreamKind(Index) != Expected.Kind) continue;
       if (Expected.Kind == AVMEDIA_TYPE_VIDEO && IsPictureStream(Probe, Index)) continue;
       // A stream without a packet holds nothing of its kind.

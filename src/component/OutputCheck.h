@@ -23,7 +23,9 @@ namespace pelorix {
 // One stream the output should hold.
 struct TExpectedStream {
   AVMediaType Kind = AVMEDIA_TYPE_UNKNOWN; // audio or video; other kinds are not checked
-  int32_t StreamIndex = -1; // in the output file; -1: the longest stream of the kind
+  // In the output file; -1, or a number whose stream is of another kind: the longest stream
+  // of the kind.
+  int32_t StreamIndex = -1;
   double Seconds = -1; // what the run read for it; < 0: unknown, only its presence counts
   // How much longer than Seconds (beyond the tolerance) the stream may legitimately be.
   double MayRunOver = 0;
