@@ -51,6 +51,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "output-check: %s\n", MediaLibrariesError().c_str());
     return 2;
   }
+  SetMediaLogLevel(-1); // the files' descriptions would bury the rows
   fs::create_directories(Out);
   std::printf("%-10s %10s %10s %8s %8s\n", "format", "output KB", "median ms", "min ms", "max ms");
   int Status = 0;
