@@ -9,6 +9,8 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -433,7 +435,9 @@ TEST(TestMedia, DamagedFilesFailWhereTheyAreMadeTo) {
 }
 
 TEST(MakeTestMedia, SecondRunWritesTheSameBytes) {
-  const fs::path Again = fs::path(testing::TempDir()) / "make-test-media-again";
+  // A folder of this process's own: other builds on the machine run the same test.
+  const fs::path Again =
+      fs::path(testing::TempDir()) / ("make-test-media-again-" + std::to_string(::getpid()));
   fs::remove_all(Again);
   const std::string Command =
       std::string("'") + MAKE_TEST_MEDIA_PROGRAM + "' '" + Again.string() + "' >/dev/null";
