@@ -29,6 +29,14 @@ bool FileStamp(const std::string& APath, int64_t& ASize, int64_t& ATime) {
   return true;
 }
 
+// Whether the run handed a packet to any output: a stop before the first leaves a file that
+// holds no more than its header.
+bool WroteMedia(const TRunSpans& ASpans) {
+  for (const TOutputStreamSpan& Output : ASpans.Outputs)
+    if (Output.Packets > 0) return true;
+  return false;
+}
+
 TTaskState StateOf(TRunPhase APhase, bool AOutputSet, bool AEnded) {
   if (AEnded) return TTaskState::tsEnded; // from the end event on
   switch (APhase) {
@@ -245,7 +253,7 @@ TTaskResult TFFmpeg::TakeResult() {
     Made = {TTaskOutcome::toFailed, ShownName(Engine->ErrorMessage())};
   else if (Engine->Finished())
     Made = CheckedOutput();
-  else if (Ran && OutputFile.HasContent())
+  else if (Ran && OutputFile.HasContent() && WroteMedia(Engine->RunSpans()))
     Made = {TTaskOutcome::toStopped, ""};
   else
     Made = {TTaskOutcome::toNotStarted, ""};

@@ -203,6 +203,27 @@ TEST_F(TConverterTest, StopDuringTheFirstEndsEveryTaskOnceAndTheRunOnce) {
   EXPECT_TRUE(std::filesystem::exists(OutputPath(0)));
 }
 
+// A stop that comes before the first packet is written (here while the streams are set up)
+// leaves a file with a header and nothing else: the task did not start converting, and no
+// file is left that would pass for a shorter copy of the source.
+TEST_F(TConverterTest, StopBeforeTheFirstPacketLeavesNoOutput) {
+  TRunRecorder Recorder(*Converter);
+  Converter->SetOnLog([&](int, TLogLevel, const std::string& AText) {
+    if (AText.find("Stream mapping") != std::string::npos) Converter->Stop();
+  });
+  AddConfigured("h264_aac.mp4");
+
+  Converter->Start(1);
+  ASSERT_TRUE(Recorder.WaitForFinal());
+  const auto Ends = Recorder.EndEvents();
+  ASSERT_EQ(Ends.size(), 2u);
+  ExpectEnd(Ends[0], TTaskOutcome::toNotStarted);
+  EXPECT_EQ(Converter->Tasks(0).Result, Ends[0].Result);
+  EXPECT_FALSE(std::filesystem::exists(OutputPath(0)));
+  for (const auto& Entry : std::filesystem::directory_iterator(Dir))
+    ADD_FAILURE() << "left behind: " << Entry.path();
+}
+
 TEST_F(TConverterTest, StopOfFiftyTasksReportsFiftyEndsAndOneFinalEvent) {
   TRunRecorder Recorder(*Converter);
   Converter->SetOnProgress(
