@@ -74,6 +74,10 @@ void TCustomFFmpeg::Transcode() {
   CopyMetaDataMaps();
   WriteHeaders();
   Stats.TimerStart = AVUtil().av_gettime();
+  // Sources read at the pace they play start playing with the first read: the set-up (encoders
+  // opened, headers written) must not let the first seconds through at once.
+  for (auto& Input : Tables.InputStreams)
+    if (Input->RateEmu) Input->RateEmuStart = Stats.TimerStart;
 
   RunMainLoop();
   FinishTranscode();
