@@ -270,15 +270,18 @@ TEST_F(TConvertCommandTest, CtrlCWhileManyFilesReportEndsEachFileOnce) {
 
 // Two batches into one folder: every output once, whole, under a name of its own. The first
 // run has chosen its name (its temporary file is there) when the second takes that name; the
-// first then takes the next number. Then two runs over the same sources at once.
+// first then takes the next number (it is held still meanwhile, so that the order does not
+// depend on how fast the machine is). Then two runs over the same sources at once.
 TEST_F(TConvertCommandTest, TwoRunsIntoOneFolderWriteEveryOutputOnceAndWhole) {
   const std::string A = Copy("mpeg4_aac.3gp", "a.3gp"), B = Copy("mpeg4_aac.3gp", "b.3gp"),
                     C = Copy("mpeg4_aac.3gp", "c.3gp");
   fs::create_directories(Out());
   TProgramRun Slow({"-q", "--no-copy", "--realtime", "-f", "3gp", "-o", Out(), A});
   ASSERT_TRUE(WaitFor([&] { return !FolderNames(Out()).Hidden.empty(); }));
+  Slow.Signal(SIGSTOP);
   TProgramRun Fast({"-q", "--no-copy", "-f", "3gp", "-o", Out(), A, B, C});
   EXPECT_EQ(Fast.Wait(), 0);
+  Slow.Signal(SIGCONT);
   EXPECT_EQ(Slow.Wait(), 0);
   EXPECT_EQ(Fast.Lines[0], "converted: " + A + " -> " + Out("a (3GP Phone Video).3gp"));
   EXPECT_EQ(Slow.Lines, std::vector<std::string>{"converted: " + A + " -> " +
