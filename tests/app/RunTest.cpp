@@ -497,9 +497,11 @@ private slots:
     TWindowHarness H;
     TGate Gate;
     TfrmMain& W = H.Open([](TOutputOptions& AOptions) { AOptions.CustomHook = true; });
-    W.Converter().SetOnCustomHook([&Gate](int AIndex, THookBitmap&, int, int64_t, bool&, bool&) {
-      if (AIndex == 0) Gate.Wait();
-    });
+    // Held at the second picture: the first is on its way into the file.
+    W.Converter().SetOnCustomHook(
+        [&Gate](int AIndex, THookBitmap&, int AFrameNumber, int64_t, bool&, bool&) {
+          if (AIndex == 0 && AFrameNumber >= 2) Gate.Wait();
+        });
     H.Add({MediaFile(Clip), MediaFile(Clip), MediaFile(Clip)});
     QSignalSpy Finished(&W, &TfrmMain::RunFinished);
     H.Button("btnConvert").click();
@@ -625,7 +627,9 @@ private slots:
     TGate Gate;
     TfrmMain& W = H.Open([](TOutputOptions& AOptions) { AOptions.CustomHook = true; });
     W.Converter().SetOnCustomHook(
-        [&Gate](int, THookBitmap&, int, int64_t, bool&, bool&) { Gate.Wait(); });
+        [&Gate](int, THookBitmap&, int AFrameNumber, int64_t, bool&, bool&) {
+          if (AFrameNumber >= 2) Gate.Wait(); // the first picture is on its way into the file
+        });
     H.Add({MediaFile(Clip)});
     QSignalSpy Finished(&W, &TfrmMain::RunFinished);
     H.Button("btnConvert").click();
