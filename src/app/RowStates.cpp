@@ -167,8 +167,11 @@ void TRowStates::Report(int ARow, int64_t ADoneMs, int64_t ATotalMs, int64_t ANo
     Row.State = TRowState::rsConverting;
     Row.FirstReportAt = ANowMs;
     Row.FirstDoneMs = std::max<int64_t>(ADoneMs, 0);
+    Row.DoneMs = ADoneMs;
   }
-  Row.DoneMs = ADoneMs;
+  // The engine reports the shortest stream written so far; a stream that starts writing late
+  // can pull that back for a moment. A row's progress only moves forward.
+  Row.DoneMs = std::max(Row.DoneMs, ADoneMs);
   Row.TotalMs = ATotalMs;
   Row.LastReportAt = ANowMs;
 }

@@ -118,6 +118,10 @@ private slots:
     QCOMPARE(Totals.Percent, 62); // (1000 + 1500) of 4000
     // A file of unknown length weighs as much as the average of the others.
     QCOMPARE(Rows.RunTotals({true, true, true}).Percent, 41); // 2500 of 6000
+    // A report behind the last one (a stream that starts writing late) moves nothing back.
+    Rows.Report(1, 900, 3000, 100);
+    QCOMPARE(Rows.RunTotals(InRun).Percent, 62);
+    QCOMPARE(RowPercent(Rows.Row(1)), 50);
   }
 
   void AudioEntriesConvertAFilePerProcessor() {
