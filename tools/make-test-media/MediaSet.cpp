@@ -27,8 +27,10 @@ void WriteMpeg4Aac3gp(const std::filesystem::path& APath) {
   Muxer.Write(2.0);
 }
 
-void WriteH264AacMp4(const std::filesystem::path& APath) {
-  TMuxer Muxer(APath, "mp4");
+// H.264 + AAC in AFormat; MPEG-TS stores the H.264 with start codes before every unit (Annex B)
+// and the AAC in ADTS.
+void WriteH264Aac(const std::filesystem::path& APath, const char* AFormat, double ASeconds) {
+  TMuxer Muxer(APath, AFormat);
   // Without macroblock-tree rate control: its float code takes a different path on processors
   // with fused multiply-add, and the bytes written would change with the machine.
   Muxer.AddVideo({.Encoder = "libx264",
@@ -37,21 +39,12 @@ void WriteH264AacMp4(const std::filesystem::path& APath) {
                   .BitRate = 0,
                   .EncoderOptions = {{"x264-params", "mbtree=0"}}});
   Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
-  Muxer.Write(2.0);
+  Muxer.Write(ASeconds);
 }
 
-// H.264 as MPEG-TS stores it, with start codes before every unit (Annex B), + AAC in ADTS.
-void WriteH264AacTs(const std::filesystem::path& APath) {
-  TMuxer Muxer(APath, "mpegts");
-  // Without macroblock-tree rate control (see WriteH264AacMp4).
-  Muxer.AddVideo({.Encoder = "libx264",
-                  .Width = 160,
-                  .Height = 120,
-                  .BitRate = 0,
-                  .EncoderOptions = {{"x264-params", "mbtree=0"}}});
-  Muxer.AddAudio({.ToneHz = Left440Right1000, .BitRate = 128'000});
-  Muxer.Write(1.0);
-}
+void WriteH264AacMp4(const std::filesystem::path& APath) { WriteH264Aac(APath, "mp4", 2.0); }
+
+void WriteH264AacTs(const std::filesystem::path& APath) { WriteH264Aac(APath, "mpegts", 1.0); }
 
 // A second of the camera scene (detail, pan, grain), small: what the quality levels tell apart.
 void WriteCameraMp4(const std::filesystem::path& APath) {
