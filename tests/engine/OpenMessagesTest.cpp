@@ -85,6 +85,9 @@ TEST_F(TOpenMessagesTest, AFolderWithoutWritePermissionSaysSo) {
   fs::permissions(Dir / "locked", fs::perms::owner_read | fs::perms::owner_exec |
                                       fs::perms::others_read | fs::perms::others_exec);
   const std::string Target = Path("locked/out.wav");
+  // The source sits in the test's own folder: the build's may be closed to the other user.
+  const std::string Source = Path("tone.wav");
+  fs::copy_file(TestMedia("tone.wav"), Source, fs::copy_options::overwrite_existing);
   const std::string Text = InChild(
       [] {
         if (::geteuid() != 0) return true;
@@ -95,7 +98,7 @@ TEST_F(TOpenMessagesTest, AFolderWithoutWritePermissionSaysSo) {
       [&] {
         TCustomFFmpeg Child;
         Child.Reset();
-        if (!Child.OpenInputFile(TestMedia("tone.wav"))) return "input: " + Child.LastErrorText();
+        if (!Child.OpenInputFile(Source)) return "input: " + Child.LastErrorText();
         Child.OpenOutputFile(Target);
         return Child.LastErrorText();
       });
